@@ -1,0 +1,22 @@
+#include "EdbException.h"
+
+#include <gtest/gtest.h>
+
+using namespace edb;
+
+TEST(EdbException, MessageEndsWithNativeCode) {
+  try {
+    EdbRaise(30445, "Cannot open database because incorrect password");
+    FAIL();
+  } catch (const EEdbException& e) {
+    EXPECT_EQ(e.NativeError(), 30445);
+    EXPECT_STREQ(e.what(), "Cannot open database because incorrect password - Native error: 30445");
+    EXPECT_EQ(e.BareMessage(), "Cannot open database because incorrect password");
+  }
+}
+
+TEST(EdbException, FormatsLongMessagesWithoutTruncation) {
+  std::string big(2000, 'x');
+  EXPECT_EQ(StrFormat("[%s]", big.c_str()).size(), 2002u);
+  EXPECT_EQ(StrFormat("Invalid PageNo = %d", -1), "Invalid PageNo = -1");
+}

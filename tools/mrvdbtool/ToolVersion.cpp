@@ -1,0 +1,1 @@
+namespace mrvtool { const char* ToolVersion() { return "0.1"; } }
