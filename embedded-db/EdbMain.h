@@ -138,22 +138,22 @@ class TEdbDatabase {
 };
 
 // A field definition as offered to callers.
-struct TEdbFieldDef {
+struct TEdbFieldDefInfo {
   std::string Name;
-  TEdbValueKind Kind = TEdbValueKind::Unknown;
+  TEdbValueKind Kind = TEdbValueKind::Blob;
   int32_t Size = 0;  // FieldSize for strings and bytes, 38 for GUID, else 0
   bool Required = false;
   // Storage details.
-  int BaseType = 0;
-  int AdvancedType = 0;
+  uint8_t BaseType = 0;
+  uint8_t AdvancedType = 0;
   int32_t FieldSize = 0;
-  const char* SqlTypeName() const { return EdbSqlTypeName(AdvancedType); }
+  const char* SqlTypeName() const;  // first SQL name of the declared type
 };
 
 class TEdbFieldDefs {
  public:
   int Count() const { return static_cast<int>(defs_.size()); }
-  const TEdbFieldDef& operator[](int i) const { return defs_.at(static_cast<size_t>(i)); }
+  const TEdbFieldDefInfo& operator[](int i) const { return defs_.at(static_cast<size_t>(i)); }
   // Position of the definition with this name (case-insensitive), or -1.
   int IndexOf(const std::string& name) const;
   auto begin() const { return defs_.begin(); }
@@ -161,7 +161,7 @@ class TEdbFieldDefs {
 
  private:
   friend class TEdbTable;
-  std::vector<TEdbFieldDef> defs_;
+  std::vector<TEdbFieldDefInfo> defs_;
 };
 
 // Value accessor of one field of an open table (valid until the table closes).
@@ -169,7 +169,7 @@ class TEdbField {
  public:
   const std::string& FieldName() const;
   int Index() const { return index_; }
-  const TEdbFieldDef& Def() const;
+  const TEdbFieldDefInfo& Def() const;
   bool IsNull() const;
   // The field's value in the current record (null on an empty table).
   TEdbVariant AsVariant() const;
