@@ -1,0 +1,462 @@
+#include "EdbTableMetadata.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "EdbEndian.h"
+#include "EdbException.h"
+
+namespace edb {
+
+namespace {
+
+using K = TEdbValueKind;
+
+// First row of every AdvancedType 1..36.
+const TEdbAdvancedTypeInfo kAdvancedTypes[36] = {
+    {"CHAR", 1, K::FixedAnsiString},      {"STRING", 3, K::AnsiString},
+    {"WIDECHAR", 2, K::WideString},       {"WIDESTRING", 4, K::WideString},
+    {"SHORTINT", 5, K::Int16},            {"SMALLINT", 6, K::Int16},
+    {"INTEGER", 7, K::Int32},             {"LARGEINT", 8, K::Int64},
+    {"BYTE", 9, K::UInt16},               {"WORD", 10, K::UInt16},
+    {"CARDINAL", 11, K::Int64},           {"AUTOINC", 7, K::Autoinc},
+    {"AUTOINCSHORTINT", 5, K::Autoinc},   {"AUTOINCSMALLINT", 6, K::Autoinc},
+    {"AUTOINCINTEGER", 7, K::Autoinc},    {"AUTOINCLARGEINT", 8, K::Int64},
+    {"AUTOINCBYTE", 9, K::Autoinc},       {"AUTOINCWORD", 10, K::Autoinc},
+    {"AUTOINCCARDINAL", 11, K::Autoinc},  {"SINGLE", 12, K::Float},
+    {"FLOAT", 13, K::Float},              {"EXTENDED", 14, K::Float},
+    {"LOGICAL", 21, K::Boolean},          {"CURRENCY", 22, K::Currency},
+    {"DATE", 15, K::Date},                {"TIME", 16, K::Time},
+    {"DATETIME", 17, K::DateTime},        {"TIMESTAMP", 17, K::Timestamp},
+    {"BYTES", 23, K::FixedBytes},         {"VARBYTES", 24, K::VarBytes},
+    {"BLOB", 18, K::Blob},                {"GRAPHIC", 18, K::Graphic},
+    {"MEMO", 19, K::Memo},                {"FORMATTEDMEMO", 19, K::FormattedMemo},
+    {"WIDEMEMO", 20, K::Blob},            {"GUID", 1, K::Guid},
+};
+
+// Every SQL type name with its AdvancedType (the reverse lookup).
+struct NameRow {
+  const char* Name;
+  uint8_t Type;
+};
+const NameRow kTypeNames[] = {
+    {"CHAR", 1}, {"FIXEDCHAR", 1}, {"STRING", 2}, {"VARCHAR", 2}, {"VARCHAR2", 2},
+    {"WIDECHAR", 3}, {"FIXEDWIDECHAR", 3}, {"WIDESTRING", 4}, {"WIDEVARCHAR", 4},
+    {"SHORTINT", 5}, {"SIGNEDINT8", 5}, {"SMALLINT", 6}, {"SIGNEDINT16", 6}, {"INTEGER", 7},
+    {"SIGNEDINT32", 7}, {"LARGEINT", 8}, {"INT64", 8}, {"SIGNEDINT64", 8}, {"BYTE", 9},
+    {"UNSIGNEDINT8", 9}, {"WORD", 10}, {"UNSIGNEDINT16", 10}, {"CARDINAL", 11},
+    {"UNSIGNEDINT32", 11}, {"AUTOINC", 12}, {"AUTOINCSHORTINT", 13}, {"AUTOINCSMALLINT", 14},
+    {"AUTOINCINTEGER", 15}, {"AUTOINCLARGEINT", 16}, {"AUTOINCBYTE", 17}, {"AUTOINCWORD", 18},
+    {"AUTOINCCARDINAL", 19}, {"SINGLE", 20}, {"FLOAT", 21}, {"DOUBLE", 21}, {"EXTENDED", 22},
+    {"LOGICAL", 23}, {"BOOLEAN", 23}, {"BOOL", 23}, {"BIT", 23}, {"CURRENCY", 24}, {"MONEY", 24},
+    {"DATE", 25}, {"TIME", 26}, {"DATETIME", 27}, {"TIMESTAMP", 28}, {"BYTES", 29},
+    {"VARBYTES", 30}, {"BLOB", 31}, {"GRAPHIC", 32}, {"MEMO", 33}, {"CLOB", 33},
+    {"FORMATTEDMEMO", 34}, {"WIDEMEMO", 35}, {"WIDECLOB", 35}, {"GUID", 36},
+};
+
+// Largest declared length accepted from a file; keeps every size computation inside 32 bits.
+constexpr int32_t kMaxFieldSize = 0x3FFFFFF0;
+// Records are limited by the page size long before this; it only guards the 32-bit sums.
+constexpr uint64_t kMaxRecordSize = 0x7FFFFFFF;
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+[[noreturn]] void RaiseRecordTooLarge() {
+  EdbRaise(20174,
+           "Cannot create table. Record is too large to fit in current database page. Please "
+           "increase page size of database file or decrease record size");
+}
+
+TEdbStoredVariant ReadVariant(TEdbByteReader& r) {
+  TEdbStoredVariant v;
+  v.DataType = r.U8(10183);
+  v.Empty = r.U8(10184) != 0;
+  if (!v.Empty) {
+    int32_t n = r.I32(10185);
+    if (n < 0) EdbRaise(20237, "Invalid database format");
+    v.Data = r.Bytes(size_t(n), 10186);
+  }
+  return v;
+}
+
+void WriteVariant(TEdbByteWriter& w, const TEdbStoredVariant& v) {
+  w.U8(v.DataType);
+  w.U8(v.Empty ? 255 : 0);
+  if (!v.Empty) {
+    w.I32(int32_t(v.Data.size()));
+    w.Bytes(v.Data);
+  }
+}
+
+std::string ReadShortName(TEdbByteReader& r, int lenCode, int nameCode) {
+  uint8_t len = r.U8(lenCode);
+  return r.Bytes(len, nameCode);
+}
+
+void WriteShortName(TEdbByteWriter& w, const std::string& name) {
+  size_t n = std::min<size_t>(name.size(), 255);
+  w.U8(uint8_t(n));
+  w.Bytes(name.data(), n);
+}
+
+TEdbFieldDef ReadFieldDef(TEdbByteReader& r) {
+  TEdbFieldDef f;
+  f.Name = ReadShortName(r, 10166, 10167);
+  f.ObjectID = r.I32(10169);
+  f.BaseType = r.U8(10187);
+  f.AdvancedType = r.U8(10188);
+  f.FieldSize = r.I32(10189);
+  if (f.BaseType < 1 || f.BaseType > 24) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  if (f.IsBlob()) {
+    f.BlobCompressionAlgorithm = r.U8(10192);
+    f.BlobCompressionMode = r.U8(10193);
+    f.BlobBlockSize = r.I32(10194);
+  }
+  f.AutoincIncrement = r.I64(30407);
+  f.AutoincInitialValue = r.I64(30408);
+  f.AutoincMinValue = r.I64(30409);
+  f.AutoincMaxValue = r.I64(30410);
+  f.AutoincCycled = r.U8(30411);
+  f.DefaultValue = ReadVariant(r);
+  return f;
+}
+
+void WriteFieldDef(TEdbByteWriter& w, const TEdbFieldDef& f) {
+  WriteShortName(w, f.Name);
+  w.I32(f.ObjectID);
+  w.U8(f.BaseType);
+  w.U8(f.AdvancedType);
+  w.I32(f.FieldSize);
+  if (f.IsBlob()) {
+    w.U8(f.BlobCompressionAlgorithm);
+    w.U8(f.BlobCompressionMode);
+    w.I32(f.BlobBlockSize);
+  }
+  w.I64(f.AutoincIncrement);
+  w.I64(f.AutoincInitialValue);
+  w.I64(f.AutoincMinValue);
+  w.I64(f.AutoincMaxValue);
+  w.U8(f.AutoincCycled);
+  WriteVariant(w, f.DefaultValue);
+}
+
+TEdbIndexDef ReadIndexDef(TEdbByteReader& r) {
+  TEdbIndexDef d;
+  d.Name = ReadShortName(r, 10166, 10167);
+  d.ObjectID = r.I32(10169);
+  d.Attributes[0] = r.U8(10349);
+  d.Attributes[1] = r.U8(10350);
+  d.Attributes[2] = r.U8(10351);
+  int32_t count = r.I32(10352);
+  d.PageNo = r.I32(10353);
+  for (int32_t i = 0; i < count; ++i) {  // a negative count holds no columns
+    TEdbIndexColumn c;
+    c.Name = ReadShortName(r, 10358, 10359);
+    c.Descending = r.U8(10360);
+    c.CaseInsensitive = r.U8(10361);
+    c.Extra = r.I32(20168);
+    d.Columns.push_back(std::move(c));
+  }
+  return d;
+}
+
+void WriteIndexDef(TEdbByteWriter& w, const TEdbIndexDef& d) {
+  WriteShortName(w, d.Name);
+  w.I32(d.ObjectID);
+  w.U8(d.Attributes[0]);
+  w.U8(d.Attributes[1]);
+  w.U8(d.Attributes[2]);
+  w.I32(int32_t(d.Columns.size()));
+  w.I32(d.PageNo);
+  for (const auto& c : d.Columns) {
+    WriteShortName(w, c.Name);
+    w.U8(c.Descending);
+    w.U8(c.CaseInsensitive);
+    w.I32(c.Extra);
+  }
+}
+
+// A byte count followed by that many bytes; `wide` selects an int32 count.
+std::string ReadCountedBytes(TEdbByteReader& r, bool wide, int countCode, int dataCode) {
+  int64_t k = wide ? r.I32(countCode) : r.U8(countCode);
+  if (k < 0) EdbRaise(20237, "Invalid database format");
+  return r.Bytes(size_t(k), dataCode);
+}
+
+void WriteCountedBytes(TEdbByteWriter& w, const std::string& s, bool wide) {
+  if (wide) {
+    w.I32(int32_t(s.size()));
+    w.Bytes(s);
+  } else {
+    size_t n = std::min<size_t>(s.size(), 255);
+    w.U8(uint8_t(n));
+    w.Bytes(s.data(), n);
+  }
+}
+
+TEdbConstraintDef ReadConstraintDef(TEdbByteReader& r) {
+  TEdbConstraintDef c;
+  c.Type = r.U8(10220);
+  if (c.Type != ctPrimaryKey && c.Type != ctUnique && c.Type != ctNotNull && c.Type != ctCheck)
+    EdbRaise(30316, "Unknown Constraint Type: '%d'", int(c.Type));
+  c.Name = ReadShortName(r, 10166, 10167);
+  c.ObjectID = r.I32(10169);
+  if (c.Type == ctNotNull || c.Type == ctCheck) {
+    // Item codes: not null 10249..10257, check 10230..10238.
+    const int base = c.Type == ctNotNull ? 10249 : 10230;
+    for (int i = 0; i < 3; ++i) c.Ints[i] = r.I32(base + i);
+    for (int i = 0; i < 3; ++i) c.Strings[i] = ReadCountedBytes(r, false, base + 3 + 2 * i, base + 4 + 2 * i);
+    if (c.Type == ctCheck) {
+      c.Low = ReadVariant(r);
+      c.High = ReadVariant(r);
+    }
+  } else {
+    c.Ints[0] = r.I32(30303);
+    c.Ints[1] = r.I32(30304);
+    c.Ints[2] = r.I32(30317);
+    c.Strings[0] = ReadCountedBytes(r, true, 30305, 30306);
+    c.Strings[1] = ReadCountedBytes(r, true, 30307, 30308);
+    c.Strings[2] = ReadCountedBytes(r, true, 30321, 30322);
+    int32_t m = r.I32(30309);
+    for (int32_t i = 0; i < m; ++i) {
+      TEdbConstraintColumn col;
+      col.Value = r.I32(30310);
+      col.Text = ReadCountedBytes(r, true, 30311, 30312);
+      c.Columns.push_back(std::move(col));
+    }
+  }
+  return c;
+}
+
+void WriteConstraintDef(TEdbByteWriter& w, const TEdbConstraintDef& c) {
+  w.U8(c.Type);
+  WriteShortName(w, c.Name);
+  w.I32(c.ObjectID);
+  const bool wide = !(c.Type == ctNotNull || c.Type == ctCheck);
+  for (int i = 0; i < 3; ++i) w.I32(c.Ints[i]);
+  for (int i = 0; i < 3; ++i) WriteCountedBytes(w, c.Strings[i], wide);
+  if (c.Type == ctCheck) {
+    WriteVariant(w, c.Low);
+    WriteVariant(w, c.High);
+  }
+  if (wide) {
+    w.I32(int32_t(c.Columns.size()));
+    for (const auto& col : c.Columns) {
+      w.I32(col.Value);
+      WriteCountedBytes(w, col.Text, true);
+    }
+  }
+}
+
+}  // namespace
+
+const TEdbAdvancedTypeInfo* EdbAdvancedTypeInfo(uint8_t advancedType) {
+  if (advancedType < 1 || advancedType > 36) return nullptr;
+  return &kAdvancedTypes[advancedType - 1];
+}
+
+uint8_t EdbAdvancedTypeByName(std::string_view sqlName) {
+  for (const auto& row : kTypeNames)
+    if (EdbSameNameAscii(sqlName, row.Name)) return row.Type;
+  return 0;
+}
+
+bool EdbSameNameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  return true;
+}
+
+uint32_t EdbStoredFieldSize(uint8_t baseType, int32_t fieldSize) {
+  auto sized = [&](uint32_t mult) -> uint32_t {
+    if (fieldSize < 0 || fieldSize > kMaxFieldSize) EdbRaise(20237, "Invalid database format");
+    return mult * (uint32_t(fieldSize) + 1);
+  };
+  switch (baseType) {
+    case 1: case 3: case 23: case 24: return sized(1);
+    case 2: case 4: return sized(2);
+    case 5: case 9: return 1;
+    case 6: case 10: case 21: return 2;
+    case 7: case 11: case 12: case 15: case 16: return 4;
+    case 8: case 13: case 17: case 22: return 8;
+    case 14: return 10;
+    case 18: case 19: case 20: return 6;
+    default: EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  }
+}
+
+TEdbValueKind TEdbFieldDef::Kind() const {
+  if (const auto* info = EdbAdvancedTypeInfo(AdvancedType)) return info->Kind;
+  // Not a declared type of the table: fall back to what the storage type holds.
+  switch (BaseType) {
+    case 1: return K::FixedAnsiString;
+    case 2: case 4: return K::WideString;
+    case 3: return K::AnsiString;
+    case 5: case 6: return K::Int16;
+    case 9: case 10: return K::UInt16;
+    case 7: return K::Int32;
+    case 8: case 11: return K::Int64;
+    case 12: case 13: case 14: return K::Float;
+    case 15: return K::Date;
+    case 16: return K::Time;
+    case 17: return K::DateTime;
+    case 19: return K::Memo;
+    case 21: return K::Boolean;
+    case 22: return K::Currency;
+    case 23: return K::FixedBytes;
+    case 24: return K::VarBytes;
+    default: return K::Blob;
+  }
+}
+
+int32_t TEdbFieldDef::CallerSize() const {
+  switch (AdvancedType) {
+    case 1: case 2: case 3: case 4: case 29: case 30: return FieldSize;
+    case 36: return 38;
+    default: return 0;
+  }
+}
+
+TEdbTableMetadata TEdbTableMetadata::Load(const uint8_t* data, size_t size) {
+  TEdbByteReader r(data, size);
+  TEdbTableMetadata md;
+  int32_t fieldCount = r.I32(10159);
+  for (int32_t i = 0; i < fieldCount; ++i) md.Fields.push_back(ReadFieldDef(r));
+  int32_t indexCount = r.I32(10159);
+  for (int32_t i = 0; i < indexCount; ++i) md.Indexes.push_back(ReadIndexDef(r));
+  int32_t constraintCount = r.I32(10159);
+  for (int32_t i = 0; i < constraintCount; ++i) md.Constraints.push_back(ReadConstraintDef(r));
+  // The two roots are read without a length check: missing bytes read as "no index".
+  auto root = [&r]() -> int32_t {
+    if (r.Remaining() < 4) return -1;
+    return r.I32(0);
+  };
+  md.RecordPageIndexRoot = root();
+  md.BlobPageIndexRoot = root();
+  md.ComputeLayout();
+  return md;
+}
+
+std::vector<uint8_t> TEdbTableMetadata::Save() const {
+  TEdbByteWriter w;
+  w.I32(int32_t(Fields.size()));
+  for (const auto& f : Fields) WriteFieldDef(w, f);
+  w.I32(int32_t(Indexes.size()));
+  for (const auto& d : Indexes) WriteIndexDef(w, d);
+  w.I32(int32_t(Constraints.size()));
+  for (const auto& c : Constraints) WriteConstraintDef(w, c);
+  w.I32(RecordPageIndexRoot);
+  w.I32(BlobPageIndexRoot);
+  return w.Take();
+}
+
+void TEdbTableMetadata::ComputeLayout() {
+  NullBitmapSize = uint32_t((Fields.size() + 7) / 8);
+  uint64_t stored = NullBitmapSize, buffer = NullBitmapSize;
+  for (auto& f : Fields) {
+    uint32_t size = EdbStoredFieldSize(f.BaseType, f.FieldSize);
+    f.StoredSize = size;
+    f.BufferSize = f.IsBlob() ? 10 : size;
+    f.StoredOffset = uint32_t(stored);
+    f.BufferOffset = uint32_t(buffer);
+    stored += f.StoredSize;
+    buffer += f.BufferSize;
+    if (buffer > kMaxRecordSize) RaiseRecordTooLarge();
+  }
+  StoredRecordSize = uint32_t(stored);
+  BufferRecordSize = uint32_t(buffer);
+}
+
+int TEdbTableMetadata::FieldIndex(std::string_view name) const {
+  for (size_t i = 0; i < Fields.size(); ++i)
+    if (EdbSameNameAscii(Fields[i].Name, name)) return int(i);
+  return -1;
+}
+
+int TEdbTableMetadata::FieldIndexByObjectID(int32_t objectId) const {
+  for (size_t i = 0; i < Fields.size(); ++i)
+    if (Fields[i].ObjectID == objectId) return int(i);
+  return -1;
+}
+
+bool TEdbTableMetadata::IsRequired(int fieldIndex) const {
+  if (fieldIndex < 0 || size_t(fieldIndex) >= Fields.size()) return false;
+  const auto& f = Fields[size_t(fieldIndex)];
+  if (f.Kind() == TEdbValueKind::Autoinc) return false;
+  for (const auto& c : Constraints)
+    if (c.Type == ctNotNull && c.Ints[2] == f.ObjectID) return true;
+  return false;
+}
+
+void TEdbTableMetadata::CheckDuplicateNames() const {
+  for (size_t i = 1; i < Fields.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (EdbSameNameAscii(Fields[i].Name, Fields[j].Name))
+        EdbRaise(10424, "Duplicate field name %s", Fields[i].Name.c_str());
+}
+
+std::vector<int64_t> TEdbTableMetadata::InitialAutoincCounters() const {
+  std::vector<int64_t> counters;
+  counters.reserve(Fields.size());
+  for (const auto& f : Fields) counters.push_back(f.IsAutoinc() ? f.AutoincInitialValue : 0);
+  return counters;
+}
+
+TEdbMostUpdated TEdbMostUpdated::Load(const uint8_t* data, size_t size) {
+  TEdbByteReader r(data, size);
+  TEdbMostUpdated mu;
+  int32_t n = r.I32(20237);
+  if (n < 0 || size_t(n) > r.Remaining() / 8) EdbRaise(20237, "Invalid database format");
+  mu.AutoincCounters.reserve(size_t(n));
+  for (int32_t i = 0; i < n; ++i) mu.AutoincCounters.push_back(r.I64(20237));
+  mu.ChangeCounter = r.I32(20237);
+  mu.RecordCount = r.I32(20237);
+  if (mu.RecordCount < 0) EdbRaise(20237, "Invalid database format");
+  return mu;
+}
+
+std::vector<uint8_t> TEdbMostUpdated::Save() const {
+  TEdbByteWriter w;
+  w.I32(int32_t(AutoincCounters.size()));
+  for (int64_t v : AutoincCounters) w.I64(v);
+  w.I32(ChangeCounter);
+  w.I32(int32_t(RecordCount));
+  return w.Take();
+}
+
+int64_t TEdbMostUpdated::NextAutoinc(const TEdbTableMetadata& md, int fieldIndex) {
+  if (fieldIndex < 0 || size_t(fieldIndex) >= md.Fields.size())
+    EdbRaise(30402, "Field #%d not found", fieldIndex);
+  if (size_t(fieldIndex) >= AutoincCounters.size())
+    EdbRaise(30403, "Field #%d not found", fieldIndex);
+  const auto& f = md.Fields[size_t(fieldIndex)];
+  int64_t& counter = AutoincCounters[size_t(fieldIndex)];
+  int64_t step = f.AutoincIncrement == 0 ? 1 : f.AutoincIncrement;
+  if (step > 0 && counter > INT64_MAX - step) counter = INT64_MAX;
+  else if (step < 0 && counter < INT64_MIN - step) counter = INT64_MIN;
+  else counter += step;
+  if (f.AutoincMaxValue != 0 && counter > f.AutoincMaxValue) {
+    if (!f.AutoincCycled)
+      EdbRaise(20160, "Autoinc max value exceeded for field '%s'", f.Name.c_str());
+    counter = f.AutoincMinValue;
+  }
+  return counter;
+}
+
+void EdbStoredToBuffer(const TEdbTableMetadata& md, const uint8_t* stored, uint8_t* buffer) {
+  std::memset(buffer, 0, md.BufferRecordSize);
+  std::memcpy(buffer, stored, md.NullBitmapSize);
+  for (const auto& f : md.Fields)
+    std::memcpy(buffer + f.BufferOffset, stored + f.StoredOffset, f.StoredSize);
+}
+
+void EdbBufferToStored(const TEdbTableMetadata& md, const uint8_t* buffer, uint8_t* stored) {
+  std::memset(stored, 0, md.StoredRecordSize);
+  std::memcpy(stored, buffer, md.NullBitmapSize);
+  for (const auto& f : md.Fields)
+    std::memcpy(stored + f.StoredOffset, buffer + f.BufferOffset, f.StoredSize);
+}
+
+}  // namespace edb
