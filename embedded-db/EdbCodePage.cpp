@@ -1,0 +1,159 @@
+#include "EdbCodePage.h"
+
+#include "EdbException.h"
+
+namespace edb {
+
+namespace {
+
+// Windows-1252 0x80..0x9F; 0 marks the five undefined bytes.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0};
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+// Next code point of a UTF-8 text; invalid sequences yield U+FFFD and skip one byte.
+uint32_t NextUtf8(const std::string& s, size_t& i) {
+  const auto b0 = uint8_t(s[i]);
+  if (b0 < 0x80) { ++i; return b0; }
+  int len = (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : (b0 & 0xF8) == 0xF0 ? 4 : 0;
+  if (len == 0 || i + size_t(len) > s.size()) { ++i; return 0xFFFD; }
+  uint32_t cp = b0 & (0x7F >> len);
+  for (int k = 1; k < len; ++k) {
+    const auto b = uint8_t(s[i + size_t(k)]);
+    if ((b & 0xC0) != 0x80) { ++i; return 0xFFFD; }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return 0xFFFD; }
+  i += size_t(len);
+  return cp;
+}
+
+uint32_t Resolve(uint32_t codePage) {
+  return codePage == kEdbDefaultCodePage ? EdbDefaultCodePage() : codePage;
+}
+
+}  // namespace
+
+uint32_t EdbDefaultCodePage() { return EdbSysDefaultCodePage(); }
+
+bool EdbCodePageSupported(uint32_t codePage) {
+  codePage = Resolve(codePage);
+  if (codePage == 1252 || codePage == 65001) return true;
+  std::string out;
+  return EdbSysAnsiToUtf8(codePage, "A", 1, out);
+}
+
+std::string EdbAnsiToUtf8(const char* bytes, size_t len, uint32_t codePage) {
+  codePage = Resolve(codePage);
+  std::string out;
+  bool ascii = true;
+  for (size_t i = 0; i < len && ascii; ++i) ascii = uint8_t(bytes[i]) < 0x80;
+  if (ascii) return std::string(bytes, len);
+  if (codePage == 65001) {
+    std::string in(bytes, len);
+    out.reserve(len);
+    for (size_t i = 0; i < in.size();) AppendUtf8(out, NextUtf8(in, i));
+    return out;
+  }
+  if (codePage == 1252) {
+    out.reserve(len * 2);
+    for (size_t i = 0; i < len; ++i) {
+      const auto b = uint8_t(bytes[i]);
+      uint32_t cp = b;
+      if (b >= 0x80 && b < 0xA0) cp = kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : 0xFFFD;
+      AppendUtf8(out, cp);
+    }
+    return out;
+  }
+  if (!EdbSysAnsiToUtf8(codePage, bytes, len, out)) {
+    throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
+  }
+  return out;
+}
+
+std::string EdbUtf8ToAnsi(const std::string& utf8, uint32_t codePage) {
+  codePage = Resolve(codePage);
+  bool ascii = true;
+  for (char c : utf8) ascii = ascii && uint8_t(c) < 0x80;
+  if (ascii || codePage == 65001) return utf8;
+  std::string out;
+  if (codePage == 1252) {
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+      const uint32_t cp = NextUtf8(utf8, i);
+      char b = '?';
+      if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        b = char(cp);
+      } else {
+        for (int k = 0; k < 32; ++k) {
+          if (kCp1252High[k] == cp) { b = char(0x80 + k); break; }
+        }
+      }
+      out += b;
+    }
+    return out;
+  }
+  if (!EdbSysUtf8ToAnsi(codePage, utf8, out)) {
+    throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
+  }
+  return out;
+}
+
+std::string EdbUtf16LeToUtf8(const uint8_t* units, size_t count) {
+  std::string out;
+  out.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t u = uint32_t(units[2 * i]) | (uint32_t(units[2 * i + 1]) << 8);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+      uint32_t lo = uint32_t(units[2 * i + 2]) | (uint32_t(units[2 * i + 3]) << 8);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
+    AppendUtf8(out, u);
+  }
+  return out;
+}
+
+std::string EdbUtf8ToUtf16Le(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&](uint32_t u) { out += char(u & 0xFF); out += char(u >> 8); };
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t cp = NextUtf8(utf8, i);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(0xD800 + (cp >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+}  // namespace edb

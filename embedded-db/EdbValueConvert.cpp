@@ -1,0 +1,199 @@
+#include "EdbValueConvert.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "EdbCodePage.h"
+#include "EdbEndian.h"
+#include "EdbException.h"
+
+namespace edb {
+
+namespace {
+
+size_t AnsiLength(const uint8_t* p, size_t max) {
+  const void* z = std::memchr(p, 0, max);
+  return z ? size_t(static_cast<const uint8_t*>(z) - p) : max;
+}
+
+size_t WideLength(const uint8_t* p, size_t maxUnits) {
+  for (size_t i = 0; i < maxUnits; ++i) {
+    if (p[2 * i] == 0 && p[2 * i + 1] == 0) return i;
+  }
+  return maxUnits;
+}
+
+size_t SizeOr0(int32_t fieldSize) { return fieldSize > 0 ? size_t(fieldSize) : 0; }
+
+[[noreturn]] void UnknownType() { EdbRaise(30050, "Unknown DataType: '%s'", "Unknown"); }
+
+TEdbDateKind DateKindOf(const TEdbFieldDef& fd) {
+  if (fd.BaseType == bftDate) return TEdbDateKind::Date;
+  if (fd.BaseType == bftTime) return TEdbDateKind::Time;
+  return TEdbDateKind::DateTime;
+}
+
+}  // namespace
+
+double EdbExtendedToDouble(const uint8_t* p) {
+  const uint64_t mant = GetU64(p);
+  const uint16_t se = GetU16(p + 8);
+  const bool neg = (se & 0x8000) != 0;
+  const int exp = se & 0x7FFF;
+  double v;
+  if (exp == 0x7FFF) {
+    v = (mant << 1) == 0 ? std::numeric_limits<double>::infinity()
+                         : std::numeric_limits<double>::quiet_NaN();
+  } else if (mant == 0) {
+    v = 0.0;
+  } else {
+    // Value = mantissa * 2^(exp - 16383 - 63); denormals use exponent 1.
+    v = std::ldexp(double(mant), (exp == 0 ? 1 : exp) - 16383 - 63);
+  }
+  return neg ? -v : v;
+}
+
+void EdbDoubleToExtended(double v, uint8_t* p) {
+  std::memset(p, 0, 10);
+  uint16_t se = std::signbit(v) ? 0x8000 : 0;
+  if (std::isnan(v)) {
+    PutU64(p, 0xC000000000000000ull);
+    PutU16(p + 8, uint16_t(se | 0x7FFF));
+    return;
+  }
+  if (std::isinf(v)) {
+    PutU64(p, 0x8000000000000000ull);
+    PutU16(p + 8, uint16_t(se | 0x7FFF));
+    return;
+  }
+  if (v == 0) {
+    PutU16(p + 8, se);
+    return;
+  }
+  int e = 0;
+  double m = std::frexp(std::fabs(v), &e);  // m in [0.5, 1)
+  const uint64_t mant = uint64_t(std::ldexp(m, 64));
+  PutU64(p, mant);
+  PutU16(p + 8, uint16_t(se | uint16_t(e - 1 + 16383)));
+}
+
+TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint32_t codePage) {
+  const bool autoinc = fd.Kind() == TEdbValueKind::Autoinc;
+  switch (fd.BaseType) {
+    case bftFixedChar:
+    case bftString: {
+      const size_t n = AnsiLength(d, SizeOr0(fd.FieldSize));
+      return TEdbVariant::Text(EdbAnsiToUtf8(reinterpret_cast<const char*>(d), n, codePage));
+    }
+    case bftFixedWideChar:
+    case bftWideString:
+      return TEdbVariant::Text(EdbUtf16LeToUtf8(d, WideLength(d, SizeOr0(fd.FieldSize))));
+    case bftInt8: return TEdbVariant::Integer(int8_t(d[0]));
+    case bftInt16: return TEdbVariant::Integer(GetI16(d));
+    case bftInt32: return TEdbVariant::Integer(GetI32(d));
+    case bftInt64: return TEdbVariant::Integer(GetI64(d));
+    case bftUInt8: return TEdbVariant::Integer(d[0]);
+    case bftUInt16: return TEdbVariant::Integer(GetU16(d));
+    case bftUInt32:
+      // An autoinc handed out as a 32-bit integer takes a stored uint32 as signed.
+      return TEdbVariant::Integer(autoinc ? int64_t(GetI32(d)) : int64_t(GetU32(d)));
+    case bftSingle: {
+      float f;
+      uint32_t u = GetU32(d);
+      std::memcpy(&f, &u, 4);
+      return TEdbVariant::Double(double(f));
+    }
+    case bftDouble:
+    case bftCurrency: {
+      double x;
+      uint64_t u = GetU64(d);
+      std::memcpy(&x, &u, 8);
+      return TEdbVariant::Double(x);
+    }
+    case bftExtended: return TEdbVariant::Double(EdbExtendedToDouble(d));
+    case bftDate: return TEdbVariant::FromStored(GetI32(d), 0, TEdbDateKind::Date);
+    case bftTime: return TEdbVariant::FromStored(kEdbDelphiEpochDay, GetI32(d), TEdbDateKind::Time);
+    case bftDateTime:
+      return TEdbVariant::FromStored(GetI32(d), GetI32(d + 4), DateKindOf(fd));
+    case bftBoolean: return TEdbVariant::Boolean(GetU16(d) != 0);
+    case bftBytes:
+    case bftVarBytes: {
+      const size_t n = SizeOr0(fd.FieldSize);
+      return TEdbVariant::Bytes(std::vector<uint8_t>(d, d + n));
+    }
+    case bftBlob:
+    case bftMemo:
+    case bftWideMemo:
+      throw EEdbComponentError("BLOB fields are read through a BLOB stream");
+    default:
+      UnknownType();
+  }
+}
+
+TEdbVariant EdbConvertBlobValue(const TEdbFieldDef& fd, std::vector<uint8_t> bytes,
+                                uint32_t codePage) {
+  const TEdbValueKind k = fd.Kind();
+  if (k == TEdbValueKind::Memo || k == TEdbValueKind::FormattedMemo) {
+    return TEdbVariant::Text(
+        EdbAnsiToUtf8(reinterpret_cast<const char*>(bytes.data()), bytes.size(), codePage));
+  }
+  return TEdbVariant::Bytes(std::move(bytes));
+}
+
+void EdbEncodeFieldValue(const TEdbFieldDef& fd, const TEdbVariant& v, uint8_t* out,
+                         uint32_t codePage) {
+  const uint32_t size = EdbStoredFieldSize(fd.BaseType, fd.FieldSize);
+  std::memset(out, 0, size);
+  switch (fd.BaseType) {
+    case bftFixedChar:
+    case bftString: {
+      std::string a = EdbUtf8ToAnsi(v.ToString(), codePage);
+      std::memcpy(out, a.data(), std::min(a.size(), SizeOr0(fd.FieldSize)));
+      return;
+    }
+    case bftFixedWideChar:
+    case bftWideString: {
+      std::string w = EdbUtf8ToUtf16Le(v.ToString());
+      std::memcpy(out, w.data(), std::min(w.size(), 2 * SizeOr0(fd.FieldSize)));
+      return;
+    }
+    case bftInt8: case bftUInt8: out[0] = uint8_t(v.AsInteger()); return;
+    case bftInt16: case bftUInt16: PutU16(out, uint16_t(v.AsInteger())); return;
+    case bftInt32: case bftUInt32: PutU32(out, uint32_t(v.AsInteger())); return;
+    case bftInt64: PutI64(out, v.AsInteger()); return;
+    case bftSingle: {
+      float f = float(v.AsDouble());
+      uint32_t u;
+      std::memcpy(&u, &f, 4);
+      PutU32(out, u);
+      return;
+    }
+    case bftDouble:
+    case bftCurrency: {
+      double x = v.AsDouble();
+      uint64_t u;
+      std::memcpy(&u, &x, 8);
+      PutU64(out, u);
+      return;
+    }
+    case bftExtended: EdbDoubleToExtended(v.AsDouble(), out); return;
+    case bftDate: PutI32(out, v.StoredDay()); return;
+    case bftTime: PutI32(out, v.StoredMs()); return;
+    case bftDateTime:
+      PutI32(out, v.StoredDay());
+      PutI32(out + 4, v.StoredMs());
+      return;
+    case bftBoolean: PutU16(out, v.AsBoolean() ? 1 : 0); return;
+    case bftBytes:
+    case bftVarBytes: {
+      const auto& b = v.AsBytes();
+      std::memcpy(out, b.data(), std::min(b.size(), SizeOr0(fd.FieldSize)));
+      return;
+    }
+    default:
+      throw EEdbComponentError("BLOB fields are written through the BLOB writer");
+  }
+}
+
+}  // namespace edb
