@@ -83,7 +83,7 @@ class TServiceHandle {
 };
 
 // Access to the system's services. ServiceExists and IsServiceRunning raise
-// EServiceControllerException with the messages of TServiceController; OpenService raises
+// EServiceControllerException with the messages of TServiceController; OpenForOperation raises
 // EServiceSystemError.
 class TServiceBackend {
  public:
@@ -145,6 +145,7 @@ class TServiceControllerThread {
   void SleepPoll();
 
   std::shared_ptr<TServiceBackend> backend_;
+  std::mutex startLock_;  // held while thread_ is assigned; the body waits for it
   std::thread thread_;
   std::atomic<std::thread::id> threadId_{};
   std::atomic<bool> terminated_{false};
