@@ -1,0 +1,81 @@
+// Internal interface between the Connection/Command facade and the backends. Not part of the
+// public interface: include Ado.h instead.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ado.h"
+#include "AdoConnectionString.h"
+
+namespace ado::detail {
+
+struct ParameterSpec {
+  std::string Name;
+  DataTypeEnum Type;
+  ParameterDirectionEnum Direction;
+  int Size;
+};
+
+// Rows of a query, filled by a statement when its text returns a result set.
+struct ResultRows {
+  bool HasResult = false;
+  std::vector<std::string> Names;
+  std::vector<std::vector<Variant>> Rows;
+};
+
+class BackendStatement {
+ public:
+  virtual ~BackendStatement() = default;
+  // Binds `values` (one per prepared parameter, in order) and runs the statement once.
+  // `affected` receives the records affected (-1 unknown); `rows` the result set, if any.
+  virtual void Execute(const std::vector<const Variant*>& values, std::int64_t& affected,
+                       ResultRows& rows) = 0;
+  // Frees the backend's handle; the object stays but can no longer execute. Called by the
+  // connection before it closes.
+  virtual void Release() noexcept = 0;
+};
+
+class BackendConnection {
+ public:
+  virtual ~BackendConnection() = default;
+  virtual const char* Name() const noexcept = 0;
+  virtual void Open() = 0;
+  virtual void Close() noexcept = 0;
+  virtual void BeginTrans() = 0;
+  virtual void CommitTrans() = 0;
+  virtual void RollbackTrans() = 0;
+  virtual Engine GetEngine() const = 0;
+  virtual std::string DbmsName() const = 0;
+  virtual std::unique_ptr<BackendStatement> Prepare(const std::string& sql,
+                                                    const std::vector<ParameterSpec>& params) = 0;
+};
+
+// Shared between a Connection and the Commands that use it.
+struct ConnectionState {
+  std::string ConnectionString;
+  std::unique_ptr<BackendConnection> Backend;
+  bool Open = false;
+  bool InTransaction = false;
+  std::uint64_t Epoch = 0;  // bumped on every Open/Close, so commands re-prepare
+  std::vector<BackendStatement*> Statements;  // live prepared statements of this connection
+
+  void ReleaseStatements() noexcept;
+  void Forget(BackendStatement* statement) noexcept;
+};
+
+std::unique_ptr<BackendConnection> CreateSqliteBackend(const BackendChoice& choice);
+std::unique_ptr<BackendConnection> CreateOdbcBackend(const BackendChoice& choice);
+// Automation providers: ADO on Windows; elsewhere throws EAdoError naming the provider.
+std::unique_ptr<BackendConnection> CreateProviderBackend(const BackendChoice& choice);
+
+// UTF-8 <-> UTF-16 for the wide interfaces (invalid sequences become U+FFFD).
+std::u16string Utf8ToUtf16(const std::string& text);
+std::string Utf16ToUtf8(const std::u16string& text);
+
+// Replaces every occurrence of each secret of `connectionString` in `message` by "***".
+std::string ScrubSecrets(std::string message, const std::string& connectionString);
+
+}  // namespace ado::detail

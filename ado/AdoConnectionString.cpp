@@ -1,0 +1,216 @@
+// Parsing, backend choice and credential masking of connection strings.
+#include "AdoConnectionString.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "AdoError.h"
+
+namespace ado {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && Lower(s.substr(s.size() - suffix.size())) == suffix;
+}
+
+bool IsSecretKey(const std::string& key) {
+  std::string k = Lower(Trim(key));
+  return k == "pwd" || (k.size() >= 8 && k.compare(k.size() - 8, 8, "password") == 0);
+}
+
+// One pair as found in the text: key, value, and where the raw value starts and ends.
+struct RawPair {
+  std::string Key;
+  std::string Value;
+  std::size_t ValueBegin = 0, ValueEnd = 0;
+  bool Complete = true;  // false: unterminated brace or quote (value runs to the end)
+  bool HasEquals = true;
+};
+
+// Reads pairs; never throws. Braced values ({...}, "}}" = "}") and quoted values ('...' or
+// "...", doubled quote = quote) may contain ';'.
+std::vector<RawPair> Scan(const std::string& text) {
+  std::vector<RawPair> out;
+  std::size_t i = 0, n = text.size();
+  while (i < n) {
+    while (i < n && (text[i] == ';' || std::isspace(static_cast<unsigned char>(text[i])))) ++i;
+    if (i >= n) break;
+    RawPair p;
+    std::size_t keyStart = i;
+    while (i < n && text[i] != '=' && text[i] != ';') ++i;
+    p.Key = Trim(text.substr(keyStart, i - keyStart));
+    if (i >= n || text[i] == ';') {
+      p.HasEquals = false;
+      p.ValueBegin = p.ValueEnd = i;
+      out.push_back(p);
+      continue;
+    }
+    ++i;  // '='
+    while (i < n && text[i] == ' ') ++i;
+    p.ValueBegin = i;
+    if (i < n && (text[i] == '{' || text[i] == '\'' || text[i] == '"')) {
+      char close = text[i] == '{' ? '}' : text[i];
+      ++i;
+      p.Complete = false;
+      while (i < n) {
+        if (text[i] == close) {
+          if (i + 1 < n && text[i + 1] == close) {
+            p.Value += close;
+            i += 2;
+            continue;
+          }
+          ++i;
+          p.Complete = true;
+          break;
+        }
+        p.Value += text[i++];
+      }
+      p.ValueEnd = i;
+      // Anything between the closing brace and the next ';' is kept as part of the value.
+      std::size_t tail = i;
+      while (i < n && text[i] != ';') ++i;
+      std::string rest = Trim(text.substr(tail, i - tail));
+      if (!rest.empty()) {
+        p.Value += rest;
+        p.ValueEnd = i;
+      }
+    } else {
+      while (i < n && text[i] != ';') ++i;
+      p.Value = Trim(text.substr(p.ValueBegin, i - p.ValueBegin));
+      p.ValueEnd = i;
+    }
+    out.push_back(p);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<ConnectionStringPair> ParseConnectionString(const std::string& text) {
+  std::vector<ConnectionStringPair> pairs;
+  for (const RawPair& p : Scan(text)) {
+    if (!p.Complete)
+      throw EAdoError("The connection string has an unterminated quoted value: " +
+                          MaskConnectionString(text),
+                      kErrInvalidArgument, kSourceAccessLayer);
+    if (!p.HasEquals || p.Key.empty())
+      throw EAdoError("The connection string is not a list of key=value pairs: " +
+                          MaskConnectionString(text),
+                      kErrInvalidArgument, kSourceAccessLayer);
+    pairs.push_back({p.Key, p.Value});
+  }
+  return pairs;
+}
+
+std::string ConnectionStringValue(const std::vector<ConnectionStringPair>& pairs,
+                                  const std::string& key) {
+  std::string k = Lower(key);
+  for (const auto& p : pairs)
+    if (Lower(p.Key) == k) return p.Value;
+  return {};
+}
+
+bool HasConnectionStringKey(const std::vector<ConnectionStringPair>& pairs,
+                            const std::string& key) {
+  std::string k = Lower(key);
+  return std::any_of(pairs.begin(), pairs.end(),
+                     [&](const ConnectionStringPair& p) { return Lower(p.Key) == k; });
+}
+
+std::string MaskConnectionString(const std::string& text) {
+  std::string out;
+  std::size_t pos = 0;
+  for (const RawPair& p : Scan(text)) {
+    if (!p.HasEquals || !IsSecretKey(p.Key)) continue;
+    out.append(text, pos, p.ValueBegin - pos);
+    out += "***";
+    pos = p.ValueEnd;
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+std::vector<std::string> ConnectionStringSecrets(const std::string& text) {
+  std::vector<std::string> secrets;
+  for (const RawPair& p : Scan(text))
+    if (p.HasEquals && IsSecretKey(p.Key) && !p.Value.empty()) secrets.push_back(p.Value);
+  return secrets;
+}
+
+BackendChoice ChooseBackend(const std::string& connectionString) {
+  std::string text = Trim(connectionString);
+  if (text.empty())
+    throw EAdoError("The connection string is empty.", kErrInvalidArgument, kSourceAccessLayer);
+
+  BackendChoice choice;
+  if (text.find('=') == std::string::npos) {
+    if (EndsWithNoCase(text, ".db") || EndsWithNoCase(text, ".sqlite") ||
+        EndsWithNoCase(text, ".sqlite3")) {
+      choice.Kind = BackendKind::Sqlite;
+      choice.Target = text;
+      return choice;
+    }
+    throw EAdoError("The connection string is not a list of key=value pairs: " +
+                        MaskConnectionString(text),
+                    kErrInvalidArgument, kSourceAccessLayer);
+  }
+
+  auto pairs = ParseConnectionString(text);
+  std::string provider = ConnectionStringValue(pairs, "Provider");
+  std::string providerLower = Lower(provider);
+  bool odbcKeys = HasConnectionStringKey(pairs, "Driver") || HasConnectionStringKey(pairs, "DSN") ||
+                  HasConnectionStringKey(pairs, "FileDSN");
+
+  if (providerLower == "sqlite") {
+    choice.Kind = BackendKind::Sqlite;
+    choice.Target = ConnectionStringValue(pairs, "Data Source");
+    if (choice.Target.empty()) choice.Target = ConnectionStringValue(pairs, "DataSource");
+    if (choice.Target.empty())
+      throw EAdoError("The SQLite connection string names no database file (Data Source=PATH).",
+                      kErrInvalidArgument, kSourceAccessLayer);
+    std::string create = Lower(ConnectionStringValue(pairs, "Create"));
+    choice.CreateIfMissing = create == "yes" || create == "true" || create == "1";
+    return choice;
+  }
+
+  bool msdasql = providerLower.rfind("msdasql", 0) == 0;
+  if ((provider.empty() || msdasql) && odbcKeys) {
+    choice.Kind = BackendKind::Odbc;
+    // The driver manager gets the string without the automation provider's key.
+    std::string target;
+    for (const RawPair& p : Scan(text)) {
+      if (Lower(p.Key) == "provider") continue;
+      if (!target.empty()) target += ';';
+      target += p.Key + "=" + text.substr(p.ValueBegin, p.ValueEnd - p.ValueBegin);
+    }
+    choice.Target = target;
+    return choice;
+  }
+
+  if (!provider.empty()) {
+    choice.Kind = BackendKind::Provider;
+    choice.ProviderName = provider;
+    choice.Target = text;
+    return choice;
+  }
+
+  throw EAdoError(
+      "The connection string names no provider: use Driver={...} or DSN=... for ODBC, "
+      "Provider=SQLite;Data Source=PATH for SQLite, or Provider=... for an OLE DB provider. "
+      "Connection string: " + MaskConnectionString(text),
+      kErrInvalidArgument, kSourceAccessLayer);
+}
+
+}  // namespace ado

@@ -1,0 +1,49 @@
+// Connection strings: parsing of "key=value;" lists (values may be {braced} or quoted),
+// choice of the backend, and masking of credentials before a string reaches any message.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ado {
+
+struct ConnectionStringPair {
+  std::string Key;    // as written, trimmed
+  std::string Value;  // unquoted / unbraced
+};
+
+// Splits a connection string into its pairs. Throws EAdoError for a string that cannot be
+// read (an unterminated brace or quote, a pair without "=").
+std::vector<ConnectionStringPair> ParseConnectionString(const std::string& text);
+
+// Value of the first pair whose key equals `key` case-insensitively; empty when absent.
+std::string ConnectionStringValue(const std::vector<ConnectionStringPair>& pairs,
+                                  const std::string& key);
+bool HasConnectionStringKey(const std::vector<ConnectionStringPair>& pairs, const std::string& key);
+
+// Replaces the values of "PWD" and "...Password" keys (any case) by "***". Works on any text,
+// also one that would not parse, so it is safe to call on whatever the user typed.
+std::string MaskConnectionString(const std::string& text);
+
+// The values MaskConnectionString would hide (used to scrub provider messages).
+std::vector<std::string> ConnectionStringSecrets(const std::string& text);
+
+enum class BackendKind { Sqlite, Odbc, Provider };
+
+struct BackendChoice {
+  BackendKind Kind = BackendKind::Sqlite;
+  std::string Target;        // SQLite: the database path; ODBC: the string for the driver
+                             // manager; Provider: the full string
+  std::string ProviderName;  // Provider: the value of "Provider="
+  bool CreateIfMissing = false;  // SQLite: "Create=yes" lets Open create a new file
+};
+
+// Chooses the backend for a connection string:
+//   "Provider=SQLite;Data Source=PATH" or a plain path ending .db/.sqlite/.sqlite3 -> SQLite
+//   "Driver={...};..." / "DSN=..." / "FileDSN=..." (optionally with Provider=MSDASQL)  -> ODBC
+//   any other "Provider=..."                                        -> automation provider
+// Throws EAdoError (with the string masked) for an empty or unreadable string or one that
+// names no backend.
+BackendChoice ChooseBackend(const std::string& connectionString);
+
+}  // namespace ado
