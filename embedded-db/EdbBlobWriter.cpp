@@ -6,6 +6,7 @@
 
 #include "EdbEndian.h"
 #include "EdbException.h"
+#include "EdbPageManager.h"
 
 namespace edb {
 
@@ -134,6 +135,40 @@ TEdbBlobRef TEdbBlobWriter::WriteLarge(const uint8_t* stored, size_t storedSize,
   lr.Serialize(head.data() + kEdbBlobEntryHeaderSize);
   pages_.WritePage(list[0], head.data(), next);
   return {list[0], kEdbLargeBlobId};
+}
+
+uint32_t TEdbWriterBlobPages::DataSize() const { return pm_.PageDataSize(); }
+
+void TEdbWriterBlobPages::ReadPage(int32_t pageNo, uint8_t* data, int32_t& nextPage) {
+  TEdbPageRef page(pm_.GetPage(session_, pageNo, true, ptTableBlob));
+  std::memcpy(data, page->Data(), page->DataSize());
+  nextPage = page->NextPage();
+}
+
+int32_t TEdbWriterBlobPages::NewPage() {
+  TEdbPageRef page(pm_.AddPage(session_, ptTableBlob));
+  page->SetOwnerTableId(tableId_);
+  page->SetDirty(true);
+  return page->PageNo();
+}
+
+void TEdbWriterBlobPages::WritePage(int32_t pageNo, const uint8_t* data, int32_t nextPage) {
+  TEdbPageRef page(pm_.GetPage(session_, pageNo, true, ptTableBlob));
+  std::memcpy(page->Data(), data, page->DataSize());
+  page->SetNextPage(nextPage);
+  page->SetDirty(true);
+}
+
+void TEdbBlobStoreWriter::StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex,
+                                    const uint8_t* data, size_t size, uint8_t reference[6]) {
+  const TEdbFieldDef& fd = ctx.Metadata.Fields.at(size_t(fieldIndex));
+  TEdbWriterBlobPages pages(ctx.PageManager, ctx.Session, ctx.TableID);
+  TEdbBlobWriter writer(pages);
+  auto it = smallPages_.find(ctx.TableID);
+  if (it != smallPages_.end()) writer.SetSmallPage(it->second);
+  const TEdbBlobRef ref = writer.Write(fd, data, size);
+  smallPages_[ctx.TableID] = writer.SmallPage();
+  ref.Serialize(reference);
 }
 
 }  // namespace edb

@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <map>
+
 #include "EdbBlob.h"
+#include "EdbRecordPageIndex.h"  // before the writer header, which uses its entry type
+#include "EdbFormatWriter.h"
 #include "EdbTableMetadata.h"
 
 namespace edb {
@@ -26,12 +30,41 @@ class TEdbBlobWriter {
   TEdbBlobRef WriteLarge(const uint8_t* stored, size_t storedSize, int32_t blockCount,
                          int64_t uncompressedSize);
 
-  // Starts small-BLOB entries on a fresh page from now on.
-  void ResetSmallPage() { smallPage_ = -1; }
+  // The small-BLOB page new entries go to (-1: a fresh page).
+  int32_t SmallPage() const { return smallPage_; }
+  void SetSmallPage(int32_t page) { smallPage_ = page; }
 
  private:
   IEdbBlobPageStore& pages_;
   int32_t smallPage_ = -1;  // small-BLOB page with room, -1 none
+};
+
+// IEdbBlobPageStore over the format writer's page manager session; new pages carry the table's
+// ID in their owner field.
+class TEdbWriterBlobPages : public IEdbBlobPageStore {
+ public:
+  TEdbWriterBlobPages(TEdbPageManager& pm, int32_t session, int32_t tableId)
+      : pm_(pm), session_(session), tableId_(tableId) {}
+  uint32_t DataSize() const override;
+  void ReadPage(int32_t pageNo, uint8_t* data, int32_t& nextPage) override;
+  int32_t NewPage() override;
+  void WritePage(int32_t pageNo, const uint8_t* data, int32_t nextPage) override;
+
+ private:
+  TEdbPageManager& pm_;
+  int32_t session_;
+  int32_t tableId_;
+};
+
+// The format writer's BLOB hook: stores every BLOB value through TEdbBlobWriter, filling one
+// small-BLOB page per table before starting the next.
+class TEdbBlobStoreWriter : public IEdbBlobStore {
+ public:
+  void StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex, const uint8_t* data, size_t size,
+                 uint8_t reference[6]) override;
+
+ private:
+  std::map<int32_t, int32_t> smallPages_;  // table ID -> small-BLOB page with room
 };
 
 }  // namespace edb
