@@ -1,6 +1,8 @@
 // The settings record of a run: error recording, reporting and validation.
 #include "DbConversionInfo_un.h"
 
+#include "AdoError.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -75,6 +77,11 @@ std::string ExceptionClassName(const std::exception& e) {
 
 std::string ExceptionDetailBlock(const std::exception& e) {
   const std::string className = ExceptionClassName(e);
+  if (const auto* adoError = dynamic_cast<const ado::EAdoError*>(&e)) {
+    return FormatText("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
+                      static_cast<int>(adoError->ErrorCode()), adoError->ErrorSource().c_str(),
+                      adoError->Message().c_str());
+  }
   if (const auto* automation = dynamic_cast<const IAutomationError*>(&e)) {
     return FormatText("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
                       static_cast<int>(automation->ErrorCode()),

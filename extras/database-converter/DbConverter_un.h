@@ -44,7 +44,7 @@ class TDbConverter {
   // a running service operation (returning once its thread has ended).
   void Cancel();
 
-  // Replaces the free-space query (default TFileDuplication::GetFreeSpace). Before Run.
+  // Replaces the free-space query (default TFileDuplication::GetFreeBytes). Before Run.
   void SetFreeSpaceQuery(TFreeSpaceQuery query) { freeSpace_ = std::move(query); }
   // The service to stop and restart (default "MRVSVC"); empty skips service control. Before Run.
   void SetServiceName(const std::string& name) { serviceName_ = name; }

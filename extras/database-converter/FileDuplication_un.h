@@ -42,7 +42,7 @@ class TFileDuplication {
   // errorText is emptied first. A missing path raises EOSError.
   static std::int64_t GetFileSize(const std::string& path, std::string& errorText);
   // Bytes available to the calling user in the folder, or -1 when the query fails.
-  static std::int64_t GetFreeSpace(const std::string& folder);
+  static std::int64_t GetFreeBytes(const std::string& folder);
   // Deletes a file; on failure returns false with the system's text for the error.
   static bool RemoveFile(const std::string& path, std::string& errorText);
   // The system's text for an error code of the platform.
@@ -56,14 +56,14 @@ class TFileDuplication {
   bool Duplicate(const std::string& source, const std::string& prefix, std::string& tempPath);
 
   // Aborts a running copy and every later one. Any thread.
-  void Cancel() noexcept { cancelled_.store(true); }
-  bool Cancelled() const noexcept { return cancelled_.load(); }
+  void Cancel() noexcept { cancelled_.store(1); }
+  bool Cancelled() const noexcept { return cancelled_.load() != 0; }
 
  private:
   void Progress(std::int64_t done, std::int64_t total);
-  bool CopyTo(const std::string& source, const std::string& target);  // platform half
 
-  std::atomic<bool> cancelled_{false};
+  // A 32-bit flag the system copy routine may watch while it copies.
+  std::atomic<std::int32_t> cancelled_{0};
   friend struct TFileDuplicationAccess;
 };
 

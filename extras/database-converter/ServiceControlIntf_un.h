@@ -9,19 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace mrv {
+#include "ServiceControllerThread_un.h"  // the outcome codes soReached .. soCancelled
 
-// Outcome of an asynchronous service operation.
-enum TServiceOutcome : std::uint8_t {
-  soReached = 0,    // the service reached the wanted state
-  soFailed = 1,     // failed; the error text says why
-  soTimedOut = 2,   // no progress within the time-out
-  soCancelled = 3,  // CancelOperation ended it
-};
+namespace mrv {
 
 class IServiceControl {
  public:
-  // Called exactly once per operation, on the operation's own thread.
+  // Called exactly once per operation, on the operation's own thread, with the outcome
+  // soReached, soError (errorText says why), soTimedOut or soCancelled.
   using TFinished = std::function<void(const std::string& errorText, std::uint8_t outcome)>;
 
   virtual ~IServiceControl() = default;
