@@ -1,6 +1,11 @@
 # Third-party libraries. On Linux they come from Debian packages; in the MinGW cross build
 # from the prefix that scripts/windows-deps fills (MRV_WIN_PREFIX, passed by the toolchain).
 
+if(MINGW)
+  # The cross build links everything statically: take lib*.a, never a DLL import library.
+  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+endif()
+
 find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(BZip2 REQUIRED)
