@@ -64,14 +64,16 @@ bool EdbCodePageSupported(uint32_t codePage) {
   return EdbSysAnsiToUtf8(codePage, "A", 1, out);
 }
 
-std::string EdbAnsiToUtf8(const char* bytes, size_t len, uint32_t codePage) {
+std::string EdbAnsiToUtf8(std::string_view text, uint32_t codePage) {
   codePage = Resolve(codePage);
+  const char* bytes = text.data();
+  const size_t len = text.size();
   std::string out;
   bool ascii = true;
   for (size_t i = 0; i < len && ascii; ++i) ascii = uint8_t(bytes[i]) < 0x80;
   if (ascii) return std::string(bytes, len);
   if (codePage == 65001) {
-    std::string in(bytes, len);
+    std::string in(text);
     out.reserve(len);
     for (size_t i = 0; i < in.size();) AppendUtf8(out, NextUtf8(in, i));
     return out;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace edb {
 
@@ -20,10 +21,7 @@ bool EdbCodePageSupported(uint32_t codePage);
 
 // ANSI bytes -> UTF-8. Bytes the code page does not define become U+FFFD.
 // Raises EEdbComponentError for an unsupported code page.
-std::string EdbAnsiToUtf8(const char* bytes, size_t len, uint32_t codePage = kEdbDefaultCodePage);
-inline std::string EdbAnsiToUtf8(const std::string& s, uint32_t codePage = kEdbDefaultCodePage) {
-  return EdbAnsiToUtf8(s.data(), s.size(), codePage);
-}
+std::string EdbAnsiToUtf8(std::string_view bytes, uint32_t codePage = kEdbDefaultCodePage);
 
 // UTF-8 -> ANSI bytes. Characters the code page cannot represent become '?'.
 std::string EdbUtf8ToAnsi(const std::string& utf8, uint32_t codePage = kEdbDefaultCodePage);

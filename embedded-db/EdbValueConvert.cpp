@@ -84,7 +84,7 @@ TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint3
     case bftFixedChar:
     case bftString: {
       const size_t n = AnsiLength(d, SizeOr0(fd.FieldSize));
-      return TEdbVariant::Text(EdbAnsiToUtf8(reinterpret_cast<const char*>(d), n, codePage));
+      return TEdbVariant::Text(EdbAnsiToUtf8(std::string_view(reinterpret_cast<const char*>(d), n), codePage));
     }
     case bftFixedWideChar:
     case bftWideString:
@@ -136,7 +136,7 @@ TEdbVariant EdbConvertBlobValue(const TEdbFieldDef& fd, std::vector<uint8_t> byt
   const TEdbValueKind k = fd.Kind();
   if (k == TEdbValueKind::Memo || k == TEdbValueKind::FormattedMemo) {
     return TEdbVariant::Text(
-        EdbAnsiToUtf8(reinterpret_cast<const char*>(bytes.data()), bytes.size(), codePage));
+        EdbAnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), codePage));
   }
   return TEdbVariant::Bytes(std::move(bytes));
 }
