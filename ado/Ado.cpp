@@ -274,6 +274,7 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
     connection_->Statements.push_back(statement_.get());
     preparedGeneration_ = parameters_.generation_;
     preparedConnectionEpoch_ = connection_->Epoch;
+    ++prepareCount_;
   }
   std::vector<const Variant*> values;
   values.reserve(parameters_.items_.size());

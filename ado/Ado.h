@@ -192,6 +192,9 @@ class Command {
   Recordset Execute();
   Recordset Execute(std::int64_t& recordsAffected);  // -1 when the provider gives no count
 
+  // How often this command prepared a statement (for diagnostics and tests).
+  std::uint64_t PrepareCount() const noexcept { return prepareCount_; }
+
  private:
   Recordset Run(std::int64_t* recordsAffected);
 
@@ -202,6 +205,7 @@ class Command {
   std::unique_ptr<detail::BackendStatement> statement_;
   std::uint64_t preparedGeneration_ = 0;
   std::uint64_t preparedConnectionEpoch_ = 0;
+  std::uint64_t prepareCount_ = 0;
 };
 
 // Creates `table` unless it exists already. Returns true when it was created.

@@ -1,0 +1,70 @@
+// Target databases the interface tests run against: the built-in SQLite backend always,
+// the SQLite ODBC driver when it is installed, PostgreSQL through ODBC when MRV_PG_CONN is set.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Ado.h"
+
+namespace adotest {
+
+enum class Target { Sqlite, SqliteOdbc, PostgreSql };
+
+inline const char* TargetName(Target t) {
+  switch (t) {
+    case Target::Sqlite: return "Sqlite";
+    case Target::SqliteOdbc: return "SqliteOdbc";
+    case Target::PostgreSql: return "PostgreSql";
+  }
+  return "?";
+}
+
+// A fresh, empty folder below the temporary folder, removed at destruction.
+class TempDir {
+ public:
+  TempDir() {
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("mrv-ado-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this) % 100000) + "-" +
+             std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Connection string for `t`, or empty when the target is not available here.
+inline std::string ConnectionStringFor(Target t, const TempDir& dir) {
+  switch (t) {
+    case Target::Sqlite:
+      return "Provider=SQLite;Data Source=" + (dir.Path() / "target.db").string() + ";Create=yes";
+    case Target::SqliteOdbc:
+      return "Driver={SQLite3};Database=" + (dir.Path() / "target-odbc.db").string();
+    case Target::PostgreSql: {
+      const char* pg = std::getenv("MRV_PG_CONN");
+      return pg ? pg : "";
+    }
+  }
+  return "";
+}
+
+// True when an open failure only means that the ODBC driver is not installed.
+inline bool IsMissingDriver(const ado::EAdoError& e) {
+  const std::string& m = e.Message();
+  return m.find("IM002") != std::string::npos || m.find("IM003") != std::string::npos;
+}
+
+}  // namespace adotest
