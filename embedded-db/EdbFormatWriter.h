@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "EdbDiskDatabase.h"
+#include "EdbRecordPageIndex.h"
 #include "EdbRecordPages.h"
 #include "EdbTableMetadata.h"
 
@@ -105,9 +106,7 @@ class TEdbTableWriter {
  private:
   friend class TEdbFormatWriter;
   TEdbTableWriter(TEdbFormatWriter& owner, TEdbTableListEntry entry, TEdbTableMetadata md);
-  void LoadIndexLeafChain();
   void AddPageToIndex(int32_t pageNo, uint16_t count);
-  void SetIndexCount(int32_t pageNo, uint16_t count);
   void SaveIndex();
   void MaybeAutoCommit();
 
@@ -124,6 +123,7 @@ class TEdbTableWriter {
   uint32_t pendingInserts_ = 0;
   bool indexDirty_ = false;
   bool stateDirty_ = false;
+  uint8_t metadataCompression_ = 0;
 };
 
 class TEdbFormatWriter {
@@ -147,6 +147,9 @@ class TEdbFormatWriter {
   IEdbBlobStore* BlobStore() const { return blobStore_; }
   // Inserts per automatic commit (0: commit only on Commit/Close).
   void SetAutoCommitEvery(uint32_t records) { autoCommitEvery_ = records; }
+  // Caps the items per RecordPageIndex page (0: as many as fit), so that small tables get
+  // several index levels too.
+  void SetMaxIndexItems(uint32_t items) { maxIndexItems_ = items; }
 
   void Commit();   // commits every table
   void Close();    // commits and closes the file
@@ -158,7 +161,8 @@ class TEdbFormatWriter {
   friend class TEdbTableWriter;
   TEdbDiskDatabaseData db_;
   IEdbBlobStore* blobStore_ = nullptr;
-  uint32_t autoCommitEvery_ = 5000;
+  uint32_t autoCommitEvery_ = 20000;
+  uint32_t maxIndexItems_ = 0;
   std::vector<std::unique_ptr<TEdbTableWriter>> tables_;
 };
 

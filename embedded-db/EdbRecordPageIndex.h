@@ -62,17 +62,22 @@ class TEdbBTreeRecordPageIndex {
     int32_t PageNo;
     uint32_t Item;
     uint32_t Count;
+    int32_t Prev;
+    int32_t Next;
   };
   TEdbBTreePageView Fetch(int32_t pageNo, TEdbPageRef& ref);
   // Descends from the root to the leaf holding `key`; false when it is not there.
   bool Locate(int32_t key);
-  void DescendEdge(bool last, int rootError);
+  bool Search(int32_t pageNo, int32_t key, int depth);
+  void PushLevel(int32_t pageNo, const TEdbBTreePageView& v, uint32_t item);
+  bool DescendEdge(bool last, int rootError);
   bool Step(bool forward, int linkError);
   void CurrentEntry(TEdbPageIndexEntry& out);
 
   TEdbPageManager& pm_;
   int32_t session_;
   int32_t root_;
+  int searchVisits_ = 0;
   std::vector<Level> path_;             // root .. leaf of the last position
   std::vector<TEdbPageIndexEntry> leaf_;  // the items of the leaf at the end of the path
 };

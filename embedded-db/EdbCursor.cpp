@@ -1,0 +1,239 @@
+#include "EdbCursor.h"
+
+#include <cstring>
+
+#include "EdbException.h"
+
+namespace edb {
+
+// ---- table data --------------------------------------------------------------------------
+
+std::shared_ptr<TEdbTableData> TEdbTableData::Load(TEdbDiskDatabaseData& db,
+                                                   std::string_view name, int32_t session) {
+  auto t = std::make_shared<TEdbTableData>();
+  t->Database = &db;
+  t->Entry = db.FindTable(name);
+  std::lock_guard<std::mutex> lock(db.Mutex());
+  auto& pm = db.PageManager();
+  TEdbInternalDBTransactedAccessFile metaFile(pm, ptTableMetaData, t->Entry.MetadataPage);
+  std::vector<uint8_t> meta = metaFile.ReadAll(session, true);
+  t->Metadata = TEdbTableMetadata::Load(meta.data(), meta.size());
+  t->Geometry = TEdbRecordGeometry::Compute(pm.PageDataSize(), t->Metadata.StoredRecordSize);
+  t->FormatVersion = pm.FileVersion();
+  t->State.AutoincCounters = t->Metadata.InitialAutoincCounters();
+  TEdbInternalDBTransactedAccessFile stateFile(pm, ptTableMostUpdated, t->Entry.StatePage);
+  std::vector<uint8_t> state = stateFile.ReadAll(session, true);
+  t->State = TEdbMostUpdated::Load(state.data(), state.size());
+  return t;
+}
+
+void TEdbTableData::ReloadState(int32_t session) {
+  std::lock_guard<std::mutex> lock(Database->Mutex());
+  TEdbInternalDBTransactedAccessFile stateFile(Database->PageManager(), ptTableMostUpdated,
+                                               Entry.StatePage);
+  std::vector<uint8_t> state = stateFile.ReadAll(session, true);
+  State = TEdbMostUpdated::Load(state.data(), state.size());
+}
+
+// ---- record manager ----------------------------------------------------------------------
+
+TEdbDiskRecordManager::TEdbDiskRecordManager(TEdbPageManager& pm, const TEdbTableData& table,
+                                             int32_t session)
+    : pm_(pm),
+      table_(table),
+      session_(session),
+      index_(pm, session, table.Metadata.RecordPageIndexRoot),
+      scratch_(table.Metadata.StoredRecordSize) {}
+
+bool TEdbDiskRecordManager::Accepted(const TEdbPage* page) const {
+  return EdbAcceptRecordPage(page->Header(), table_.FormatVersion, table_.TableID());
+}
+
+TEdbRecordBitmap TEdbDiskRecordManager::Bitmap(const TEdbPage* page) const {
+  if (page->DataSize() < table_.Geometry.UsedSize())
+    EdbRaise(20140, "Invalid number of records on page");
+  return TEdbRecordBitmap(page->Data(), table_.Geometry.RecordsPerPage);
+}
+
+TEdbPageRef TEdbDiskRecordManager::FetchPage(int32_t pageNo, uint16_t expectedType) {
+  if (pageNo < 0) EdbRaise(20237, "Invalid database format");
+  return TEdbPageRef(pm_.GetPage(session_, pageNo, true, expectedType));
+}
+
+void TEdbDiskRecordManager::ReadSlot(const TEdbPage* page, uint32_t slot, uint8_t* recordBuffer) {
+  const uint8_t* src = page->Data() + table_.Geometry.SlotOffset(slot);
+  std::memcpy(scratch_.data(), src, scratch_.size());
+  if (recordBuffer) EdbStoredToBuffer(table_.Metadata, scratch_.data(), recordBuffer);
+}
+
+TEdbNavResult TEdbDiskRecordManager::Navigate(TEdbNavDirection direction, bool goFirst,
+                                              bool goLast, TEdbRecordId& id,
+                                              uint8_t* recordBuffer) {
+  if (table_.RecordCount() == 0) return nrAfterLast;
+  const bool next = direction == TEdbNavDirection::Next;
+  const bool prior = direction == TEdbNavDirection::Prior;
+
+  auto edge = [&](bool first) -> TEdbNavResult {
+    TEdbPageIndexEntry e;
+    if (!(first ? index_.First(e) : index_.Last(e))) return nrNotFound;
+    TEdbPageRef page = FetchPage(e.PageNo, kEdbAnyPageType);
+    if (!Accepted(page.get())) return nrNotFound;
+    TEdbRecordBitmap bits = Bitmap(page.get());
+    int32_t slot = first ? bits.FirstSetFrom(0) : bits.LastSetBelow(table_.Geometry.RecordsPerPage);
+    if (slot < 0) {
+      if (first)
+        EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", e.PageNo,
+                 int(e.RecordCount));
+      EdbRaise(20144, "Record not found");
+    }
+    ReadSlot(page.get(), uint32_t(slot), recordBuffer);
+    id = {e.PageNo, uint16_t(slot)};
+    return nrFound;
+  };
+
+  if (goFirst) return next ? edge(true) : (prior ? nrBeforeFirst : edge(true));
+  if (goLast) return prior ? edge(false) : (next ? nrAfterLast : edge(false));
+
+  if (next) {
+    TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
+    if (Accepted(page.get())) {
+      int32_t slot = Bitmap(page.get()).FirstSetFrom(uint32_t(id.Slot) + 1);
+      if (slot >= 0) {
+        ReadSlot(page.get(), uint32_t(slot), recordBuffer);
+        id.Slot = uint16_t(slot);
+        return nrFound;
+      }
+    }
+    page.Reset();
+    TEdbPageIndexEntry e;
+    if (!index_.Next(id.PageNo, e)) return nrAfterLast;
+    TEdbPageRef np = FetchPage(e.PageNo, kEdbPageTypeRecord);
+    int32_t slot = Bitmap(np.get()).FirstSetFrom(0);
+    if (slot < 0)
+      EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", e.PageNo,
+               int(e.RecordCount));
+    ReadSlot(np.get(), uint32_t(slot), recordBuffer);
+    id = {e.PageNo, uint16_t(slot)};
+    return nrFound;
+  }
+
+  if (prior) {
+    TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
+    if (!Accepted(page.get())) {
+      page.Reset();
+      return edge(false);
+    }
+    int32_t slot = Bitmap(page.get()).LastSetBelow(id.Slot);
+    if (slot >= 0) {
+      ReadSlot(page.get(), uint32_t(slot), recordBuffer);
+      id.Slot = uint16_t(slot);
+      return nrFound;
+    }
+    page.Reset();
+    TEdbPageIndexEntry e;
+    if (!index_.Prior(id.PageNo, e)) return nrBeforeFirst;
+    TEdbPageRef pp = FetchPage(e.PageNo, kEdbPageTypeRecord);
+    slot = Bitmap(pp.get()).LastSetBelow(table_.Geometry.RecordsPerPage);
+    if (slot < 0) EdbRaise(20144, "Record not found");
+    ReadSlot(pp.get(), uint32_t(slot), recordBuffer);
+    id = {e.PageNo, uint16_t(slot)};
+    return nrFound;
+  }
+
+  // Current.
+  TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
+  if (!Accepted(page.get())) return nrNotFound;
+  if (!Bitmap(page.get()).IsSet(id.Slot)) return nrNotFound;
+  ReadSlot(page.get(), id.Slot, recordBuffer);
+  return nrFound;
+}
+
+TEdbRecordId TEdbDiskRecordManager::RecNoToRecordId(int64_t recNo) {
+  TEdbRecordId result;
+  bool found = false;
+  int64_t sumBefore = 0;
+  index_.ForEach([&](const TEdbPageIndexEntry& e) {
+    if (sumBefore + e.RecordCount > recNo - 1) {
+      result.PageNo = e.PageNo;
+      found = true;
+      return false;
+    }
+    sumBefore += e.RecordCount;
+    return true;
+  });
+  if (!found || recNo < 1) EdbRaise(20113, "Cannot set RecNo greater than RecordCount");
+  TEdbPageRef page = FetchPage(result.PageNo, kEdbPageTypeRecord);
+  int32_t slot = Bitmap(page.get()).NthSet(uint32_t(recNo - 1 - sumBefore));
+  if (slot < 0) EdbRaise(20146, "Record not found");
+  result.Slot = uint16_t(slot);
+  return result;
+}
+
+int64_t TEdbDiskRecordManager::RecordIdToRecNo(const TEdbRecordId& id) {
+  int64_t before = index_.RecordsBefore(id.PageNo);
+  TEdbPageRef page = FetchPage(id.PageNo, kEdbPageTypeRecord);
+  return before + Bitmap(page.get()).CountSetBelow(id.Slot) + 1;
+}
+
+// ---- physical-order cursor ---------------------------------------------------------------
+
+TEdbRecordCursor::TEdbRecordCursor(TEdbPageManager& pm, const TEdbTableData& table,
+                                   int32_t session)
+    : pm_(pm), table_(table), session_(session),
+      index_(pm, session, table.Metadata.RecordPageIndexRoot) {}
+
+bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage) {
+  if (entry.PageNo < 0) EdbRaise(20237, "Invalid database format");
+  // The first page of a walk may be anything and is tested; later pages come from the index
+  // and must be record pages.
+  TEdbPageRef page(pm_.GetPage(session_, entry.PageNo, true,
+                               firstPage ? kEdbAnyPageType : kEdbPageTypeRecord));
+  if (firstPage && !EdbAcceptRecordPage(page->Header(), table_.FormatVersion, table_.TableID()))
+    return false;
+  if (page->DataSize() < table_.Geometry.UsedSize())
+    EdbRaise(20140, "Invalid number of records on page");
+  int32_t slot = TEdbRecordBitmap(page->Data(), table_.Geometry.RecordsPerPage).FirstSetFrom(0);
+  if (slot < 0)
+    EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
+             int(entry.RecordCount));
+  page_ = std::move(page);
+  id_ = {entry.PageNo, uint16_t(slot)};
+  record_ = page_->Data() + table_.Geometry.SlotOffset(uint32_t(slot));
+  return true;
+}
+
+bool TEdbRecordCursor::First() {
+  page_.Reset();
+  record_ = nullptr;
+  eof_ = true;
+  if (table_.RecordCount() == 0) return false;
+  TEdbPageIndexEntry e;
+  if (!index_.First(e)) return false;
+  if (!EnterPage(e, true)) return false;
+  eof_ = false;
+  return true;
+}
+
+bool TEdbRecordCursor::Next() {
+  if (eof_ || !page_) return false;
+  const uint32_t n = table_.Geometry.RecordsPerPage;
+  int32_t slot = TEdbRecordBitmap(page_->Data(), n).FirstSetFrom(uint32_t(id_.Slot) + 1);
+  if (slot >= 0) {
+    id_.Slot = uint16_t(slot);
+    record_ = page_->Data() + table_.Geometry.SlotOffset(uint32_t(slot));
+    return true;
+  }
+  return NextPage();
+}
+
+bool TEdbRecordCursor::NextPage() {
+  TEdbPageIndexEntry e;
+  if (!index_.Next(id_.PageNo, e)) {
+    eof_ = true;  // the last record stays current
+    return false;
+  }
+  EnterPage(e, false);
+  return true;
+}
+
+}  // namespace edb

@@ -1,0 +1,488 @@
+#include "EdbFormatWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "EdbEndian.h"
+#include "EdbException.h"
+#include "EdbInternalFile.h"
+
+namespace edb {
+
+namespace {
+
+// Bytes of an integer storage type; 0 for the others.
+int IntegerWidth(uint8_t baseType) {
+  switch (baseType) {
+    case bftInt8: case bftUInt8: return 1;
+    case bftInt16: case bftUInt16: return 2;
+    case bftInt32: case bftUInt32: return 4;
+    case bftInt64: return 8;
+    default: return 0;
+  }
+}
+
+void PutInteger(uint8_t* p, int width, int64_t v) {
+  switch (width) {
+    case 1: p[0] = uint8_t(v); break;
+    case 2: PutU16(p, uint16_t(v)); break;
+    case 4: PutU32(p, uint32_t(v)); break;
+    case 8: PutI64(p, v); break;
+  }
+}
+
+// Double to the x87 80-bit extended form (64-bit mantissa with explicit integer bit).
+void DoubleToExtended(double v, uint8_t* p) {
+  std::memset(p, 0, 10);
+  uint64_t bits;
+  std::memcpy(&bits, &v, 8);
+  const uint16_t sign = uint16_t((bits >> 63) << 15);
+  int exp = int((bits >> 52) & 0x7FF);
+  uint64_t frac = bits & ((uint64_t(1) << 52) - 1);
+  uint64_t mant;
+  uint16_t e;
+  if (exp == 0 && frac == 0) {
+    mant = 0;
+    e = 0;
+  } else if (exp == 0x7FF) {
+    mant = (uint64_t(1) << 63) | (frac << 11);
+    e = 0x7FFF;
+  } else if (exp == 0) {  // subnormal double: normalise
+    int shift = 0;
+    while (!(frac & (uint64_t(1) << 52))) { frac <<= 1; ++shift; }
+    mant = frac << 11;
+    e = uint16_t(1 - 1023 - shift + 16383);
+  } else {
+    mant = (uint64_t(1) << 63) | (frac << 11);
+    e = uint16_t(exp - 1023 + 16383);
+  }
+  PutU64(p, mant);
+  PutU16(p + 8, uint16_t(sign | e));
+}
+
+}  // namespace
+
+TEdbFieldDef EdbMakeFieldDef(std::string name, uint8_t advancedType, int32_t fieldSize) {
+  const TEdbAdvancedTypeInfo* info = EdbAdvancedTypeInfo(advancedType);
+  if (!info) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  TEdbFieldDef f;
+  f.Name = std::move(name);
+  f.AdvancedType = advancedType;
+  f.BaseType = info->BaseType;
+  f.FieldSize = advancedType == aftGuid ? 38 : fieldSize;
+  return f;
+}
+
+// ---- record builder ----------------------------------------------------------------------
+
+TEdbRecordBuilder::TEdbRecordBuilder(const TEdbTableMetadata& md)
+    : md_(&md), stored_(md.StoredRecordSize, 0) {
+  for (size_t i = 0; i < md.Fields.size(); ++i) EdbSetFieldNull(stored_.data(), int(i), true);
+}
+
+uint8_t* TEdbRecordBuilder::Field(int field, int expectedWidth) {
+  if (field < 0 || size_t(field) >= md_->Fields.size())
+    EdbRaise(30402, "Field #%d not found", field);
+  const auto& f = md_->Fields[size_t(field)];
+  if (expectedWidth >= 0 && f.StoredSize != uint32_t(expectedWidth))
+    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  EdbSetFieldNull(stored_.data(), field, false);
+  blobs_.erase(field);
+  uint8_t* p = stored_.data() + f.StoredOffset;
+  std::memset(p, 0, f.StoredSize);
+  return p;
+}
+
+void TEdbRecordBuilder::SetNull(int field) {
+  Field(field);
+  EdbSetFieldNull(stored_.data(), field, true);
+}
+
+uint8_t* TEdbRecordBuilder::FieldBytes(int field) { return Field(field); }
+
+void TEdbRecordBuilder::SetInt(int field, int64_t v) {
+  uint8_t bt = md_->Fields.at(size_t(field)).BaseType;
+  int w = IntegerWidth(bt);
+  if (bt == bftBoolean) return SetBool(field, v != 0);
+  if (bt == bftDate || bt == bftTime) w = 4;
+  if (!w) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  PutInteger(Field(field, w), w, v);
+}
+
+void TEdbRecordBuilder::SetDouble(int field, double v) {
+  uint8_t bt = md_->Fields.at(size_t(field)).BaseType;
+  if (bt == bftSingle) {
+    float f = float(v);
+    std::memcpy(Field(field, 4), &f, 4);
+  } else if (bt == bftDouble || bt == bftCurrency) {
+    std::memcpy(Field(field, 8), &v, 8);
+  } else if (bt == bftExtended) {
+    DoubleToExtended(v, Field(field, 10));
+  } else {
+    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  }
+}
+
+void TEdbRecordBuilder::SetBool(int field, bool v) { PutU16(Field(field, 2), v ? 1 : 0); }
+void TEdbRecordBuilder::SetDate(int field, int32_t day) { PutI32(Field(field, 4), day); }
+void TEdbRecordBuilder::SetTime(int field, int32_t ms) { PutI32(Field(field, 4), ms); }
+
+void TEdbRecordBuilder::SetDateTime(int field, int32_t day, int32_t ms) {
+  uint8_t* p = Field(field, 8);
+  PutI32(p, day);
+  PutI32(p + 4, ms);
+}
+
+void TEdbRecordBuilder::SetAnsiString(int field, std::string_view bytes) {
+  const auto& f = md_->Fields.at(size_t(field));
+  if (f.BaseType != bftFixedChar && f.BaseType != bftString)
+    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  if (bytes.empty()) return SetNull(field);
+  size_t n = std::min<size_t>(bytes.size(), size_t(f.FieldSize));
+  std::memcpy(Field(field), bytes.data(), n);
+}
+
+void TEdbRecordBuilder::SetWideString(int field, std::u16string_view units) {
+  const auto& f = md_->Fields.at(size_t(field));
+  if (f.BaseType != bftFixedWideChar && f.BaseType != bftWideString)
+    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  if (units.empty()) return SetNull(field);
+  size_t n = std::min<size_t>(units.size(), size_t(f.FieldSize));
+  uint8_t* p = Field(field);
+  for (size_t i = 0; i < n; ++i) PutU16(p + 2 * i, uint16_t(units[i]));
+}
+
+void TEdbRecordBuilder::SetBytes(int field, std::string_view bytes) {
+  const auto& f = md_->Fields.at(size_t(field));
+  if (f.BaseType != bftBytes && f.BaseType != bftVarBytes)
+    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  size_t n = std::min<size_t>(bytes.size(), f.StoredSize);
+  std::memcpy(Field(field), bytes.data(), n);
+}
+
+void TEdbRecordBuilder::SetBlob(int field, std::string bytes) {
+  const auto& f = md_->Fields.at(size_t(field));
+  if (!f.IsBlob()) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  Field(field);
+  if (bytes.empty()) {
+    EdbSetFieldNull(stored_.data(), field, true);
+    return;
+  }
+  blobs_[field] = std::move(bytes);
+}
+
+// ---- table writer ------------------------------------------------------------------------
+
+TEdbTableWriter::TEdbTableWriter(TEdbFormatWriter& owner, TEdbTableListEntry entry,
+                                 TEdbTableMetadata md)
+    : owner_(owner), entry_(std::move(entry)), metadata_(std::move(md)) {
+  geometry_ = TEdbRecordGeometry::Compute(owner_.PageManager().PageDataSize(),
+                                          metadata_.StoredRecordSize);
+  state_.AutoincCounters = metadata_.InitialAutoincCounters();
+}
+
+TEdbRecordId TEdbTableWriter::Insert(const TEdbRecordBuilder& record) {
+  if (record.Stored().size() != metadata_.StoredRecordSize)
+    EdbRaise(20237, "Invalid database format");
+  auto& pm = owner_.PageManager();
+  const int32_t s = owner_.Session();
+  std::vector<uint8_t> stored = record.Stored();
+
+  for (size_t i = 0; i < metadata_.Fields.size(); ++i) {
+    const auto& f = metadata_.Fields[i];
+    if (!f.IsAutoinc()) continue;
+    int w = IntegerWidth(f.BaseType);
+    if (EdbIsFieldNull(stored.data(), int(i))) {
+      int64_t v = state_.NextAutoinc(metadata_, int(i));
+      PutInteger(stored.data() + f.StoredOffset, w, v);
+      EdbSetFieldNull(stored.data(), int(i), false);
+    } else if (w == 8 || w == 4) {
+      // An explicit value moves the counter on so that later values stay unique.
+      int64_t v = w == 8 ? GetI64(stored.data() + f.StoredOffset)
+                         : int64_t(GetI32(stored.data() + f.StoredOffset));
+      if (v > state_.AutoincCounters[i]) state_.AutoincCounters[i] = v;
+    }
+  }
+  for (const auto& [field, bytes] : record.Blobs()) {
+    IEdbBlobStore* store = owner_.BlobStore();
+    if (!store) EdbRaise(20162, "Cannot read BLOB field value");
+    TEdbBlobWriteContext ctx{pm, s, entry_.TableID, metadata_};
+    uint8_t ref[6];
+    store->StoreBlob(ctx, field, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ref);
+    std::memcpy(stored.data() + metadata_.Fields[size_t(field)].StoredOffset, ref, 6);
+    EdbSetFieldNull(stored.data(), field, false);
+  }
+
+  // The page that takes the record: the last one written to while it has a free slot.
+  int32_t slot = -1;
+  TEdbPageRef page;
+  if (lastPage_ != kEdbNoPage) {
+    page = TEdbPageRef(pm.GetPage(s, lastPage_, true, kEdbPageTypeRecord));
+    const uint8_t* bits = page->Data();
+    for (uint32_t i = 0; i < geometry_.RecordsPerPage; ++i)
+      if (!((bits[i >> 3] >> (i & 7)) & 1)) {
+        slot = int32_t(i);
+        break;
+      }
+    if (slot < 0) page.Reset();
+  }
+  if (slot < 0) {
+    page = TEdbPageRef(pm.AddPage(s, kEdbPageTypeRecord));
+    page->SetOwnerTableId(entry_.TableID);
+    std::memset(page->Data(), 0, page->DataSize());
+    lastPage_ = page->PageNo();
+    slot = 0;
+    AddPageToIndex(lastPage_, 0);
+  }
+  EdbSetSlotBit(page->Data(), uint32_t(slot), true);
+  std::memcpy(page->Data() + geometry_.SlotOffset(uint32_t(slot)), stored.data(), stored.size());
+  page->SetDirty(true);
+  int32_t pageNo = page->PageNo();
+  page.Reset();
+
+  auto it = std::lower_bound(pages_.begin(), pages_.end(), pageNo,
+                             [](const TEdbPageIndexEntry& e, int32_t p) { return e.PageNo < p; });
+  ++it->RecordCount;
+  indexDirty_ = true;
+  ++state_.RecordCount;
+  ++state_.ChangeCounter;
+  stateDirty_ = true;
+  MaybeAutoCommit();
+  return {pageNo, uint16_t(slot)};
+}
+
+void TEdbTableWriter::Delete(const TEdbRecordId& id) {
+  auto& pm = owner_.PageManager();
+  const int32_t s = owner_.Session();
+  auto it = std::lower_bound(pages_.begin(), pages_.end(), id.PageNo,
+                             [](const TEdbPageIndexEntry& e, int32_t p) { return e.PageNo < p; });
+  if (it == pages_.end() || it->PageNo != id.PageNo)
+    EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo, 0);
+  {
+    TEdbPageRef page(pm.GetPage(s, id.PageNo, true, kEdbPageTypeRecord));
+    TEdbRecordBitmap bits(page->Data(), geometry_.RecordsPerPage);
+    if (!bits.IsSet(id.Slot))
+      EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo,
+               int(it->RecordCount));
+    EdbSetSlotBit(page->Data(), id.Slot, false);
+    page->SetDirty(true);
+  }
+  --it->RecordCount;
+  --state_.RecordCount;
+  ++state_.ChangeCounter;
+  stateDirty_ = true;
+  indexDirty_ = true;
+  if (it->RecordCount == 0) {
+    // An emptied page leaves the table: the index never lists a page without records.
+    pages_.erase(it);
+    pm.DeletePage(s, id.PageNo);
+    if (lastPage_ == id.PageNo) lastPage_ = kEdbNoPage;
+  }
+}
+
+void TEdbTableWriter::AddPageToIndex(int32_t pageNo, uint16_t count) {
+  auto it = std::lower_bound(pages_.begin(), pages_.end(), pageNo,
+                             [](const TEdbPageIndexEntry& e, int32_t p) { return e.PageNo < p; });
+  pages_.insert(it, {pageNo, count});
+  indexDirty_ = true;
+}
+
+void TEdbTableWriter::MaybeAutoCommit() {
+  if (owner_.autoCommitEvery_ && ++pendingInserts_ >= owner_.autoCommitEvery_) owner_.Commit();
+}
+
+void TEdbTableWriter::SaveIndex() {
+  auto& pm = owner_.PageManager();
+  const int32_t s = owner_.Session();
+  const uint32_t dataSize = pm.PageDataSize();
+  uint32_t leafCap = (dataSize - 18) / 6, nodeCap = (dataSize - 18) / 8;
+  if (owner_.maxIndexItems_) {
+    leafCap = std::min(leafCap, owner_.maxIndexItems_);
+    nodeCap = std::min(nodeCap, owner_.maxIndexItems_);
+  }
+
+  // Levels bottom-up: each item is (key, value); leaves carry record counts, nodes children.
+  struct Item {
+    int32_t Key;
+    int32_t Value;
+  };
+  std::vector<std::vector<int32_t>> levelPages;
+  std::vector<Item> items;
+  items.reserve(pages_.size());
+  for (const auto& e : pages_) items.push_back({e.PageNo, e.RecordCount});
+
+  size_t reuse = 0;
+  auto takePage = [&](TEdbPageRef& ref) {
+    if (reuse < indexPages_.size()) {
+      ref = TEdbPageRef(pm.GetPage(s, indexPages_[reuse++], true, kEdbPageTypeIndex));
+    } else {
+      ref = TEdbPageRef(pm.AddPage(s, kEdbPageTypeIndex));
+      ++reuse;
+    }
+    ref->SetOwnerTableId(entry_.TableID);
+  };
+
+  std::vector<int32_t> used;
+  if (items.empty()) {
+    metadata_.RecordPageIndexRoot = kEdbNoPage;
+  } else {
+    bool leaf = true;
+    for (;;) {
+      const uint32_t cap = leaf ? leafCap : nodeCap;
+      const size_t count = (items.size() + cap - 1) / cap;
+      std::vector<int32_t> pages(count);
+      std::vector<TEdbPageRef> refs(count);
+      for (size_t i = 0; i < count; ++i) {
+        takePage(refs[i]);
+        pages[i] = refs[i]->PageNo();
+        used.push_back(pages[i]);
+      }
+      const bool root = count == 1;
+      std::vector<Item> parents;
+      for (size_t i = 0; i < count; ++i) {
+        uint8_t* d = refs[i]->Data();
+        std::memset(d, 0, dataSize);
+        size_t first = i * cap, last = std::min(items.size(), first + cap);
+        d[0] = root ? 1 : 0;
+        d[1] = leaf ? 1 : 0;
+        PutI32(d + 2, i ? pages[i - 1] : kEdbNoPage);
+        PutI32(d + 6, i + 1 < count ? pages[i + 1] : kEdbNoPage);
+        d[10] = root ? 1 : 0;
+        d[11] = 0;
+        PutU16(d + 12, 4);
+        PutU16(d + 14, uint16_t(last - first));
+        PutU16(d + 16, 0);
+        uint8_t* p = d + 18;
+        for (size_t k = first; k < last; ++k) {
+          PutI32(p, items[k].Key);
+          if (leaf) {
+            PutU16(p + 4, uint16_t(items[k].Value));
+            p += 6;
+          } else {
+            PutI32(p + 4, items[k].Value);
+            p += 8;
+          }
+        }
+        refs[i]->SetDirty(true);
+        // A node item: the first key of the child page and the child's number.
+        parents.push_back({items[first].Key, pages[i]});
+      }
+      refs.clear();
+      if (root) {
+        metadata_.RecordPageIndexRoot = pages[0];
+        break;
+      }
+      items = std::move(parents);
+      leaf = false;
+    }
+  }
+  // Index pages the smaller tree no longer needs.
+  for (size_t i = used.size(); i < indexPages_.size(); ++i) pm.DeletePage(s, indexPages_[i]);
+  indexPages_ = std::move(used);
+  indexDirty_ = false;
+}
+
+void TEdbTableWriter::Commit() {
+  auto& pm = owner_.PageManager();
+  const int32_t s = owner_.Session();
+  if (indexDirty_) SaveIndex();
+  std::vector<uint8_t> meta = metadata_.Save();
+  TEdbInternalDBTransactedAccessFile metaFile(pm, ptTableMetaData, entry_.MetadataPage);
+  metaFile.Write(s, meta.data(), int32_t(meta.size()), metadataCompression_, 6);
+  if (stateDirty_) {
+    std::vector<uint8_t> st = state_.Save();
+    TEdbInternalDBTransactedAccessFile stateFile(pm, ptTableMostUpdated, entry_.StatePage);
+    stateFile.Write(s, st.data(), int32_t(st.size()));
+    stateDirty_ = false;
+  }
+  pendingInserts_ = 0;
+}
+
+// ---- database writer ---------------------------------------------------------------------
+
+TEdbFormatWriter::TEdbFormatWriter() = default;
+
+TEdbFormatWriter::~TEdbFormatWriter() {
+  try {
+    if (db_.IsOpen()) Close();
+  } catch (...) {
+  }
+}
+
+void TEdbFormatWriter::CreateDatabase(const std::string& fileName, const TEdbPassword& password,
+                                      const TEdbCreateOptions& options,
+                                      std::unique_ptr<IEdbFileStore> store) {
+  db_.Create(fileName, password, options, std::move(store));
+}
+
+TEdbTableWriter& TEdbFormatWriter::CreateTable(const std::string& name,
+                                               std::vector<TEdbFieldDef> fields,
+                                               const std::vector<std::string>& requiredFields,
+                                               uint8_t metadataCompression) {
+  auto& pm = PageManager();
+  const int32_t s = Session();
+  if (db_.TableList().IndexOf(name.substr(0, 255)) >= 0)
+    EdbRaise(30395, "Cannot create table. Table '%s' already exists", name.c_str());
+
+  TEdbTableMetadata md;
+  int32_t nextId = 1;
+  for (auto& f : fields)
+    if (f.ObjectID >= nextId) nextId = f.ObjectID + 1;
+  for (auto& f : fields)
+    if (f.ObjectID == 0) f.ObjectID = nextId++;
+  md.Fields = std::move(fields);
+  md.ComputeLayout();
+  md.CheckDuplicateNames();
+  for (const auto& r : requiredFields) {
+    int i = md.FieldIndex(r);
+    if (i < 0) EdbRaise(30402, "Field #%d not found", i);
+    TEdbConstraintDef c;
+    c.Type = ctNotNull;
+    c.Name = "NOTNULL_" + md.Fields[size_t(i)].Name;
+    c.ObjectID = nextId++;
+    c.Ints[2] = md.Fields[size_t(i)].ObjectID;
+    md.Constraints.push_back(std::move(c));
+  }
+  // Fails with 20174 before anything is written when a record cannot fit a page.
+  TEdbRecordGeometry::Compute(pm.PageDataSize(), md.StoredRecordSize);
+
+  TEdbTableListEntry entry;
+  entry.Name = name.substr(0, 255);
+  entry.TableID = db_.NextObjectID();
+  TEdbInternalDBTransactedAccessFile metaFile(pm, ptTableMetaData);
+  entry.MetadataPage = metaFile.Create(s);
+  TEdbInternalDBTransactedAccessFile stateFile(pm, ptTableMostUpdated);
+  entry.StatePage = stateFile.Create(s);
+  TEdbInternalDBDirectAccessFile lockFile(pm, ptTableLocks);
+  entry.LockPage = lockFile.Create(s, 12 * db_.MaxConnections());
+
+  auto writer = std::unique_ptr<TEdbTableWriter>(new TEdbTableWriter(*this, entry, std::move(md)));
+  writer->metadataCompression_ = metadataCompression;
+  writer->stateDirty_ = true;
+  writer->Commit();
+  db_.TableList().Add(s, entry);
+  pm.Commit(s);
+  tables_.push_back(std::move(writer));
+  return *tables_.back();
+}
+
+TEdbTableWriter& TEdbFormatWriter::Table(std::string_view name) {
+  for (auto& t : tables_)
+    if (EdbSameNameAscii(t->Entry().Name, name)) return *t;
+  EdbRaise(30396, "Table '%s' not exists.", std::string(name).c_str());
+}
+
+void TEdbFormatWriter::Commit() {
+  for (auto& t : tables_) t->Commit();
+  PageManager().Commit(Session());
+}
+
+void TEdbFormatWriter::Close() {
+  if (!db_.IsOpen()) return;
+  Commit();
+  tables_.clear();
+  db_.Close();
+}
+
+}  // namespace edb
