@@ -20,6 +20,9 @@ namespace edb {
 enum TEdbAccessMode : int { amRead = 0, amReadWrite = 1 };
 enum TEdbShareMode : int { smExclusive = 0, smShareReadWrite = 1, smShareRead = 2 };
 
+// Share value used only by the read-only probe: others may write but not read.
+constexpr int kEdbShareWriteOnly = 3;
+
 // Result of a byte-range lock request at the platform level.
 enum class TEdbLockResult {
   Granted,
@@ -38,9 +41,9 @@ class IEdbFileStore {
   virtual bool IsReadOnlyFile(const std::string& name) = 0;
   // Resets a read-only attribute (so that the file can be deleted or written).
   virtual void MakeWritable(const std::string& name) = 0;
-  virtual bool DeleteFile(const std::string& name, int& err) = 0;
+  virtual bool RemoveFile(const std::string& name, int& err) = 0;
 
-  // `access` and `share` are TEdbAccessMode / TEdbShareMode values.
+  // `access` is a TEdbAccessMode; `share` a TEdbShareMode or kEdbShareWriteOnly.
   virtual bool Open(const std::string& name, int access, int share, int& err) = 0;
   // Creates (truncating) with read-write access and no sharing.
   virtual bool Create(const std::string& name, int& err) = 0;
@@ -57,6 +60,9 @@ class IEdbFileStore {
 
   virtual TEdbLockResult Lock(uint64_t pos, uint64_t len, int& err) = 0;
   virtual TEdbLockResult Unlock(uint64_t pos, uint64_t len, int& err) = 0;
+  // Whether the range could be locked now (Granted) without keeping a lock. The default locks
+  // and unlocks at once; stores whose locks don't conflict with their own holder override it.
+  virtual TEdbLockResult TestLock(uint64_t pos, uint64_t len, int& err);
 
   virtual std::string ErrorText(int err) const = 0;
 };
@@ -82,7 +88,7 @@ class TEdbMemoryFileStore : public IEdbFileStore {
   bool FileExists(const std::string& name) override;
   bool IsReadOnlyFile(const std::string& name) override;
   void MakeWritable(const std::string& name) override;
-  bool DeleteFile(const std::string& name, int& err) override;
+  bool RemoveFile(const std::string& name, int& err) override;
   bool Open(const std::string& name, int access, int share, int& err) override;
   bool Create(const std::string& name, int& err) override;
   bool Close(int& err) override;
@@ -94,9 +100,11 @@ class TEdbMemoryFileStore : public IEdbFileStore {
   bool Flush(int& err) override;
   TEdbLockResult Lock(uint64_t pos, uint64_t len, int& err) override;
   TEdbLockResult Unlock(uint64_t pos, uint64_t len, int& err) override;
+  TEdbLockResult TestLock(uint64_t pos, uint64_t len, int& err) override;
   std::string ErrorText(int err) const override;
 
  private:
+  bool Overlaps(uint64_t pos, uint64_t len) const;
   std::shared_ptr<std::vector<uint8_t>> bytes_;
   bool exists_ = false;
   bool open_ = false;
@@ -131,7 +139,7 @@ class TEdbDatabaseFile {
   void OpenFile(const std::string& fileName, int accessMode = amReadWrite, int shareMode = smExclusive);
   // Deletes an existing file of that name (resetting its read-only attribute first), then
   // creates it read-write and unshared. 30374 blank name, 30377 when open, 30361 on failure.
-  void CreateFile(const std::string& fileName);
+  void CreateNewFile(const std::string& fileName);
   void CloseFile();
   bool IsOpened() const { return opened_; }
 

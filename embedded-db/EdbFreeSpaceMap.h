@@ -54,9 +54,13 @@ class TEdbDatabaseFreeSpaceManager {
   bool SearchExisting(int32_t& found);
   bool SearchEam(int64_t eamIndex, int32_t& found);
   int32_t Grow();
-  void LoadMapPage(int64_t pageNo, uint16_t wantedType, int code);
-  void StoreMapPage();
-  void SetPfsBit(int32_t pageNo, bool used);
+  struct TMapPage;
+  // Reads map page `pageNo` into `slot` (unless it is there already) and checks its type.
+  void LoadMapPage(TMapPage& slot, int64_t pageNo, uint16_t wantedType, int code);
+  void StoreMapPage(TMapPage& slot);
+  void NewMapPage(int64_t pageNo, uint16_t type);
+  void BeginOperation();
+  void SetPfsBit(int32_t pageNo, bool used, bool tolerant = false);
   void RecomputeEam(int32_t pageNo);
   int32_t FindLastUsedPage();
 
@@ -68,7 +72,8 @@ class TEdbDatabaseFreeSpaceManager {
   int64_t eamSpan_;
   int32_t lastAllocated_;
   int32_t totalPages_;
-  std::unique_ptr<TEdbPage> scratch_;  // the map page being worked on
+  // The PFS and the EAM page being worked on (valid within one allocation or release).
+  std::unique_ptr<TMapPage> pfs_, eam_;
 };
 
 }  // namespace edb

@@ -146,6 +146,7 @@ class TEdbPage {
   bool loaded_ = false;
   bool encipherOnWrite_ = true;
   bool inCache_ = false;  // else in its owner session's change list (or in no list)
+  bool stale_ = false;    // a newer committed copy exists: leave the cache when released
   struct SessionCounterEntry {
     int64_t counter = 0;
     bool valid = false;
@@ -216,6 +217,10 @@ class TEdbPageManager {
   void EvictIfOverCapacity();
   // Drops every cached page and session list (used when a database is closed).
   void DropAllPages();
+  // Brings a cached page up to date before a session trusts it (multi-user databases).
+  virtual void RevalidatePage(TEdbPage* page);
+  // Puts a written page into the cache (room permitting), replacing an older unused copy.
+  void ReturnToCache(std::unique_ptr<TEdbPage> page);
 
   uint16_t pageSize_;
   size_t cacheCapacity_;
@@ -224,7 +229,12 @@ class TEdbPageManager {
   TEdbSortedPageList cache_;
   std::vector<TSession> sessions_;
   std::vector<std::unique_ptr<TEdbPage>> spare_;
+  // Pages dropped from the lists while a caller still held them; freed with the manager.
+  std::vector<std::unique_ptr<TEdbPage>> orphans_;
 };
+
+// Available physical memory in bytes (platform half); 0 when unknown.
+uint64_t EdbAvailablePhysicalMemory();
 
 // The 76-byte file header in memory.
 struct TEdbFileHeader {
@@ -355,6 +365,9 @@ class TEdbDiskPageManager : public TEdbPageManager {
                     uint16_t expectedType = kEdbAnyPageType) override;
   void Commit(int32_t session) override;
 
+ protected:
+  void RevalidatePage(TEdbPage* page) override;
+
  private:
   friend class TEdbDatabaseFreeSpaceManager;
   void ReadHeaderAt(int errorCode);
@@ -375,6 +388,7 @@ class TEdbDiskPageManager : public TEdbPageManager {
   int64_t pageAreaOffset_ = 0;
   TEdbPassword password_;
   std::unique_ptr<TEdbCipher> cipher_;
+  std::unique_ptr<TEdbCipher> readCiphers_[kEdbCipherCount];  // pages enciphered with other ids
   bool readOnly_ = false;
   bool exclusive_ = false;
   int headerLockCount_ = 0;
