@@ -62,7 +62,7 @@ void Connection::Open() {
     state_->Backend->Open();
   } catch (const EAdoError& e) {
     // Providers sometimes echo parts of the string; never let a password through.
-    throw EAdoError(detail::ScrubSecrets(e.Message(), state_->ConnectionString), e.ErrorCode(),
+    throw EAdoError(ScrubSecrets(e.Message(), state_->ConnectionString), e.ErrorCode(),
                     e.ErrorSource(), e.ComponentUnavailable());
   }
   state_->Open = true;

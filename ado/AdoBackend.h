@@ -75,7 +75,4 @@ std::unique_ptr<BackendConnection> CreateProviderBackend(const BackendChoice& ch
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
 
-// Replaces every occurrence of each secret of `connectionString` in `message` by "***".
-std::string ScrubSecrets(std::string message, const std::string& connectionString);
-
 }  // namespace ado::detail

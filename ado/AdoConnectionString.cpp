@@ -133,10 +133,18 @@ std::string MaskConnectionString(const std::string& text) {
   std::string out;
   std::size_t pos = 0;
   for (const RawPair& p : Scan(text)) {
-    if (!p.HasEquals || !IsSecretKey(p.Key)) continue;
-    out.append(text, pos, p.ValueBegin - pos);
-    out += "***";
-    pos = p.ValueEnd;
+    if (!p.HasEquals) continue;
+    if (IsSecretKey(p.Key)) {
+      out.append(text, pos, p.ValueBegin - pos);
+      out += "***";
+      pos = p.ValueEnd;
+    } else if (!p.Complete) {
+      // An unterminated brace or quote swallowed the rest of the text, which may hold the
+      // password the user meant to give: mask inside it as well.
+      out.append(text, pos, p.ValueBegin + 1 - pos);
+      out += MaskConnectionString(text.substr(p.ValueBegin + 1));
+      pos = text.size();
+    }
   }
   out.append(text, pos, std::string::npos);
   return out;
@@ -144,8 +152,14 @@ std::string MaskConnectionString(const std::string& text) {
 
 std::vector<std::string> ConnectionStringSecrets(const std::string& text) {
   std::vector<std::string> secrets;
-  for (const RawPair& p : Scan(text))
-    if (p.HasEquals && IsSecretKey(p.Key) && !p.Value.empty()) secrets.push_back(p.Value);
+  for (const RawPair& p : Scan(text)) {
+    if (p.HasEquals && IsSecretKey(p.Key) && !p.Value.empty()) {
+      secrets.push_back(p.Value);
+    } else if (p.HasEquals && !p.Complete) {
+      for (std::string& s : ConnectionStringSecrets(text.substr(p.ValueBegin + 1)))
+        secrets.push_back(std::move(s));
+    }
+  }
   return secrets;
 }
 

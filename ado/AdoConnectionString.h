@@ -28,6 +28,10 @@ std::string MaskConnectionString(const std::string& text);
 // The values MaskConnectionString would hide (used to scrub provider messages).
 std::vector<std::string> ConnectionStringSecrets(const std::string& text);
 
+// Replaces every occurrence in `message` of a password value of `connectionString` (values of
+// three characters or more) by "***". For texts that came from a provider.
+std::string ScrubSecrets(std::string message, const std::string& connectionString);
+
 enum class BackendKind { Sqlite, Odbc, Provider };
 
 struct BackendChoice {

@@ -81,6 +81,10 @@ std::string Utf16ToUtf8(const std::u16string& s) {
   return out;
 }
 
+}  // namespace ado::detail
+
+namespace ado {
+
 std::string ScrubSecrets(std::string message, const std::string& connectionString) {
   for (const std::string& secret : ConnectionStringSecrets(connectionString)) {
     if (secret.size() < 3) continue;  // too short to tell from ordinary words
@@ -91,4 +95,4 @@ std::string ScrubSecrets(std::string message, const std::string& connectionStrin
   return message;
 }
 
-}  // namespace ado::detail
+}  // namespace ado

@@ -23,12 +23,15 @@ TEST(AdoMask, HidesPasswordValuesOnly) {
             "Source=c:\\a.accdb");
   // An unterminated brace would otherwise leak the rest of the text.
   EXPECT_EQ(ado::MaskConnectionString("Uid=u;Pwd={abc;def"), "Uid=u;Pwd=***");
+  EXPECT_EQ(ado::MaskConnectionString("Driver={broken;Uid=u;Pwd=abc;Port=1"),
+            "Driver={broken;Uid=u;Pwd=***;Port=1");
   EXPECT_EQ(ado::MaskConnectionString("C:\\data\\target.db"), "C:\\data\\target.db");
   EXPECT_EQ(ado::MaskConnectionString(""), "");
 }
 
 TEST(AdoMask, RejectedStringsDoNotEchoThePassword) {
   for (const char* text : {"Server=x;Pwd=hunter22", "Uid=u;Pwd={hunter22",
+                           "Driver={x;Pwd=hunter22", "Driver='x;Password=hunter22;",
                            "garbage;Pwd=hunter22;more garbage"}) {
     try {
       ado::ChooseBackend(text);
