@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "EdbCursor.h"
@@ -352,4 +354,53 @@ TEST(EdbFormatWriter, ManyTablesAndWriterErrors) {
   EXPECT_EQ(names[19], "Table19");
   // 20 entries of 272 bytes run over two pages of the table list.
   EXPECT_EQ(db.FindTable("TABLE17").Name, "Table17");
+}
+
+// Writes the seed corpus of the table-walk fuzzer when MRV_WRITE_FUZZ_SEEDS names a folder.
+TEST(EdbFormatWriter, WritesFuzzSeedsWhenAsked) {
+  const char* dir = std::getenv("MRV_WRITE_FUZZ_SEEDS");
+  if (!dir) GTEST_SKIP() << "MRV_WRITE_FUZZ_SEEDS not set";
+  auto save = [&](const std::string& name, const Shared& bytes) {
+    std::FILE* f = std::fopen((std::string(dir) + "/" + name).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes->data(), 1, bytes->size(), f);
+    std::fclose(f);
+  };
+  TEdbCreateOptions small;
+  small.PageSize = 1024;
+  {
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    TEdbFormatWriter w;
+    w.SetMaxIndexItems(3);
+    w.CreateDatabase("s.abs", {}, small, StoreOn(bytes));
+    TEdbTableWriter& t = w.CreateTable("T", {EdbMakeFieldDef("ID", aftAutoinc),
+                                             EdbMakeFieldDef("S", aftString, 150),
+                                             EdbMakeFieldDef("D", aftDateTime)});
+    std::vector<TEdbRecordId> ids;
+    for (int i = 0; i < 40; ++i) {
+      TEdbRecordBuilder r = t.NewRecord();
+      if (i % 4) r.SetAnsiString(1, "value " + std::to_string(i));
+      r.SetDateTime(2, 730120 + i, i * 1000);
+      ids.push_back(t.Insert(r));
+    }
+    for (int i = 0; i < 40; i += 5) t.Delete(ids[size_t(i)]);
+    w.CreateTable("Empty", {EdbMakeFieldDef("X", aftWideString, 10)}, {"X"}, caZlib);
+    w.Close();
+    save("multi_level.seed", bytes);
+  }
+  {
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    TEdbFormatWriter w;
+    w.CreateDatabase("s.abs", {}, small, StoreOn(bytes));
+    std::vector<TEdbFieldDef> fields;
+    for (uint8_t t = 1; t <= 30; ++t) fields.push_back(EdbMakeFieldDef("F" + std::to_string(t), t, 4));
+    TEdbTableWriter& t = w.CreateTable("Types", fields, {"F7"}, caBzip);
+    for (int i = 0; i < 5; ++i) {
+      TEdbRecordBuilder r = t.NewRecord();
+      r.SetInt(6, i);
+      t.Insert(r);
+    }
+    w.Close();
+    save("types.seed", bytes);
+  }
 }
