@@ -172,12 +172,17 @@ TEST_F(RunFixture, FreeSpaceOfTheTempFolderItselfIsCheckedAgainstSummedSizes) {
     });
     converter.Run();
 
-    EXPECT_EQ(askedFolder, inner.Path() + "/");  // the folder, not a drive root
+    EXPECT_EQ(askedFolder, inner.Folder());  // the folder, not a drive root
     EXPECT_TRUE(svc->running);                   // restarted in both cases
     EXPECT_EQ(svc->starts, 1);
     if (slack < 0) {
+#ifdef _WIN32
+      const std::string drive = inner.Path().substr(0, 1);
+#else
+      const std::string drive = inner.Folder();
+#endif
       EXPECT_EQ(runInfo.GetError(),
-                "There is not enough space on drive " + inner.Path() + "/.\r\n1 additional bytes needed.");
+                "There is not enough space on drive " + drive + ".\r\n1 additional bytes needed.");
       EXPECT_FALSE(runLog.Has("Creating temporary copy of the Automatic Sender Whitelist database..."));
     } else {
       EXPECT_EQ(runInfo.GetError(), "");
@@ -198,8 +203,7 @@ TEST_F(RunFixture, FailedFreeSpaceQueryCountsAsNoSpace) {
 TEST_F(RunFixture, PathWithPercentInIsADirectoryErrorIsKeptLiterally) {
   // The source turns into a directory after validation: the size check reports it, and the
   // path is text, not a format.
-  const std::string path = tmp.Path() + "/odd%s%d%n.abs";
-  tmp.MakeFile("odd%s%d%n.abs", 10);
+  const std::string path = tmp.MakeFile("odd%s%d%n.abs", 10);
   Select(dkHoneypot, path);
   shared.onConnect = [&](TDatabaseKind) {
     std::filesystem::remove(path);
@@ -212,16 +216,16 @@ TEST_F(RunFixture, PathWithPercentInIsADirectoryErrorIsKeptLiterally) {
 }
 
 TEST_F(RunFixture, FirstOfTwoCopiesFailingStopsTheCopyStage) {
-  // A file whose reading fails although its size can be taken.
-  Select(dkAswl, "/proc/self/mem");
+  mrvtest::TUnreadableSource unreadable(tmp);
+  Select(dkAswl, unreadable.Path());
   Select(dkGrey, tmp.MakeFile("g.abs", 100));
   auto converter = Make();
   converter->Run();
 
   const std::string error = info.GetError();
-  EXPECT_EQ(error.rfind("Failed to duplicate file '/proc/self/mem.'\r\n\r\nError EOSError.\r\n\"System Error.  Code: ", 0),
-            0u)
-      << error;
+  const std::string start =
+      "Failed to duplicate file '" + unreadable.Path() + ".'\r\n\r\nError EOSError.\r\n\"System Error.  Code: ";
+  EXPECT_EQ(error.rfind(start, 0), 0u) << error;
   const Lines expected = {"Database conversion started.",
                           "connect Automatic Sender Whitelist",
                           "connect Greylisting",
@@ -236,6 +240,7 @@ TEST_F(RunFixture, FirstOfTwoCopiesFailingStopsTheCopyStage) {
 }
 
 TEST_F(RunFixture, CancelDuringALargeCopyRestartsServiceAndRemovesEarlierCopies) {
+  if (mrvtest::RunningUnderWine()) GTEST_SKIP() << "the emulated file copy reports no progress";
   Select(dkAswl, tmp.MakeFile("small.abs", 5000));
   Select(dkGrey, tmp.MakeFile("large.abs", 8u << 20));
   auto converter = Make();
@@ -305,10 +310,10 @@ TEST_F(RunFixture, CancelAnsweredBeforeTheStopTouchesNothing) {
 }
 
 TEST_F(RunFixture, RunWithoutTransferFactoryRecordsAnError) {
-  Select(dkGrey, tmp.MakeFile("g.abs", 10));
-  TDbConverter converter(info, {}, services);  // the default factory may be absent
-  converter.Run();
   if (DefaultDbTransferFactory()) GTEST_SKIP() << "a production transfer is plugged in";
+  Select(dkGrey, tmp.MakeFile("g.abs", 10));
+  TDbConverter converter(info, {}, services);
+  converter.Run();
   EXPECT_EQ(info.GetError(), "Not implemented.");
   EXPECT_EQ(services->stops, 0);
 }

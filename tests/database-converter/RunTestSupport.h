@@ -2,15 +2,17 @@
 // Stand-ins for the conversion run's tests: a private temporary folder, a recording transfer,
 // a scripted service manager with real operation threads, a thread-safe status log.
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <random>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -46,50 +48,119 @@ class TEvent {
   bool set_ = false;
 };
 
-// A fresh folder used as TMPDIR for the test's lifetime; removed afterwards.
+// A fresh folder used as the temporary folder (TMPDIR; TMP and TEMP on Windows) for the test's
+// lifetime; removed afterwards.
 class TPrivateTempDir {
  public:
   TPrivateTempDir() {
-    char pattern[] = "/tmp/runtestXXXXXX";
-    path_ = ::mkdtemp(pattern);
-    const char* old = std::getenv("TMPDIR");
-    hadOld_ = old != nullptr;
-    if (old) old_ = old;
-    ::setenv("TMPDIR", path_.c_str(), 1);
+    namespace fs = std::filesystem;
+    const fs::path base = fs::temp_directory_path();
+    std::random_device random;
+    for (;;) {
+      const fs::path candidate = base / ("runtest" + std::to_string(random()));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) {
+        path_ = candidate.string();
+        break;
+      }
+    }
+    for (const char* name : kVariables) {
+      const char* old = std::getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      SetVariable(name, path_.c_str());
+    }
   }
   ~TPrivateTempDir() {
-    if (hadOld_)
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-    std::system(("rm -rf '" + path_ + "'").c_str());
+    for (const auto& [name, value] : saved_) SetVariable(name, value ? value->c_str() : nullptr);
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
   }
   const std::string& Path() const { return path_; }
+  // The folder as the file duplication hands it out: with a trailing separator.
+  std::string Folder() const { return path_ + static_cast<char>(std::filesystem::path::preferred_separator); }
   // A file inside the folder (not in the temp-copy pattern) with `size` bytes of a pattern.
   std::string MakeFile(const std::string& name, size_t size) const {
-    const std::string p = path_ + "/" + name;
+    const std::string p = Folder() + name;
     std::ofstream out(p, std::ios::binary);
-    for (size_t i = 0; i < size; ++i) out.put(static_cast<char>('a' + i % 23));
+    std::string chunk(64 * 1024, '\0');
+    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>('a' + i % 23);
+    for (size_t left = size; left > 0;) {
+      const size_t n = left < chunk.size() ? left : chunk.size();
+      out.write(chunk.data(), static_cast<std::streamsize>(n));
+      left -= n;
+    }
     return p;
   }
   // Names "mrv*.tmp" in a folder.
   static std::vector<std::string> TempCopies(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        if (n.size() >= 7 && n.compare(0, 3, "mrv") == 0 && n.compare(n.size() - 4, 4, ".tmp") == 0)
-          names.push_back(n);
-      }
-      ::closedir(d);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+      const std::string n = entry.path().filename().string();
+      if (n.size() >= 7 && n.compare(0, 3, "mrv") == 0 && n.compare(n.size() - 4, 4, ".tmp") == 0)
+        names.push_back(n);
     }
     return names;
   }
   std::vector<std::string> TempCopies() const { return TempCopies(path_); }
 
+  static void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+#endif
+  }
+
  private:
-  std::string path_, old_;
-  bool hadOld_ = false;
+#ifdef _WIN32
+  static constexpr const char* kVariables[] = {"TMP", "TEMP"};
+#else
+  static constexpr const char* kVariables[] = {"TMPDIR"};
+#endif
+  std::string path_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// True when the Windows build runs under Wine, whose file copy reports no progress and ignores
+// the cancel flag.
+inline bool RunningUnderWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+// A source file whose size can be taken but whose copy fails: on Linux a file that cannot be
+// read from its start, on Windows a file held open without sharing.
+class TUnreadableSource {
+ public:
+  explicit TUnreadableSource(const TPrivateTempDir& tmp) {
+#ifdef _WIN32
+    path_ = tmp.MakeFile("locked.abs", 100);
+    handle_ = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+#else
+    (void)tmp;
+    path_ = "/proc/self/mem";
+#endif
+  }
+  ~TUnreadableSource() {
+#ifdef _WIN32
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+#endif
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+#ifdef _WIN32
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+#endif
 };
 
 // Status lines from any thread.
