@@ -299,7 +299,6 @@ void TEdbTable::Open() {
   auto it = st->Tables.find(key);
   if (it != st->Tables.end()) c->Table = it->second.lock();
   if (!c->Table) {
-    std::lock_guard<std::mutex> lock(st->Data.Mutex());
     c->Table = TEdbTableData::Load(st->Data, tableName_, st->Session);
     st->Tables[key] = c->Table;
   }
@@ -366,7 +365,6 @@ void TEdbTable::First() {
 int64_t TEdbTable::RecordCount() const {
   if (!cursor_) return 0;
   if (cursor_->MultiUser) {
-    std::lock_guard<std::mutex> lock(cursor_->Db->Data.Mutex());
     cursor_->Table->ReloadState(cursor_->Db->Session);
   }
   return cursor_->Table->RecordCount();

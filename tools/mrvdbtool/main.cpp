@@ -1,11 +1,13 @@
-#include <cstdio>
-#include <cstring>
+// Entry point of mrvdbtool: hands the (UTF-8) arguments to the registered subcommands.
+#include "ToolCommands.h"
 
-int main(int argc, char** argv) {
-  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::puts("mrvdbtool - inspect embedded database files and convert them into External Databases");
-    return 0;
-  }
-  std::fputs("mrvdbtool: no command given (try --help)\n", stderr);
-  return 2;
+#ifdef _WIN32
+#include "ToolArgs.h"
+
+int wmain(int argc, wchar_t** argv) {
+  mrvtool::TUtf8Args args(argc, argv);
+  return mrvtool::RunTool(args.Argc(), args.Argv());
 }
+#else
+int main(int argc, char** argv) { return mrvtool::RunTool(argc, argv); }
+#endif

@@ -1,0 +1,29 @@
+#pragma once
+// Subcommands of mrvdbtool register themselves here (one static RegisterToolCommand per Cmd*.cpp
+// of the executable); RunTool builds the command line from them, parses it and runs the chosen
+// subcommand.
+//
+// Exit status: 0 success, 1 error (the message on stderr), 2 usage error; a subcommand may set
+// other values through its exit code.
+
+#include <functional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace mrvtool {
+
+// `setup` adds the subcommand to `parent` and sets its callback; the callback stores its exit
+// status in `exitCode` (left 0 on success) or raises; exceptions become exit status 1 with
+// what() on stderr.
+using TToolCommandSetup = std::function<void(CLI::App& parent, int& exitCode)>;
+
+// Returns true so that it can initialise a static.
+bool RegisterToolCommand(const std::string& name, TToolCommandSetup setup);
+
+// Runs the tool with UTF-8 arguments.
+int RunTool(int argc, char** argv);
+
+}  // namespace mrvtool

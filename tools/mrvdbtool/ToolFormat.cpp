@@ -1,0 +1,195 @@
+#include "ToolFormat.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace mrvtool {
+
+bool ParseDumpFormat(std::string_view text, TDumpFormat& out) {
+  if (text == "jsonl") { out = TDumpFormat::JsonLines; return true; }
+  if (text == "csv") { out = TDumpFormat::Csv; return true; }
+  return false;
+}
+
+std::string Base64(const uint8_t* d, size_t n) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((n + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    const uint32_t v = (uint32_t(d[i]) << 16) | (uint32_t(d[i + 1]) << 8) | d[i + 2];
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (n - i == 1) {
+    const uint32_t v = uint32_t(d[i]) << 16;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += "==";
+  } else if (n - i == 2) {
+    const uint32_t v = (uint32_t(d[i]) << 16) | (uint32_t(d[i + 1]) << 8);
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view s) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  size_t run = 0;  // start of the pending run of bytes that need no escape
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(s.data() + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  out.append(s.data() + run, s.size() - run);
+  out += '"';
+}
+
+namespace {
+
+void AppendDouble(std::string& out, double d) {
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, d);
+  out.append(buf, r.ptr);
+}
+
+void AppendInt(std::string& out, int64_t i) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, i);
+  out.append(buf, r.ptr);
+}
+
+}  // namespace
+
+void AppendJsonValue(std::string& out, const edb::TEdbVariant& v) {
+  using edb::TEdbVarType;
+  switch (v.Type()) {
+    case TEdbVarType::Null: out += "null"; return;
+    case TEdbVarType::Text: AppendJsonString(out, v.AsText()); return;
+    case TEdbVarType::Integer: AppendInt(out, v.AsInteger()); return;
+    case TEdbVarType::Double:
+      if (std::isfinite(v.AsDouble())) AppendDouble(out, v.AsDouble()); else out += "null";
+      return;
+    case TEdbVarType::Boolean: out += v.AsBoolean() ? "true" : "false"; return;
+    case TEdbVarType::DateTime:
+      out += '"';
+      out += edb::EdbFormatDateTime(v.DateTimeParts(), v.DateKind());
+      out += '"';
+      return;
+    case TEdbVarType::Bytes: {
+      const auto& b = v.AsBytes();
+      out += '"';
+      out += Base64(b.data(), b.size());
+      out += '"';
+      return;
+    }
+  }
+}
+
+void AppendCsvField(std::string& out, std::string_view s, bool quoteAlways) {
+  bool quote = quoteAlways || s.empty();
+  for (char c : s) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') { quote = true; break; }
+  }
+  if (!quote) { out.append(s); return; }
+  out += '"';
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void AppendCsvValue(std::string& out, const edb::TEdbVariant& v) {
+  using edb::TEdbVarType;
+  switch (v.Type()) {
+    case TEdbVarType::Null: return;
+    case TEdbVarType::Text: AppendCsvField(out, v.AsText()); return;
+    case TEdbVarType::Integer: AppendInt(out, v.AsInteger()); return;
+    case TEdbVarType::Double: AppendDouble(out, v.AsDouble()); return;
+    case TEdbVarType::Boolean: out += v.AsBoolean() ? "true" : "false"; return;
+    case TEdbVarType::DateTime:
+      out += edb::EdbFormatDateTime(v.DateTimeParts(), v.DateKind());
+      return;
+    case TEdbVarType::Bytes: {
+      const auto& b = v.AsBytes();
+      out += Base64(b.data(), b.size());
+      return;
+    }
+  }
+}
+
+TDumpWriter::TDumpWriter(std::FILE* out, TDumpFormat format, std::vector<std::string> names)
+    : out_(out), format_(format), names_(std::move(names)) {
+  for (size_t i = 0; i < names_.size(); ++i) {
+    std::string k = i == 0 ? "{" : ",";
+    AppendJsonString(k, names_[i]);
+    k += ':';
+    jsonKeys_.push_back(std::move(k));
+  }
+  buf_.reserve(1 << 17);
+}
+
+TDumpWriter::~TDumpWriter() {
+  try {
+    Flush();
+  } catch (...) {
+  }
+}
+
+void TDumpWriter::Begin() {
+  if (format_ != TDumpFormat::Csv) return;
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (i) buf_ += ',';
+    AppendCsvField(buf_, names_[i]);
+  }
+  buf_ += "\r\n";
+}
+
+void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
+  if (format_ == TDumpFormat::JsonLines) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      buf_ += jsonKeys_[i];
+      AppendJsonValue(buf_, values[i]);
+    }
+    buf_ += values.empty() ? "{}\n" : "}\n";
+  } else {
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i) buf_ += ',';
+      AppendCsvValue(buf_, values[i]);
+    }
+    buf_ += "\r\n";
+  }
+  if (buf_.size() >= (1 << 16)) Flush();
+}
+
+void TDumpWriter::Flush() {
+  if (buf_.empty()) return;
+  const size_t n = std::fwrite(buf_.data(), 1, buf_.size(), out_);
+  buf_.clear();
+  if (n == 0 && std::ferror(out_)) throw std::runtime_error("Cannot write the output");
+}
+
+}  // namespace mrvtool

@@ -1,0 +1,52 @@
+#pragma once
+// Output formats of `mrvdbtool dump`: JSON Lines (one object per record, keys in field order)
+// and CSV (header row, RFC 4180 quoting, CR LF line ends), plus base64 for bytes.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "EdbVariant.h"
+
+namespace mrvtool {
+
+enum class TDumpFormat { JsonLines, Csv };
+
+// Parses "jsonl" / "csv"; false for anything else.
+bool ParseDumpFormat(std::string_view text, TDumpFormat& out);
+
+std::string Base64(const uint8_t* data, size_t size);
+// A JSON string literal (with quotes) of UTF-8 text.
+void AppendJsonString(std::string& out, std::string_view utf8);
+// null, true/false, integers, numbers (non-finite doubles as null), dates "YYYY-MM-DD",
+// times "HH:MM:SS.mmm", date-times "YYYY-MM-DDTHH:MM:SS.mmm", bytes as base64 strings.
+void AppendJsonValue(std::string& out, const edb::TEdbVariant& v);
+// One CSV field: text quoted when it holds a comma, quote, CR or LF (quotes doubled); an empty
+// text is written as "" so that it differs from a null, which is written as nothing.
+void AppendCsvField(std::string& out, std::string_view text, bool quoteAlways = false);
+void AppendCsvValue(std::string& out, const edb::TEdbVariant& v);
+
+// Writes records to a stream in one format, buffering at most about 64 KiB.
+class TDumpWriter {
+ public:
+  TDumpWriter(std::FILE* out, TDumpFormat format, std::vector<std::string> fieldNames);
+  ~TDumpWriter();
+  TDumpWriter(const TDumpWriter&) = delete;
+  TDumpWriter& operator=(const TDumpWriter&) = delete;
+
+  // Writes the CSV header row (nothing for JSON Lines).
+  void Begin();
+  void Record(const std::vector<edb::TEdbVariant>& values);
+  void Flush();
+
+ private:
+  std::FILE* out_;
+  TDumpFormat format_;
+  std::vector<std::string> names_;
+  std::vector<std::string> jsonKeys_;  // pre-encoded "name":
+  std::string buf_;
+};
+
+}  // namespace mrvtool

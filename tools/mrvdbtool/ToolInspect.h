@@ -1,0 +1,28 @@
+#pragma once
+// The inspection commands of mrvdbtool as functions over an output stream: table names, schema,
+// and a streaming dump of every record in physical order.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "ToolFormat.h"
+
+namespace mrvtool {
+
+struct TInspectOptions {
+  std::string Password;
+  uint32_t CodePage = 0;  // 0: the default code page
+};
+
+// One table name per line.
+void ListTables(const std::string& file, const TInspectOptions& opts, std::FILE* out);
+// Per table (all tables when `table` is empty): a line "TABLE: N records", then one line per
+// field: name, SQL type name, size and "required" / "optional", separated by tabs.
+void WriteSchema(const std::string& file, const std::string& table, const TInspectOptions& opts,
+                 std::FILE* out);
+// Every record of the table; returns the number of records written.
+int64_t DumpTable(const std::string& file, const std::string& table, TDumpFormat format,
+                  const TInspectOptions& opts, std::FILE* out);
+
+}  // namespace mrvtool
