@@ -173,22 +173,29 @@ void TEdbDiskPageManager::OpenDatabase(const std::string& fileName, TEdbPassword
   readOnly_ = readOnly;
   exclusive_ = exclusive && !readOnly;
   multiUser_ = multiUser;
+  bool shortFile = false;
   try {
     LockHeader(20230);
     try {
       base_ = file_.FindDatabaseStart();
       uint8_t raw[kEdbFileHeaderSize] = {};
-      size_t got = file_.ReadBuffer(raw, base_, sizeof raw, kCodeHeaderRead);
+      // A database shorter than the signature search's first read (92 bytes) has no header.
+      if (file_.GetSize() - base_ >= int64_t(kEdbSignatureSize) + kEdbFileHeaderSize) {
+        file_.ReadBuffer(raw, base_, sizeof raw, kCodeHeaderRead);
+      } else {
+        file_.ReadBuffer(raw, base_, kEdbSignatureSize, kCodeHeaderRead);
+        std::memset(raw + kEdbSignatureSize, 0, sizeof raw - kEdbSignatureSize);
+        shortFile = true;
+      }
       header_.Parse(raw);
       needsRepair = header_.State != 2 || header_.Version < kEdbOldFormatVersion;
-      (void)got;
     } catch (...) {
       UnlockHeader();
       throw;
     }
     UnlockHeader();
 
-    if (std::memcmp(header_.Signature, kEdbSignature, kEdbSignatureSize) != 0)
+    if (shortFile || std::memcmp(header_.Signature, kEdbSignature, kEdbSignatureSize) != 0)
       EdbRaise(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
                SignatureText(header_.Signature, 16).c_str(), SignatureText(kEdbSignature, 16).c_str());
 
