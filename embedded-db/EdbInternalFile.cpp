@@ -241,7 +241,7 @@ void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
   Close();
   if (firstPage < 0) EdbRaise(20237, "Invalid database format");
   const uint32_t dataSize = pm_.PageDataSize();
-  uint8_t pre[kEdbInternalFilePreamble];
+  uint8_t pre[kEdbInternalFilePreamble] = {};
   pm_.ReadPagePart(pre, firstPage, kEdbInternalFilePreamble, kEdbPageHeaderSize);
   int32_t stored = GetI32(pre + 1);
   if (stored < 0 || stored > ChainCapacity(pm_)) RaiseInvalidFormat();
@@ -253,7 +253,7 @@ void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
   for (int64_t i = 0; i < pagesNeeded; ++i) {
     if (pageNo < 0) RaiseInvalidFormat();
     // Byte 0 of the first page is the file's lock byte, so headers are read from offset 1.
-    uint8_t hdr[kEdbPageHeaderSize - 1];
+    uint8_t hdr[kEdbPageHeaderSize - 1] = {};
     pm_.ReadPagePart(hdr, pageNo, sizeof hdr, 1);
     uint16_t type = GetU16(hdr + pagehdr::kPageType - 1);
     if (type != pageType_)
@@ -303,7 +303,7 @@ void TEdbInternalDBDirectAccessFile::WriteBytes(int32_t position, const void* bu
   if (position < 0 || position > addressableSize_)
     EdbRaise(20159, "Seek position bigger then file size. FileSize=%d. Position=%d",
              addressableSize_, position);
-  uint8_t pre[kEdbInternalFilePreamble];
+  uint8_t pre[kEdbInternalFilePreamble] = {};
   pm_.ReadPagePart(pre, pages_.front(), kEdbInternalFilePreamble, kEdbPageHeaderSize);
   int32_t stored = GetI32(pre + 1);
   if (count < 0 || int64_t(position) + count > stored)

@@ -17,6 +17,8 @@ TEdbRecordGeometry TEdbRecordGeometry::Compute(uint32_t dataSize, uint32_t recor
     EdbRaise(20174,
              "Cannot create table. Record is too large to fit in current database page. Please "
              "increase page size of database file or decrease record size");
+  // Slots are numbered by 16 bits in record IDs; only an empty record on a huge page gets more.
+  if (n > 0xFFFF) EdbRaise(20237, "Invalid database format");
   g.RecordsPerPage = uint32_t(n);
   g.BitmapSize = uint32_t((n + 7) / 8);
   return g;
