@@ -106,6 +106,9 @@ using TServiceFinishedEvent = std::function<void(TServiceControllerThread& Sende
                                                  const std::string& ErrorText,
                                                  std::uint8_t Outcome)>;
 
+// The thread object is owned by whoever creates it (TServiceController keeps it in its module
+// list); it does not free itself. When the work and OnFinished are over, OnDone lets the owner
+// take it off its list and wake waiters; the owner then joins and frees it.
 class TServiceControllerThread {
  public:
   explicit TServiceControllerThread(std::shared_ptr<TServiceBackend> backend);
