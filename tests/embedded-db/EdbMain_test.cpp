@@ -102,8 +102,8 @@ struct Fixture : ::testing::Test {
 };
 std::string Fixture::path;
 
-using EdbDatabaseOpen = Fixture;
-using EdbTableWalk = Fixture;
+using EdbMainDatabase = Fixture;
+using EdbMainTable = Fixture;
 
 template <class F>
 int CodeOf(F f) {
@@ -129,7 +129,7 @@ std::string ComponentError(F f) {
 
 }  // namespace
 
-TEST_F(EdbDatabaseOpen, DefaultsAndComponentErrors) {
+TEST_F(EdbMainDatabase, DefaultsAndComponentErrors) {
   TEdbDatabase db;
   EXPECT_FALSE(db.Connected());
   EXPECT_FALSE(db.ReadOnly());
@@ -151,7 +151,7 @@ TEST_F(EdbDatabaseOpen, DefaultsAndComponentErrors) {
             "Duplicate database name 'opentest'");
 }
 
-TEST_F(EdbDatabaseOpen, NameAndFileChangesWhileOpen) {
+TEST_F(EdbMainDatabase, NameAndFileChangesWhileOpen) {
   TEdbDatabase db;
   db.SetDatabaseName("Chg");
   db.SetDatabaseFileName(path);
@@ -169,7 +169,7 @@ TEST_F(EdbDatabaseOpen, NameAndFileChangesWhileOpen) {
   db.Close();  // closing twice does nothing
 }
 
-TEST_F(EdbTableWalk, EveryFieldKindConverts) {
+TEST_F(EdbMainTable, EveryFieldKindConverts) {
   TEdbDatabase db;
   db.SetDatabaseName("Kinds");
   db.SetDatabaseFileName(path);
@@ -227,7 +227,7 @@ TEST_F(EdbTableWalk, EveryFieldKindConverts) {
   EXPECT_EQ(t.RecordCount(), 0);
 }
 
-TEST_F(EdbTableWalk, LookupEmptyTableAndReopen) {
+TEST_F(EdbMainTable, LookupEmptyTableAndReopen) {
   TEdbDatabase db;
   db.SetDatabaseName("Lookup");
   db.SetDatabaseFileName(path);
@@ -266,7 +266,7 @@ TEST_F(EdbTableWalk, LookupEmptyTableAndReopen) {
   t.Close();
 }
 
-TEST(EdbDatabasePassword, AskedThroughTheHandler) {
+TEST(EdbMainPassword, AskedThroughTheHandler) {
   const std::string path = MakeDatabase("s3cret");
   {
     TEdbDatabase db;
@@ -308,7 +308,7 @@ TEST(EdbDatabasePassword, AskedThroughTheHandler) {
   fs::remove(path);
 }
 
-TEST(EdbDatabaseRepair, FileNotClosedCorrectlyOpensUnchanged) {
+TEST(EdbMainRepair, FileNotClosedCorrectlyOpensUnchanged) {
   const std::string path = MakeDatabase();
   {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
