@@ -106,8 +106,10 @@ void TDbConverter::ServiceFinished(bool isStop, const std::string& errorText, st
       if (outcome == soTimedOut) serviceError_ = isStop ? StopTimeoutText : StartTimeoutText;
     }
     serviceDone_ = true;
+    // Notified under the lock: once the worker sees the event it may end the run and destroy
+    // this object, so nothing here may touch it after the lock is released.
+    doneCv_.notify_all();
   }
-  doneCv_.notify_all();
 }
 
 void TDbConverter::WaitForService(std::int32_t operationId) {

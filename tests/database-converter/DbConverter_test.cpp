@@ -154,6 +154,26 @@ TEST_F(RunFixture, RestartFailureIsTheErrorAndCopiesAreStillRemoved) {
   EXPECT_EQ(serviceProblems, std::vector<bool>{true});
 }
 
+TEST_F(RunFixture, CopyThatCannotBeRemovedIsOnlyAStatusLine) {
+  Select(dkGrey, tmp.MakeFile("g.abs", 10));
+  std::string copy;
+  shared.onTransfer = [&](const std::string& path) {
+    copy = path;
+    std::filesystem::remove(path);
+  };
+  auto converter = Make();
+  converter->Run();
+  const Lines lines = log.Lines();
+  ASSERT_GE(lines.size(), 4u);
+  const Lines tail(lines.end() - 4, lines.end());
+  const Lines expected = {"Removing temporary files...",
+                          "Could not remove temporary database copy \r\n'" + copy + "'.\r\n\r\nError: \"" +
+                              TFileDuplication::SystemErrorText(2) + "\"",
+                          "Finished removing the temporary files.", "Conversion finished successfully."};
+  EXPECT_EQ(tail, expected);
+  EXPECT_EQ(info.GetError(), "");
+}
+
 TEST_F(RunFixture, FreeSpaceOfTheTempFolderItselfIsCheckedAgainstSummedSizes) {
   // One byte short fails with the shortfall; exactly enough passes.
   for (std::int64_t slack : {-1, 0}) {

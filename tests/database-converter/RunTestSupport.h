@@ -198,6 +198,7 @@ class TFakeTransfer : public mrv::IDbTransfer {
  public:
   struct TShared {
     std::function<void(mrv::TDatabaseKind)> onConnect;  // extra work inside ConnectTarget
+    std::function<void(const std::string&)> onTransfer;  // extra work inside Transfer, given the copy
     std::vector<std::string> transferred;               // kinds' names whose copy was transferred
     std::vector<std::string> copyMismatch;              // copies that differed from the source
   };
@@ -214,10 +215,11 @@ class TFakeTransfer : public mrv::IDbTransfer {
     if (ReadAll(path) != ReadAll(info_.Tasks[kind_].SourcePath))
       shared_.copyMismatch.push_back(mrv::DatabaseDisplayNames[kind_]);
   }
-  void Transfer(const std::string&) override {
+  void Transfer(const std::string& path) override {
     if (!info_.IsOk()) return;
     info_.ReportStatusFmt("transfer %s", mrv::DatabaseDisplayNames[kind_]);
     shared_.transferred.push_back(mrv::DatabaseDisplayNames[kind_]);
+    if (shared_.onTransfer) shared_.onTransfer(path);
   }
 
  private:
