@@ -175,6 +175,20 @@ int64_t TEdbDiskRecordManager::RecordIdToRecNo(const TEdbRecordId& id) {
   return before + Bitmap(page.get()).CountSetBelow(id.Slot) + 1;
 }
 
+void TEdbDiskRecordManager::CheckRecordCount() {
+  int64_t sum = 0;
+  if (table_.Metadata.RecordPageIndexRoot != kEdbNoPage)
+    index_.ForEach([&](const TEdbPageIndexEntry& e) {
+      sum += e.RecordCount;
+      return true;
+    });
+  if (sum != table_.RecordCount())
+    EdbRaise(20292,
+             "Invalid table RecordPageIndex or MostUpdated. RecordPageIndex.RecordCount=%lld, "
+             "MostUpdated.RecordCount=%lld",
+             static_cast<long long>(sum), static_cast<long long>(table_.RecordCount()));
+}
+
 // ---- physical-order cursor ---------------------------------------------------------------
 
 TEdbRecordCursor::TEdbRecordCursor(TEdbPageManager& pm, const TEdbTableData& table,

@@ -58,6 +58,9 @@ class TEdbDiskRecordManager {
   // 1-based record number -> record ID (20113 beyond the entries, 20146 missing slot) and back.
   TEdbRecordId RecNoToRecordId(int64_t recNo);
   int64_t RecordIdToRecNo(const TEdbRecordId& id);
+  // Compares the sum of the page-index record counts with the MostUpdated record count:
+  // 20292 "Invalid table RecordPageIndex or MostUpdated..." when they differ.
+  void CheckRecordCount();
 
  private:
   bool Accepted(const TEdbPage* page) const;

@@ -142,6 +142,7 @@ TEST(EdbTableWalk, NavigationRequestsAndRecordNumbers) {
   EXPECT_EQ(rm.RecordIdToRecNo({14, 250}), 4);
   EXPECT_EQ(rm.RecordIdToRecNo({11, 5}), 2);
   EXPECT_EQ(CodeOf([&] { rm.RecNoToRecordId(5); }), 20113);
+  rm.CheckRecordCount();
   EXPECT_EQ(CodeOf([&] { rm.RecordIdToRecNo({13, 0}); }), 20114);
   id = {13, 0};
   EXPECT_EQ(CodeOf([&] { rm.Navigate(TEdbNavDirection::Next, false, false, id); }), 20104);
@@ -199,6 +200,7 @@ TEST(EdbTableWalk, FirstPageOfAnotherTableOrEmptyCountFindsNothing) {
     TEdbDiskRecordManager rm(o.db.PageManager(), *o.table, 0);
     TEdbRecordId id;
     EXPECT_EQ(rm.Navigate(TEdbNavDirection::Next, true, false, id), nrAfterLast);
+    EXPECT_EQ(CodeOf([&] { rm.CheckRecordCount(); }), 20292);
   }
 }
 
