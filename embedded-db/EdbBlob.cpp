@@ -103,7 +103,7 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
 
   // Read the page list: P numbers from (list page, offset), following next-page links.
   std::vector<int32_t> pageList;
-  pageList.reserve(size_t(list.PageCount));
+  pageList.reserve(size_t(std::min<int32_t>(list.PageCount, 65536)));
   int32_t listPage = list.PageNo;
   size_t off = list.Offset;
   std::vector<uint8_t> lp(d);
@@ -121,12 +121,14 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
     off = 0;
   }
 
+  // The bytes grow page by page: a stored size that the file cannot back fails on a missing page
+  // before much memory is spent on it.
   TEdbLoadedBlob b;
   b.BlockCount = h.BlockCount;
   b.UncompressedSize = h.UncompressedSize;
-  b.Stored.resize(size_t(h.StoredSize));
-  size_t done = 0;
   const size_t total = size_t(h.StoredSize);
+  b.Stored.reserve(std::min<size_t>(total, size_t(16) << 20));
+  size_t done = 0;
   for (size_t i = 0; i < pageList.size() && done < total; ++i) {
     const size_t from = i == 0 ? kEdbBlobLargeDataOffset : 0;
     if (i == 0 && pageList[0] == pageNo) {
@@ -135,7 +137,7 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
       pages.ReadPage(pageList[i], data.data(), next);
     }
     const size_t n = std::min(total - done, size_t(d) - from);
-    std::memcpy(b.Stored.data() + done, data.data() + from, n);
+    b.Stored.insert(b.Stored.end(), data.begin() + ptrdiff_t(from), data.begin() + ptrdiff_t(from + n));
     done += n;
   }
   if (done != total) CannotRead();

@@ -122,7 +122,7 @@ std::vector<std::string> TEdbDatabase::GetTableNames() const {
 void TEdbDatabase::Open() {
   if (Connected()) return;
   if (databaseName_.empty()) throw EEdbComponentError("Database name missing");
-  if (!FileExists(fileName_)) {
+  if (!memoryImage_ && !FileExists(fileName_)) {
     throw EEdbComponentError(StrFormat("Database file '%s' does not exist", fileName_.c_str()));
   }
   const std::string canonical = CanonicalPath(fileName_);
@@ -146,7 +146,9 @@ void TEdbDatabase::Open() {
     try {
       TEdbPassword pw;
       pw.Text = password_;
-      needsRepair = st->Data.Open(fileName_, pw, opts);
+      std::unique_ptr<IEdbFileStore> store;
+      if (memoryImage_) store = std::make_unique<TEdbMemoryFileStore>(memoryImage_);
+      needsRepair = st->Data.Open(fileName_, pw, opts, std::move(store));
       break;
     } catch (const EEdbException& e) {
       if (e.NativeError() != 30445) throw;
@@ -321,7 +323,12 @@ void TEdbTable::Open() {
   }
   c->Walk = std::make_unique<TEdbRecordCursor>(st->Data, *c->Table, st->Session);
   c->BlobPages = std::make_unique<TEdbPageManagerBlobPages>(st->Data.PageManager(), st->Session);
-  c->MaxBlobPages = std::max<int32_t>(0, st->Data.PageManager().Header().TotalPageCount);
+  {
+    // No BLOB can span more pages than the file holds.
+    TEdbDiskPageManager& pm = st->Data.PageManager();
+    const int64_t bytes = pm.File().GetSize() - pm.PageAreaOffset();
+    c->MaxBlobPages = int32_t(std::clamp<int64_t>(bytes / std::max<int>(1, pm.PageSize()), 1, INT32_MAX));
+  }
 
   const bool any = c->Walk->First();
   fieldDefs_ = std::move(defs);

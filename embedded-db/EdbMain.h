@@ -103,6 +103,10 @@ class TEdbDatabase {
   uint32_t CodePage() const { return codePage_; }
   void SetCodePage(uint32_t cp) { codePage_ = cp; }
 
+  // Opens this in-memory file image instead of the file named by DatabaseFileName (tests and
+  // fuzzing); the file name then only labels it. Null: the file.
+  void SetMemoryImage(std::shared_ptr<std::vector<uint8_t>> bytes) { memoryImage_ = std::move(bytes); }
+
   TEdbPasswordEvent OnPassword;
   TEdbNeedRepairEvent OnNeedRepair;
 
@@ -135,6 +139,7 @@ class TEdbDatabase {
   uint32_t codePage_ = kEdbDefaultCodePage;
   std::unique_ptr<State> state_;
   std::vector<TEdbTable*> tables_;
+  std::shared_ptr<std::vector<uint8_t>> memoryImage_;
 };
 
 // A field definition as offered to callers.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -348,4 +349,17 @@ TEST(EdbMainRepair, FileNotClosedCorrectlyOpensUnchanged) {
   EXPECT_EQ(f.get(), 1);
   f.close();
   fs::remove(path);
+}
+
+// Seeds for fuzz/fuzz_blob_read: written only when MRV_BLOB_FUZZ_SEEDS names a folder.
+TEST(EdbMainSeeds, WriteBlobFuzzSeedsWhenAsked) {
+  const char* dir = std::getenv("MRV_BLOB_FUZZ_SEEDS");
+  if (!dir || !*dir) GTEST_SKIP() << "MRV_BLOB_FUZZ_SEEDS not set";
+  fs::create_directories(dir);
+  const std::string plain = MakeDatabase();
+  fs::copy_file(plain, fs::path(dir) / "all_kinds.abs", fs::copy_options::overwrite_existing);
+  fs::remove(plain);
+  const std::string enc = MakeDatabase("pw");
+  fs::copy_file(enc, fs::path(dir) / "all_kinds_encrypted.abs", fs::copy_options::overwrite_existing);
+  fs::remove(enc);
 }
