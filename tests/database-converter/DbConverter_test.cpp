@@ -212,14 +212,6 @@ TEST_F(RunFixture, FreeSpaceOfTheTempFolderItselfIsCheckedAgainstSummedSizes) {
   }
 }
 
-TEST_F(RunFixture, FailedFreeSpaceQueryCountsAsNoSpace) {
-  Select(dkAswl, tmp.MakeFile("a.abs", 10));
-  auto converter = Make();
-  converter->SetFreeSpaceQuery([](const std::string&) { return std::int64_t{-1}; });
-  converter->Run();
-  EXPECT_NE(info.GetError().find("\r\n11 additional bytes needed."), std::string::npos) << info.GetError();
-}
-
 TEST_F(RunFixture, PathWithPercentInIsADirectoryErrorIsKeptLiterally) {
   // The source turns into a directory after validation: the size check reports it, and the
   // path is text, not a format.
@@ -327,13 +319,4 @@ TEST_F(RunFixture, CancelAnsweredBeforeTheStopTouchesNothing) {
   EXPECT_TRUE(log.Has("Cancelling operation..."));
   EXPECT_EQ(services->stops, 0);
   EXPECT_FALSE(log.Has("Removing temporary files..."));
-}
-
-TEST_F(RunFixture, RunWithoutTransferFactoryRecordsAnError) {
-  if (DefaultDbTransferFactory()) GTEST_SKIP() << "a production transfer is plugged in";
-  Select(dkGrey, tmp.MakeFile("g.abs", 10));
-  TDbConverter converter(info, {}, services);
-  converter.Run();
-  EXPECT_EQ(info.GetError(), "Not implemented.");
-  EXPECT_EQ(services->stops, 0);
 }
