@@ -27,4 +27,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"$WINEPREFIX.lock"
 fi
 
+# A program that failed to build would only give Wine's cryptic c0000135; say what is missing.
+if [ $# -gt 0 ] && [[ "$1" == */* ]] && [ ! -f "$1" ]; then
+  echo "WineRun: program not built: $1" >&2
+  exit 1
+fi
+
 exec "$wine" "$@"
