@@ -121,11 +121,14 @@ TEST_P(AdoBackendTest, RoundTripsTextDateTimeAndNull) {
   for (const Row& r : rows) {
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.Fields(0).Value().IsNull(), r.Ip.IsNull());
-    if (!r.Ip.IsNull()) EXPECT_EQ(rs.Fields(0).Value().AsText(), r.Ip.AsText());
+    if (!r.Ip.IsNull()) {
+      EXPECT_EQ(rs.Fields(0).Value().AsText(), r.Ip.AsText());
+    }
     EXPECT_EQ(rs.Fields(1).Value().IsNull(), r.Time.IsNull());
-    if (!r.Time.IsNull())
+    if (!r.Time.IsNull()) {
       EXPECT_EQ(ado::FormatIsoDateTime(rs.Fields(1).Value().AsDateTime()),
                 ado::FormatIsoDateTime(r.Time.AsDateTime()));
+    }
     EXPECT_EQ(rs.Fields(2).Value().AsText(), r.Note.AsText());
     rs.MoveNext();
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "Ado.h"
 
@@ -39,11 +40,22 @@ class TempDir {
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+    for (const auto& f : cwdFiles_) std::filesystem::remove(f, ec);
   }
   const std::filesystem::path& Path() const { return path_; }
 
+  // A unique file name relative to the current folder, removed with this object. For ODBC
+  // drivers that may live on the other side of a compatibility layer and would not read a
+  // native absolute path.
+  std::string CwdFile(const std::string& suffix) const {
+    std::string name = path_.filename().string() + suffix;
+    cwdFiles_.push_back(name);
+    return name;
+  }
+
  private:
   std::filesystem::path path_;
+  mutable std::vector<std::string> cwdFiles_;
 };
 
 // Connection string for `t`, or empty when the target is not available here.
@@ -52,7 +64,11 @@ inline std::string ConnectionStringFor(Target t, const TempDir& dir) {
     case Target::Sqlite:
       return "Provider=SQLite;Data Source=" + (dir.Path() / "target.db").string() + ";Create=yes";
     case Target::SqliteOdbc:
+#if defined(_WIN32)
+      return "Driver={SQLite3};Database=" + dir.CwdFile("-odbc.db");
+#else
       return "Driver={SQLite3};Database=" + (dir.Path() / "target-odbc.db").string();
+#endif
     case Target::PostgreSql: {
       const char* pg = std::getenv("MRV_PG_CONN");
       return pg ? pg : "";
