@@ -163,8 +163,11 @@ TEST(EdbFormatWriter, EveryFieldTypeRoundTrips) {
 
   TEdbRecordCursor c(rd.db, *rd.table, 0);
   ASSERT_TRUE(c.First());
-  for (int f = 0; f < 36; ++f)
-    if (!md.Fields[size_t(f)].IsAutoinc() && f != 6) EXPECT_TRUE(c.IsNull(f)) << f;
+  for (int f = 0; f < 36; ++f) {
+    if (!md.Fields[size_t(f)].IsAutoinc() && f != 6) {
+      EXPECT_TRUE(c.IsNull(f)) << f;
+    }
+  }
   EXPECT_EQ(Reader::Le32(c.FieldData(11)), 1);  // AUTOINC starts at 1
   EXPECT_EQ(c.FieldData(12)[0], 1);             // AUTOINCSHORTINT: 1 byte
   ASSERT_TRUE(c.Next());

@@ -88,7 +88,7 @@ class Image {
         off = 10;
       }
       size_t n = std::min(content.size() - pos, size_t(kData) - off);
-      std::memcpy(d + off, content.data() + pos, n);
+      if (n) std::memcpy(d + off, content.data() + pos, n);
       pos += n;
     }
   }
