@@ -1,0 +1,559 @@
+// Record transfer: counting, clearing and filling the External Database tables of one
+// database from the temporary copy of its local file.
+#include "DbTransfer_un.h"
+
+#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
+#include <cryptopp/md5.h>
+
+#include <cassert>
+
+#include "EdbMain.h"
+
+namespace mrv {
+
+const char* const ExternalDatabaseHelpUrl = "https://docs.mrv.example/external-databases";
+
+namespace {
+
+const char* const NotImplemented = "Not implemented.";
+const char* const CheckSourceAlias = "CheckSourceDb_SourceDb";
+const char* const TransferAlias = "TransferDatabase_SourceDb";
+
+using ado::adDate;
+using ado::adVarChar;
+
+const std::vector<TTransferTableDef>& AswlTables() {
+  static const std::vector<TTransferTableDef> t = {
+      {"ASWL", "ASWL_ID",
+       "INSERT INTO ASWL(\r\n  ASWL_SENDER_EMAIL, ASWL_SENDER_DOMAIN, \r\n  ASWL_RECIPIENT_EMAIL, "
+       "ASWL_LASTHIT) \r\n  VALUES(?, ?, ?, ?);",
+       {{"@ASWL_SENDER_EMAIL", adVarChar, 255, "ASWL_SENDER_EMAIL", "ASWL_SENDER_EMAIL"},
+        {"@ASWL_SENDER_DOMAIN", adVarChar, 255, "ASWL_SENDER_DOMAIN", "ASWL_SENDER_DOMAIN"},
+        {"@ASWL_RECIPIENT_EMAIL", adVarChar, 255, "ASWL_RECIPIENT_EMAIL", "ASWL_RECIPIENT_EMAIL"},
+        {"@ASWL_LASTHIT", adDate, 0, "ASWL_LASTHIT", "ASWL_LASTHIT"}},
+       {"ASWL_SENDER_EMAIL", "ASWL_SENDER_DOMAIN", "ASWL_RECIPIENT_EMAIL", "ASWL_LASTHIT"}}};
+  return t;
+}
+
+const std::vector<TTransferTableDef>& GreyTables() {
+  static const std::vector<TTransferTableDef> t = {
+      {"GREY", "GREY_ID",
+       "INSERT INTO GREY(\r\n  GREY_SIGNATURE, GREY_SIGNATURE_24, GREY_IP, GREY_SENDER, \r\n  "
+       "GREY_RECIPIENT, GREY_CREATED, GREY_LASTHIT)\r\n  VALUES(?, ?, ?, ?, ?, ?, ?);",
+       {{"@GREY_SIGNATURE", adVarChar, 32, "GREY_SIGNATURE", "GREY_SIGNATURE"},
+        {"@GREY_SIGNATURE_24", adVarChar, 32, "GREY_SIGNATURE_24", "GREY_SIGNATURE_24"},
+        {"@GREY_IP", adVarChar, 45, "GREY_IP", "GREY_IP"},
+        {"@GREY_SENDER", adVarChar, 255, "GREY_SENDER", "GREY_SENDER"},
+        {"@GREY_RECIPIENT", adVarChar, 255, "GREY_RECIPIENT", "GREY_RECIPIENT"},
+        {"@GREY_CREATED", adDate, 0, "GREY_CREATED", "GREY_CREATED"},
+        {"@GREY_LASTHIT", adDate, 0, "GREY_LASTHIT", "GREY_LASTHIT"}},
+       {"GREY_SIGNATURE", "GREY_IP", "GREY_SENDER", "GREY_RECIPIENT", "GREY_CREATED",
+        "GREY_LASTHIT"}}};
+  return t;
+}
+
+const std::vector<TTransferTableDef>& DhaTables() {
+  static const std::vector<TTransferTableDef> t = {
+      {"DhaHistory", "Id", "INSERT INTO DhaHistory(IpAddress, AttemptTime)\r\nVALUES(?, ?);",
+       {{"@IPAddress", adVarChar, 45, "IpAddress", "IpAddress"},
+        {"@AttemptTime", adDate, 0, "AttemptTime", "AttemptTime"}},
+       {"IpAddress", "AttemptTime"}},
+      {"DhaBlacklist", "Id", "INSERT INTO DhaBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
+       {{"@IPAddress", adVarChar, 15, "IpAddress", "IpAddress"},
+        {"@LastUpdateTime", adDate, 0, "LastUpdateTime", "LastUpdateTime"}},
+       {"IpAddress", "LastUpdateTime"}}};
+  return t;
+}
+
+const std::vector<TTransferTableDef>& HoneypotTables() {
+  static const std::vector<TTransferTableDef> t = {
+      {"HoneypotBlacklist", "Id",
+       "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
+       {{"@IPAddress", adVarChar, 45, "IpAddress", "IpAddress"},
+        {"@LastUpdateTime", adDate, 0, "LastUpdateTime", "LastUpdateTime"}},
+       {"IpAddress", "LastUpdateTime"}}};
+  return t;
+}
+
+// A source value as a parameter value: text stays text, a date-time stays a date-time, null
+// stays null.
+ado::Variant ToAdoVariant(const edb::TEdbVariant& v) {
+  switch (v.Type()) {
+    case edb::TEdbVarType::Null: return ado::Variant();
+    case edb::TEdbVarType::Text: return ado::Variant(v.AsText());
+    case edb::TEdbVarType::DateTime: return ado::Variant::FromDateTime(v.AsDateTime());
+    case edb::TEdbVarType::Integer: return ado::Variant(static_cast<std::int64_t>(v.AsInteger()));
+    case edb::TEdbVarType::Double: return ado::Variant::FromDouble(v.AsDouble());
+    case edb::TEdbVarType::Boolean: return ado::Variant(v.AsBoolean() ? -1 : 0);
+    case edb::TEdbVarType::Bytes: return ado::Variant(v.ToString());
+  }
+  return ado::Variant();
+}
+
+}  // namespace
+
+const std::vector<TTransferTableDef>& TransferTableDefs(TDatabaseKind kind) {
+  switch (kind) {
+    case dkAswl: return AswlTables();
+    case dkGrey: return GreyTables();
+    case dkDha: return DhaTables();
+    case dkHoneypot: return HoneypotTables();
+  }
+  throw EDbTransfer(NotImplemented);
+}
+
+ado::TableDef TargetTableSchema(const TTransferTableDef& table) {
+  ado::TableDef def;
+  def.Name = table.Name;
+  def.KeyColumn = table.KeyColumn;
+  const bool dhaBlacklist = std::string(table.Name) == "DhaBlacklist";
+  for (const TTransferParamDef& p : table.Params) {
+    ado::ColumnDef c;
+    c.Name = p.Column;
+    c.Kind = p.Type == adDate ? ado::ColumnKind::DateTime : ado::ColumnKind::VarChar;
+    c.Size = (dhaBlacklist && p.Type == adVarChar) ? 45 : p.Size;
+    def.Columns.push_back(c);
+  }
+  return def;
+}
+
+std::string ComputeSignature24(const std::string& ipAnsi, const std::string& senderAnsi,
+                               const std::string& recipientAnsi) {
+  const size_t dot = ipAnsi.rfind('.');
+  std::string text = dot == std::string::npos ? ipAnsi : ipAnsi.substr(0, dot);
+  text += '\t';
+  text += senderAnsi;
+  text += '\t';
+  text += recipientAnsi;
+
+  CryptoPP::Weak::MD5 md5;
+  unsigned char digest[CryptoPP::Weak::MD5::DIGESTSIZE];
+  md5.CalculateDigest(digest, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * sizeof digest);
+  for (unsigned char b : digest) {
+    out += hex[b >> 4];
+    out += hex[b & 15];
+  }
+  return out;
+}
+
+TDbTransfer::TDbTransfer(TDbConversionInfo& info, TDatabaseKind kind, std::uint32_t codePage)
+    : info_(info), kind_(kind), codePage_(codePage) {}
+
+TDbTransfer::~TDbTransfer() { Disconnect(); }
+
+const char* TDbTransfer::DisplayName() const { return DatabaseDisplayName(kind_); }
+
+// ---- target connection -------------------------------------------------------------------
+
+bool TDbTransfer::Connect(const std::string& customError) {
+  try {
+    connection_ = std::make_unique<ado::Connection>();
+    connection_->SetConnectionString(info_.Task(kind_).TargetConnectionString);
+    connection_->Open();
+  } catch (const std::exception& e) {
+    if (!customError.empty())
+      info_.SetFormattedError(&e, "%s", customError.c_str());
+    else
+      info_.SetFormattedError(&e, "Could not connect to the target %s database.", DisplayName());
+  }
+  if (!info_.GetError().empty()) {
+    Disconnect();
+    return false;
+  }
+  command_ = std::make_unique<ado::Command>();
+  command_->SetActiveConnection(*connection_);
+  command_->SetCommandType(ado::adCmdText);
+  command_->SetCommandText("");
+  return true;
+}
+
+void TDbTransfer::Disconnect() noexcept {
+  command_.reset();
+  if (connection_) {
+    try {
+      connection_->Close();
+    } catch (...) {
+    }
+  }
+  connection_.reset();
+  inTransaction_ = false;
+  uncommittedCount_ = 0;
+}
+
+void TDbTransfer::ConnectTarget() {
+  if (!info_.IsOk()) return;
+  info_.ReportStatusFmt("Connecting to the target %s database", DisplayName());
+  const std::string custom = FormatText(
+      "Could not connect to the target %s database.\r\n\r\nMake sure the database has been "
+      "created,\r\nand the database server is up and running.",
+      DisplayName());
+  if (!Connect(custom)) return;
+  struct Guard {
+    TDbTransfer* self;
+    ~Guard() { self->Disconnect(); }
+  } guard{this};
+  info_.ReportStatusFmt("Connected to the target %s database.", DisplayName());
+  if (info_.IsOk()) CheckTargetEmpty();
+}
+
+std::int64_t TDbTransfer::CountTable(const std::string& table) {
+  command_->SetCommandText(FormatText("SELECT COUNT(*) FROM %s;", table.c_str()));
+  ado::Recordset rs = command_->Execute();
+  struct CloseGuard {
+    ado::Recordset& rs;
+    ~CloseGuard() { rs.Close(); }
+  } closeGuard{rs};
+  return rs.Fields(0).Value().AsInt32();
+}
+
+std::int64_t TDbTransfer::CountTargetRecords(std::vector<std::int64_t>& counts) {
+  if (!info_.IsOk()) return 0;
+  const auto& tables = TransferTableDefs(kind_);
+  counts.assign(tables.size(), 0);
+  std::int64_t total = 0;
+  for (size_t i = 0; i < tables.size(); ++i) {
+    try {
+      counts[i] = CountTable(tables[i].Name);
+      total += counts[i];
+    } catch (const std::exception& e) {
+      info_.SetFormattedError(
+          &e,
+          "The %s (%s) table was not found in the target External Database. Make sure that the "
+          "database schema is already prepared for the conversion.\r\nLearn more about creating "
+          "External Databases at \r\n%s",
+          DisplayName(), tables[i].Name, ExternalDatabaseHelpUrl);
+    }
+  }
+  return total;
+}
+
+void TDbTransfer::CheckTargetEmpty() {
+  std::vector<std::int64_t> counts;
+  const std::int64_t total = CountTargetRecords(counts);
+  if (!info_.IsOk() || total <= 0) return;
+  info_.ReportStatusFmt("The target %s database is not empty.", DisplayName());
+
+  TTargetNotEmptyAnswer answer = taDelete;
+  if (info_.OnTargetNotEmpty) info_.OnTargetNotEmpty(kind_, answer);
+  switch (static_cast<std::uint8_t>(answer)) {
+    case taKeep: return;
+    case taCancel: info_.Cancelled = true; return;
+    case taDelete: break;
+    default: throw EDbTransfer(NotImplemented);
+  }
+
+  const auto& tables = TransferTableDefs(kind_);
+  std::int64_t deleted = 0;
+  for (size_t i = 0; i < tables.size(); ++i) {
+    try {
+      ClearTable(tables[i], counts[i], deleted, total);
+    } catch (const std::exception& e) {
+      if (tables.size() == 1)
+        info_.SetFormattedError(&e, "Could not clear the target %s table.", DisplayName());
+      else
+        info_.SetFormattedError(&e, "Could not clear the target %s table in the %s database.",
+                                tables[i].Name, DisplayName());
+      RollbackBatch();
+    }
+  }
+}
+
+void TDbTransfer::ClearTable(const TTransferTableDef& table, std::int64_t tableCount,
+                             std::int64_t& deleted, std::int64_t total) {
+  info_.ReportStatusFmt("Clearing the %s database...", DisplayName());
+  const std::string statement =
+      connection_->GetDialect().ClearBatchStatement(table.Name, table.KeyColumn, TransferBatchSize);
+
+  std::int64_t done = 0;
+  while (done < tableCount && info_.IsOk()) {
+    info_.ReportProgress(deleted, total);
+    command_->SetCommandText(statement);
+    BeginBatch();
+    std::int64_t affected = 0;
+    command_->Execute(affected);
+    CommitBatch();
+    if (affected > 0) {
+      done += affected;
+      deleted += affected;
+      continue;
+    }
+    // A statement that deleted nothing (or reported no count): look at what is left instead of
+    // repeating it for ever.
+    const std::int64_t remaining = CountTable(table.Name);
+    const std::int64_t expected = tableCount - done;
+    if (remaining <= 0) {
+      deleted += expected;  // the table is empty now: count its rows as cleared
+      done = tableCount;
+    } else if (affected < 0 && remaining < expected) {
+      deleted += expected - remaining;
+      done += expected - remaining;
+    } else {
+      throw EDbTransfer(FormatText(
+          "The clearing statement deleted no rows although %lld rows remain in table %s.",
+          static_cast<long long>(remaining), table.Name));
+    }
+  }
+  info_.ReportProgress(deleted, total);
+  if (done == tableCount && deleted == total)
+    info_.ReportStatusFmt("Finished clearing the %s database.", DisplayName());
+}
+
+// ---- source check --------------------------------------------------------------------------
+
+void TDbTransfer::CheckSource(const std::string& sourcePath) {
+  if (!info_.IsOk()) return;
+  auto db = std::make_unique<edb::TEdbDatabase>();
+  db->SetCodePage(codePage_);
+  try {
+    db->SetDatabaseFileName(sourcePath);
+    db->SetDatabaseName(CheckSourceAlias);
+    db->Open();
+  } catch (const std::exception&) {
+    info_.SetFormattedError(nullptr,
+                            "Could not open the source %s database.\r\nPlease make sure that the "
+                            "file is a valid Mrv database.",
+                            DisplayName());
+    return;
+  }
+  struct CloseGuard {
+    edb::TEdbDatabase& db;
+    ~CloseGuard() {
+      try {
+        db.Close();
+      } catch (...) {
+      }
+    }
+  } closeGuard{*db};
+  if (!info_.IsOk()) return;
+  edb::TEdbTable table;
+  table.SetDatabaseName(CheckSourceAlias);
+  const auto& tables = TransferTableDefs(kind_);
+  for (size_t i = 0; i < tables.size(); ++i) {
+    if (i > 1 || (i == 1 && kind_ != dkDha)) throw EDbTransfer(NotImplemented);
+    table.SetTableName(tables[i].Name);
+    CheckSourceTable(table, tables[i].RequiredFields);
+  }
+}
+
+void TDbTransfer::CheckSourceTable(edb::TEdbTable& table, const std::vector<const char*>& required) {
+  try {
+    table.Open();
+  } catch (const std::exception& e) {
+    info_.SetFormattedError(&e,
+                            "Could not access the main table of the source %s database.\r\nPlease "
+                            "make sure that the file is a valid Mrv %s database.",
+                            DisplayName(), DisplayName());
+  }
+  struct CloseGuard {
+    edb::TEdbTable& t;
+    ~CloseGuard() {
+      try {
+        t.Close();
+      } catch (...) {
+      }
+    }
+  } closeGuard{table};
+  if (!info_.GetError().empty()) return;
+  for (const char* field : required) {
+    if (!info_.IsOk()) break;
+    if (table.FieldDefs().IndexOf(field) < 0) {
+      info_.SetFormattedError(nullptr,
+                              "Invalid source %s database.\r\nPlease make sure that it is a valid "
+                              "Mrv %s database file.",
+                              DisplayName(), DisplayName());
+      break;
+    }
+  }
+}
+
+// ---- transfer -------------------------------------------------------------------------------
+
+void TDbTransfer::Transfer(const std::string& sourcePath) {
+  if (!info_.IsOk()) return;
+  info_.ReportStatusFmt("Converting the %s database...", DisplayName());
+  if (!Connect(std::string())) return;
+
+  struct Cleanup {
+    TDbTransfer* self;
+    std::unique_ptr<edb::TEdbTable> table;
+    std::unique_ptr<edb::TEdbDatabase> db;
+    ~Cleanup() {
+      table.reset();
+      if (db) {
+        try {
+          db->Close();
+        } catch (...) {
+        }
+      }
+      db.reset();
+      self->Disconnect();
+    }
+  } cleanup{this, nullptr, nullptr};
+
+  cleanup.db = std::make_unique<edb::TEdbDatabase>();
+  cleanup.db->SetCodePage(codePage_);
+  cleanup.db->SetDatabaseFileName(sourcePath);
+  cleanup.db->SetDatabaseName(TransferAlias);
+  cleanup.db->Open();
+
+  cleanup.table = std::make_unique<edb::TEdbTable>();
+  cleanup.table->SetDatabaseName(TransferAlias);
+  TransferTables(*cleanup.table);
+}
+
+void TDbTransfer::TransferTables(edb::TEdbTable& table) {
+  const auto& tables = TransferTableDefs(kind_);
+  sourceCounts_.assign(tables.size(), 0);
+  try {
+    for (size_t i = 0; i < tables.size(); ++i) {
+      if (i > 1 || (i == 1 && kind_ != dkDha)) throw EDbTransfer(NotImplemented);
+      table.SetTableName(tables[i].Name);
+      table.Open();
+      struct CloseGuard {
+        edb::TEdbTable& t;
+        ~CloseGuard() {
+          try {
+            t.Close();
+          } catch (...) {
+          }
+        }
+      } closeGuard{table};
+      sourceCounts_[i] = table.RecordCount();
+      if (info_.IsOk()) CopyTable(table, tables[i]);
+    }
+    if (inTransaction_) {
+      if (info_.IsOk()) {
+        CommitBatch();
+        info_.ReportStatusFmt("Finished converting the %s database.", DisplayName());
+      } else {
+        info_.ReportStatus("Rolling back data...");
+        connection_->RollbackTrans();
+        inTransaction_ = false;
+        uncommittedCount_ = 0;
+        info_.ReportStatus("Finished rolling back.");
+      }
+    }
+  } catch (...) {
+    if (inTransaction_) {
+      info_.ReportStatus("Error occured, rolling back data...");
+      RollbackBatch();
+      info_.ReportStatus("Finished rolling back.");
+    }
+    throw;
+  }
+}
+
+void TDbTransfer::SetUpParameters(const TTransferTableDef& def,
+                                  std::vector<ado::ParameterPtr>& params) {
+  ado::Parameters& list = command_->Parameters();
+  while (list.Count() > 0) list.Delete(0);
+  command_->SetCommandText(def.InsertStatement);
+  params.clear();
+  for (const TTransferParamDef& p : def.Params) {
+    ado::ParameterPtr param = command_->CreateParameter(p.Name, p.Type, ado::adParamInput, p.Size);
+    list.Append(param);
+    params.push_back(param);
+  }
+}
+
+void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def) {
+  std::vector<ado::ParameterPtr> params;
+  SetUpParameters(def, params);
+
+  // Source field of every parameter; the Greylisting signature's field is optional and its
+  // value is computed where it is missing or empty.
+  const bool isGrey = kind_ == dkGrey;
+  std::vector<edb::TEdbField*> fields(def.Params.size(), nullptr);
+  int signatureIndex = -1, ipIndex = -1, senderIndex = -1, recipientIndex = -1;
+  for (size_t i = 0; i < def.Params.size(); ++i) {
+    const std::string source = def.Params[i].SourceField;
+    if (isGrey && source == "GREY_SIGNATURE_24") {
+      signatureIndex = static_cast<int>(i);
+      if (table.FieldDefs().IndexOf(source) >= 0) fields[i] = &table.FieldByName(source);
+      continue;
+    }
+    fields[i] = &table.FieldByName(source);
+    if (source == "GREY_IP") ipIndex = static_cast<int>(i);
+    if (source == "GREY_SENDER") senderIndex = static_cast<int>(i);
+    if (source == "GREY_RECIPIENT") recipientIndex = static_cast<int>(i);
+  }
+  if (fields.size() != params.size()) {
+    assert(false && "source field count must match target field count");
+    throw EDbTransfer(FormatText("Source field count must match target field count. Table: %s.",
+                                 def.Name));
+  }
+
+  const std::int64_t recordCount = table.RecordCount();
+  while (!table.Eof() && info_.IsOk()) {
+    info_.ReportProgress(insertedCount_, recordCount);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (static_cast<int>(i) == signatureIndex) continue;
+      params[i]->SetValue(ToAdoVariant(fields[i]->AsVariant()));
+    }
+    if (signatureIndex >= 0) {
+      edb::TEdbVariant stored;
+      if (fields[signatureIndex]) stored = fields[signatureIndex]->AsVariant();
+      if (!stored.IsNull() && !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
+        params[signatureIndex]->SetValue(ToAdoVariant(stored));
+      } else {
+        // Recipient first, then sender, then IP, as single-byte text; a null cannot be
+        // converted and ends the copy.
+        const std::string recipient =
+            edb::EdbUtf8ToAnsi(fields[recipientIndex]->AsVariant().ToString(), codePage_);
+        const std::string sender =
+            edb::EdbUtf8ToAnsi(fields[senderIndex]->AsVariant().ToString(), codePage_);
+        const std::string ip = edb::EdbUtf8ToAnsi(fields[ipIndex]->AsVariant().ToString(), codePage_);
+        params[signatureIndex]->SetValue(ado::Variant(ComputeSignature24(ip, sender, recipient)));
+      }
+    }
+    BeginBatch();
+    command_->Execute();
+    RecordInserted();
+    table.Next();
+  }
+  info_.ReportProgress(insertedCount_, recordCount);
+}
+
+// ---- batch transactions --------------------------------------------------------------------
+
+void TDbTransfer::BeginBatch() {
+  if (!inTransaction_) {
+    connection_->BeginTrans();
+    inTransaction_ = true;
+  }
+}
+
+void TDbTransfer::RecordInserted() {
+  ++insertedCount_;
+  ++uncommittedCount_;
+  if (uncommittedCount_ >= TransferBatchSize) CommitBatch();
+}
+
+void TDbTransfer::CommitBatch() {
+  if (inTransaction_) {
+    connection_->CommitTrans();
+    inTransaction_ = false;
+    uncommittedCount_ = 0;
+  }
+}
+
+void TDbTransfer::RollbackBatch() noexcept {
+  if (!inTransaction_) return;
+  inTransaction_ = false;
+  uncommittedCount_ = 0;
+  try {
+    connection_->RollbackTrans();
+  } catch (...) {
+  }
+}
+
+TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage) {
+  return [codePage](TDbConversionInfo& info, TDatabaseKind kind) -> std::unique_ptr<IDbTransfer> {
+    return std::make_unique<TDbTransfer>(info, kind, codePage);
+  };
+}
+
+}  // namespace mrv

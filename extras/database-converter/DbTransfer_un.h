@@ -1,0 +1,117 @@
+#pragma once
+// Record transfer: moves the data of one of the four databases from its local embedded
+// database file into the matching External Database. Three operations, called by the
+// conversion procedure at three points of the run: ConnectTarget (count, ask, clear),
+// CheckSource (verify the copy's tables and fields) and Transfer (copy every record with
+// prepared parameterised inserts, committed every 1000 rows). Everything is reported through
+// the run's settings record.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Ado.h"
+#include "DbConversionInfo_un.h"
+#include "DbTransferIntf_un.h"
+
+namespace edb {
+class TEdbTable;
+}
+
+namespace mrv {
+
+class EDbTransfer : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Rows per insert transaction and per clearing statement.
+inline constexpr int TransferBatchSize = 1000;
+
+// Where to learn how to create the External Databases (end of the missing-table message).
+extern const char* const ExternalDatabaseHelpUrl;
+
+// One parameter of a table's insert statement; parameters are in column order.
+struct TTransferParamDef {
+  const char* Name;         // "@GREY_IP"
+  ado::DataTypeEnum Type;   // adVarChar or adDate
+  int Size;                 // 0 for dates
+  const char* Column;       // target column
+  const char* SourceField;  // source field whose value it receives
+};
+
+// One table of a database: source and target share the name.
+struct TTransferTableDef {
+  const char* Name;
+  const char* KeyColumn;  // used by the clearing statement and the created schema
+  const char* InsertStatement;
+  std::vector<TTransferParamDef> Params;
+  std::vector<const char*> RequiredFields;  // checked in the source, in this order
+};
+
+// The tables of a kind, in list order. Raises EDbTransfer "Not implemented." for other kinds.
+const std::vector<TTransferTableDef>& TransferTableDefs(TDatabaseKind kind);
+
+// Target schema of a table for the create-table helper: the key column, then one column per
+// parameter (text columns sized like their parameter, except the DhaBlacklist address, which
+// gets room for an IPv6 text like every other address column).
+ado::TableDef TargetTableSchema(const TTransferTableDef& table);
+
+// Greylisting signature over ANSI bytes: MD5 of "<IP up to its last dot>\t<sender>\t<recipient>"
+// as 32 lowercase hexadecimal digits.
+std::string ComputeSignature24(const std::string& ipAnsi, const std::string& senderAnsi,
+                               const std::string& recipientAnsi);
+
+class TDbTransfer : public IDbTransfer {
+ public:
+  // `codePage` decodes the source's ANSI text and encodes the signature's input (0: default).
+  TDbTransfer(TDbConversionInfo& info, TDatabaseKind kind, std::uint32_t codePage = 0);
+  ~TDbTransfer() override;
+
+  void ConnectTarget() override;
+  void CheckSource(const std::string& sourcePath) override;
+  void Transfer(const std::string& sourcePath) override;
+
+  TDatabaseKind Kind() const { return kind_; }
+  // Rows inserted for this database so far, over all its tables.
+  std::int32_t InsertedCount() const { return insertedCount_; }
+  // Rows found in the source tables by the last Transfer, per table in list order.
+  const std::vector<std::int64_t>& SourceCounts() const { return sourceCounts_; }
+
+ private:
+  bool Connect(const std::string& customError);
+  void Disconnect() noexcept;
+  std::int64_t CountTargetRecords(std::vector<std::int64_t>& counts);
+  std::int64_t CountTable(const std::string& table);
+  void CheckTargetEmpty();
+  void ClearTable(const TTransferTableDef& table, std::int64_t tableCount, std::int64_t& deleted,
+                  std::int64_t total);
+  void CheckSourceTable(edb::TEdbTable& table, const std::vector<const char*>& required);
+  void TransferTables(edb::TEdbTable& table);
+  void CopyTable(edb::TEdbTable& table, const TTransferTableDef& def);
+  void SetUpParameters(const TTransferTableDef& def, std::vector<ado::ParameterPtr>& params);
+
+  void BeginBatch();
+  void RecordInserted();
+  void CommitBatch();
+  void RollbackBatch() noexcept;
+
+  const char* DisplayName() const;
+
+  TDbConversionInfo& info_;
+  TDatabaseKind kind_;
+  std::uint32_t codePage_;
+  std::unique_ptr<ado::Connection> connection_;
+  std::unique_ptr<ado::Command> command_;
+  bool inTransaction_ = false;
+  std::int32_t uncommittedCount_ = 0;
+  std::int32_t insertedCount_ = 0;
+  std::vector<std::int64_t> sourceCounts_;
+};
+
+// A factory for TDbConverter creating TDbTransfer objects that use `codePage`.
+TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage = 0);
+
+}  // namespace mrv

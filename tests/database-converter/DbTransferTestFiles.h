@@ -1,0 +1,171 @@
+#pragma once
+// Source databases for the record-transfer tests, written with the project's format writer,
+// and a few independent helpers (calendar text of a stored date-time, direct SQLite reads)
+// that do not go through the code under test.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "EdbFormatWriter.h"
+
+namespace transfertest {
+
+// A column value of a source row: nullopt is NULL.
+using Text = std::optional<std::string>;  // ANSI bytes (Windows-1252)
+struct Stamp {
+  int32_t Day;  // day number, 0001-01-01 = 1
+  int32_t Ms;   // milliseconds since midnight
+};
+
+struct SourceField {
+  std::string Name;
+  bool IsDate = false;
+  int Size = 255;
+};
+
+struct SourceRow {
+  std::vector<Text> Texts;    // text fields in field order (dates skipped)
+  std::vector<Stamp> Stamps;  // date fields in field order
+};
+
+struct SourceTable {
+  std::string Name;
+  std::vector<SourceField> Fields;
+  std::vector<SourceRow> Rows;
+};
+
+// Writes one database with the given tables. Every table gets an autoinc ID first.
+inline void WriteSource(const std::filesystem::path& file, const std::vector<SourceTable>& tables) {
+  using namespace edb;
+  std::filesystem::remove(file);
+  TEdbFormatWriter w;
+  w.CreateDatabase(file.string());
+  for (const SourceTable& t : tables) {
+    std::vector<TEdbFieldDef> defs{EdbMakeFieldDef("ID", aftAutoinc)};
+    for (const SourceField& f : t.Fields)
+      defs.push_back(f.IsDate ? EdbMakeFieldDef(f.Name, aftDateTime)
+                              : EdbMakeFieldDef(f.Name, aftString, f.Size));
+    TEdbTableWriter& tw = w.CreateTable(t.Name, defs);
+    for (const SourceRow& row : t.Rows) {
+      TEdbRecordBuilder r = tw.NewRecord();
+      size_t ti = 0, di = 0;
+      for (size_t i = 0; i < t.Fields.size(); ++i) {
+        const int field = static_cast<int>(i) + 1;
+        if (t.Fields[i].IsDate) {
+          const Stamp& s = row.Stamps.at(di++);
+          r.SetDateTime(field, s.Day, s.Ms);
+        } else {
+          const Text& v = row.Texts.at(ti++);
+          if (v) r.SetAnsiString(field, *v);
+        }
+      }
+      tw.Insert(r);
+    }
+  }
+  w.Close();
+}
+
+// Calendar text "YYYY-MM-DD HH:MM:SS.mmm" of a stored date-time, by the days-to-civil
+// algorithm (independent of the engine's and the access layer's date code).
+inline std::string StampText(const Stamp& s) {
+  // Day 1 is 0001-01-01; 719163 is 1970-01-01.
+  int64_t z = static_cast<int64_t>(s.Day) - 719163 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t y = yoe + era * 400;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", static_cast<int>(y),
+                static_cast<int>(m), static_cast<int>(d), s.Ms / 3600000, s.Ms / 60000 % 60,
+                s.Ms / 1000 % 60, s.Ms % 1000);
+  return buf;
+}
+
+// Windows-1252 bytes -> UTF-8 for the letters the tests use (ASCII and Latin-1 range).
+inline std::string Latin1ToUtf8(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Direct access to a SQLite file, for setting up targets and reading them back.
+class SqliteFile {
+ public:
+  explicit SqliteFile(const std::filesystem::path& file) {
+    if (sqlite3_open(file.string().c_str(), &db_) != SQLITE_OK)
+      throw std::runtime_error("cannot open " + file.string());
+  }
+  ~SqliteFile() { sqlite3_close(db_); }
+  SqliteFile(const SqliteFile&) = delete;
+  SqliteFile& operator=(const SqliteFile&) = delete;
+
+  void Exec(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : "?";
+      sqlite3_free(err);
+      throw std::runtime_error(msg + " in " + sql);
+    }
+  }
+  // Every row of a query as texts (NULL as nullopt).
+  std::vector<std::vector<Text>> Query(const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string(sqlite3_errmsg(db_)) + " in " + sql);
+    std::vector<std::vector<Text>> rows;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      std::vector<Text> row;
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        if (sqlite3_column_type(st, c) == SQLITE_NULL)
+          row.push_back(std::nullopt);
+        else
+          row.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, c))));
+      }
+      rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(st);
+    return rows;
+  }
+  int64_t Count(const std::string& table) {
+    return std::stoll(*Query("SELECT COUNT(*) FROM " + table)[0][0]);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// The target schema as an administrator would prepare it for SQLite.
+inline const char* SqliteTargetSchema() {
+  return "CREATE TABLE ASWL(ASWL_ID INTEGER PRIMARY KEY AUTOINCREMENT, ASWL_SENDER_EMAIL "
+         "VARCHAR(255), ASWL_SENDER_DOMAIN VARCHAR(255), ASWL_RECIPIENT_EMAIL VARCHAR(255), "
+         "ASWL_LASTHIT DATETIME);"
+         "CREATE TABLE GREY(GREY_ID INTEGER PRIMARY KEY AUTOINCREMENT, GREY_SIGNATURE VARCHAR(32), "
+         "GREY_SIGNATURE_24 VARCHAR(32), GREY_IP VARCHAR(45), GREY_SENDER VARCHAR(255), "
+         "GREY_RECIPIENT VARCHAR(255), GREY_CREATED DATETIME, GREY_LASTHIT DATETIME);"
+         "CREATE TABLE DhaHistory(Id INTEGER PRIMARY KEY AUTOINCREMENT, IpAddress VARCHAR(45), "
+         "AttemptTime DATETIME);"
+         "CREATE TABLE DhaBlacklist(Id INTEGER PRIMARY KEY AUTOINCREMENT, IpAddress VARCHAR(15), "
+         "LastUpdateTime DATETIME);"
+         "CREATE TABLE HoneypotBlacklist(Id INTEGER PRIMARY KEY AUTOINCREMENT, IpAddress "
+         "VARCHAR(45), LastUpdateTime DATETIME);";
+}
+
+}  // namespace transfertest
