@@ -40,9 +40,11 @@ std::unique_ptr<TEdbPage> TEdbSortedPageList::Remove(int32_t pageNo) {
 void TEdbSortedPageList::Touch(int32_t pageNo) {
   auto it = pages_.find(pageNo);
   if (it == pages_.end()) EdbRaise(20167, "Page not found");
-  byStamp_.erase(it->second.stamp);
+  // Re-key the stamp node in place: touching allocates nothing.
+  auto node = byStamp_.extract(it->second.stamp);
   it->second.stamp = ++nextStamp_;
-  byStamp_.emplace(it->second.stamp, pageNo);
+  node.key() = it->second.stamp;
+  byStamp_.insert(std::move(node));
 }
 
 TEdbPage* TEdbSortedPageList::LeastRecentlyUsedUnused() const {
