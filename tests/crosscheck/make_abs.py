@@ -677,7 +677,7 @@ def build_database(page_size, seed, multi_level_tree=True):
              + u8(7) + u8(0) + i32(4) + i32(-5) + u8(7) + u8(255))
     index = (u8(5) + b'IDX_1' + i32(903) + u8(1) + u8(0) + u8(0) + i32(1) + i32(-1)
              + u8(9) + b'F_INTEGER' + u8(255) + u8(0) + i32(20))
-    rows = all_types_rows() * 4
+    rows = all_types_rows() * 8
     db.add_table('AllTypes', fields, rows, record_pages=spread, holes=0.35,
                  indexes=index, index_count=1, constraints=not_null + primary + check,
                  constraint_count=3, meta_comp=1)
