@@ -407,6 +407,7 @@ void TDbTransfer::Transfer(const std::string& sourcePath) {
 void TDbTransfer::TransferTables(edb::TEdbTable& table) {
   const auto& tables = TransferTableDefs(kind_);
   sourceCounts_.assign(tables.size(), 0);
+  insertedPerTable_.assign(tables.size(), 0);
   try {
     for (size_t i = 0; i < tables.size(); ++i) {
       if (i > 1 || (i == 1 && kind_ != dkDha)) throw EDbTransfer(NotImplemented);
@@ -422,6 +423,13 @@ void TDbTransfer::TransferTables(edb::TEdbTable& table) {
         }
       } closeGuard{table};
       sourceCounts_[i] = table.RecordCount();
+      const std::int32_t before = insertedCount_;
+      struct CountGuard {
+        std::int64_t& slot;
+        const std::int32_t& now;
+        std::int32_t before;
+        ~CountGuard() { slot = now - before; }
+      } countGuard{insertedPerTable_[i], insertedCount_, before};
       if (info_.IsOk()) CopyTable(table, tables[i]);
     }
     if (inTransaction_) {
@@ -548,6 +556,18 @@ void TDbTransfer::RollbackBatch() noexcept {
     connection_->RollbackTrans();
   } catch (...) {
   }
+}
+
+std::vector<std::string> CreateTargetTables(const std::string& connectionString,
+                                            TDatabaseKind kind) {
+  ado::Connection connection;
+  connection.SetConnectionString(connectionString);
+  connection.Open();
+  std::vector<std::string> created;
+  for (const TTransferTableDef& table : TransferTableDefs(kind))
+    if (ado::CreateTableIfMissing(connection, TargetTableSchema(table))) created.push_back(table.Name);
+  connection.Close();
+  return created;
 }
 
 TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage) {

@@ -79,6 +79,8 @@ class TDbTransfer : public IDbTransfer {
   std::int32_t InsertedCount() const { return insertedCount_; }
   // Rows found in the source tables by the last Transfer, per table in list order.
   const std::vector<std::int64_t>& SourceCounts() const { return sourceCounts_; }
+  // Rows inserted per table in list order (rolled-back rows included, like InsertedCount).
+  const std::vector<std::int64_t>& InsertedPerTable() const { return insertedPerTable_; }
 
  private:
   bool Connect(const std::string& customError);
@@ -109,7 +111,14 @@ class TDbTransfer : public IDbTransfer {
   std::int32_t uncommittedCount_ = 0;
   std::int32_t insertedCount_ = 0;
   std::vector<std::int64_t> sourceCounts_;
+  std::vector<std::int64_t> insertedPerTable_;
 };
+
+// Creates the tables of `kind` that are missing in the target (key column plus the columns of
+// the insert statement, in the connected engine's dialect). Returns the names of the tables it
+// created. Raises ado::EAdoError when the target cannot be reached or a table not created.
+std::vector<std::string> CreateTargetTables(const std::string& connectionString,
+                                            TDatabaseKind kind);
 
 // A factory for TDbConverter creating TDbTransfer objects that use `codePage`.
 TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage = 0);

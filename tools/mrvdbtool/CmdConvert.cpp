@@ -1,0 +1,302 @@
+// Subcommand convert: one conversion run from the command line. Sources and targets come from
+// the options or from the installed product's configuration; the run's status lines are
+// printed as they come, with a progress bar and remaining-time estimate on a terminal; Ctrl+C
+// cancels the run (a second one is ignored while it winds down).
+//
+// Exit status: 0 success, 1 error (the run's error text on stderr), 3 cancelled.
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "AdoConnectionString.h"
+#include "CmdConvertConsole.h"
+#include "DbConverterThread_un.h"
+#include "DbTransfer_un.h"
+#include "EdbCodePage.h"
+#include "MrvConfigPeek_un.h"
+#include "RemainingTime_un.h"
+#include "ToolCommands.h"
+
+namespace mrvtool {
+namespace {
+
+using mrv::TDatabaseKind;
+
+struct ConvertOptions {
+  std::array<std::string, 4> Files;
+  std::array<std::string, 4> Targets;
+  std::string Target;
+  std::string InstallFolder;
+  std::string Existing = "ask";
+  std::string Service = mrv::MrvServiceName;
+  bool NoService = false;
+  bool CreateSchema = false;
+  std::uint32_t CodePage = 0;
+};
+
+const char* const kOptionNames[4] = {"aswl", "greylist", "dha", "honeypot"};
+
+// Text for the console: CR LF becomes LF, and no secret of any target string survives.
+class Scrubber {
+ public:
+  void AddSecretsOf(const std::string& connectionString) {
+    for (std::string& s : ado::ConnectionStringSecrets(connectionString))
+      if (!s.empty()) secrets_.push_back(std::move(s));
+  }
+  std::string operator()(std::string text) const {
+    for (const std::string& s : secrets_)
+      for (size_t p = text.find(s); p != std::string::npos; p = text.find(s, p + 3))
+        text.replace(p, s.size(), "***");
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+  }
+
+ private:
+  std::vector<std::string> secrets_;
+};
+
+std::uint32_t NowTick() {
+  return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// Prints status lines and, on a terminal, one progress line redrawn in place.
+class ConsoleReporter {
+ public:
+  ConsoleReporter(bool terminal, const Scrubber& scrub) : terminal_(terminal), scrub_(scrub) {}
+
+  void Status(const std::string& text) {
+    std::lock_guard<std::mutex> lock(lock_);
+    ClearBar();
+    std::printf("%s\n", scrub_(text).c_str());
+    std::fflush(stdout);
+    estimate_.StartStep(NowTick());
+    estimateText_.clear();
+    lastPosition_ = -1;
+  }
+
+  void Progress(std::int64_t done, std::int64_t total) {
+    if (!terminal_) return;
+    std::lock_guard<std::mutex> lock(lock_);
+    const std::uint32_t now = NowTick();
+    mrv::TRemainingTimeEstimate::TUpdate u = estimate_.Progress(done, total, now);
+    if (u.ShowEstimate) estimateText_ = u.Text;
+    if (u.Position == lastPosition_ && !u.ShowEstimate && now - lastDraw_ < 250) return;
+    lastPosition_ = u.Position;
+    lastDraw_ = now;
+    const int width = 30, filled = u.Position * width / 100;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(width - filled), '.');
+    std::printf("\r[%s] %3d%%%s%s\033[K", bar.c_str(), u.Position,
+                estimateText_.empty() ? "" : "  remaining: ", estimateText_.c_str());
+    std::fflush(stdout);
+    barShown_ = true;
+  }
+
+  // Runs `f` with the progress line cleared (for questions).
+  template <class F>
+  auto Exclusive(F f) {
+    std::lock_guard<std::mutex> lock(lock_);
+    ClearBar();
+    return f();
+  }
+
+  void Finish() {
+    std::lock_guard<std::mutex> lock(lock_);
+    ClearBar();
+  }
+
+ private:
+  void ClearBar() {
+    if (barShown_) {
+      std::printf("\r\033[K");
+      barShown_ = false;
+    }
+  }
+  bool terminal_;
+  const Scrubber& scrub_;
+  std::mutex lock_;
+  mrv::TRemainingTimeEstimate estimate_;
+  std::string estimateText_;
+  int lastPosition_ = -1;
+  std::uint32_t lastDraw_ = 0;
+  bool barShown_ = false;
+};
+
+mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind) {
+  return reporter.Exclusive([&] {
+    for (;;) {
+      std::printf("The target %s database already holds data. [d]elete it, [k]eep it or "
+                  "[c]ancel the conversion? ",
+                  mrv::DatabaseDisplayName(kind));
+      std::fflush(stdout);
+      std::string line;
+      if (!ReadAnswerLine(line)) {
+        std::printf("\n");
+        return mrv::taCancel;
+      }
+      if (line == "d" || line == "delete") return mrv::taDelete;
+      if (line == "k" || line == "keep") return mrv::taKeep;
+      if (line == "c" || line == "cancel") return mrv::taCancel;
+    }
+  });
+}
+
+int RunConvert(const ConvertOptions& o) {
+  if (!o.InstallFolder.empty()) mrv::TMrvConfigPeek::SetInstallFolderOverride(o.InstallFolder);
+  if (!edb::EdbCodePageSupported(o.CodePage == 0 ? edb::EdbDefaultCodePage() : o.CodePage))
+    throw std::runtime_error("Code page " + std::to_string(o.CodePage) +
+                             " is not available on this system.");
+
+  mrv::TDbConversionInfo info;
+  Scrubber scrub;
+  bool anyFile = false;
+  for (const std::string& f : o.Files) anyFile |= !f.empty();
+  for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+    mrv::TConversionTask& task = info.Task(TDatabaseKind(k));
+    if (anyFile) {
+      task.Selected = !o.Files[k].empty();
+      task.SourcePath = o.Files[k];
+    } else {
+      task.SourcePath = mrv::TMrvConfigPeek::GetDatabaseFileName(k);
+      task.Selected = !task.SourcePath.empty();
+    }
+    if (!task.Selected) continue;
+    task.TargetConnectionString = !o.Targets[k].empty() ? o.Targets[k]
+                                  : !o.Target.empty()   ? o.Target
+                                                        : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
+    scrub.AddSecretsOf(task.TargetConnectionString);
+  }
+
+  const bool terminal = StdoutIsTerminal();
+  ConsoleReporter reporter(terminal, scrub);
+
+  if (o.CreateSchema) {
+    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+      const mrv::TConversionTask& task = info.Task(TDatabaseKind(k));
+      if (!task.Selected || task.TargetConnectionString.empty()) continue;
+      try {
+        for (const std::string& t : mrv::CreateTargetTables(task.TargetConnectionString, TDatabaseKind(k)))
+          reporter.Status("Created table " + t + " in the target " +
+                          mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database.");
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n",
+                     scrub(std::string("Could not create the tables of the target ") +
+                           mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database.\n" + e.what())
+                         .c_str());
+        return 1;
+      }
+    }
+  }
+
+  const bool canAsk = StdinIsTerminal() && terminal;
+  info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
+  info.OnProgress = [&](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
+  info.OnTargetNotEmpty = [&](TDatabaseKind kind, mrv::TTargetNotEmptyAnswer& answer) {
+    if (o.Existing == "delete") answer = mrv::taDelete;
+    else if (o.Existing == "keep") answer = mrv::taKeep;
+    else if (o.Existing == "cancel") answer = mrv::taCancel;
+    else if (canAsk) answer = AskOnTerminal(reporter, kind);
+    else {
+      // No one to ask: stop instead of guessing.
+      info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
+                    " database is not empty and there is no terminal to ask what to do with its "
+                    "rows.\r\nRun again with --existing delete, --existing keep or --existing "
+                    "cancel.");
+      answer = mrv::taKeep;
+    }
+  };
+  info.OnBeforeServiceStop = [](bool&) {};
+  info.OnServiceProblem = [&](bool wasStopped) {
+    reporter.Status(wasStopped ? "The Mrv service was stopped but could not be restarted; start it by hand."
+                               : "The Mrv service could not be stopped.");
+  };
+
+  std::array<mrv::TDbTransfer*, 4> transfers{};
+  const std::uint32_t codePage = o.CodePage;
+  mrv::TDbTransferFactory factory = [&transfers, codePage](mrv::TDbConversionInfo& i,
+                                                          TDatabaseKind kind) {
+    auto t = std::make_unique<mrv::TDbTransfer>(i, kind, codePage);
+    transfers[kind] = t.get();
+    return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
+  };
+
+  InstallInterruptHandler();
+  mrv::TDbConverterThread thread;
+  thread.Setup(info, factory);
+  thread.Converter()->SetServiceName(o.NoService ? std::string() : o.Service);
+  thread.Start();
+  bool cancelSent = false;
+  while (!thread.Finished()) {
+    if (!cancelSent && InterruptCount() > 0) {
+      cancelSent = true;  // later presses are ignored while the run winds down
+      thread.Cancel();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  thread.WaitFor();
+  reporter.Finish();
+
+  if (thread.Converter()->Succeeded()) {
+    std::printf("\n%-27s %-18s %12s %12s\n", "Database", "Table", "Source rows", "Inserted");
+    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+      const mrv::TDbTransfer* t = transfers[k];
+      if (!t) continue;
+      const auto& defs = mrv::TransferTableDefs(TDatabaseKind(k));
+      for (size_t i = 0; i < defs.size(); ++i) {
+        const long long src = i < t->SourceCounts().size() ? t->SourceCounts()[i] : 0;
+        const long long ins = i < t->InsertedPerTable().size() ? t->InsertedPerTable()[i] : 0;
+        std::printf("%-27s %-18s %12lld %12lld\n", mrv::DatabaseDisplayName(TDatabaseKind(k)),
+                    defs[i].Name, src, ins);
+      }
+    }
+    std::fflush(stdout);
+    return 0;
+  }
+  std::fflush(stdout);
+  const std::string error = info.GetError();
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s\n", scrub(error).c_str());
+    return 1;
+  }
+  if (info.Cancelled) return 3;
+  std::fprintf(stderr, "The conversion did not complete.\n");
+  return 1;
+}
+
+const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exitCode) {
+  auto* sub = app.add_subcommand(
+      "convert", "Convert the mail-filter databases into their External Databases");
+  auto o = std::make_shared<ConvertOptions>();
+  const char* what[4] = {"Automatic Sender Whitelist", "Greylisting", "DHA Protection", "Honeypot"};
+  for (int k = 0; k < 4; ++k) {
+    sub->add_option(std::string("--") + kOptionNames[k], o->Files[k],
+                    std::string("Source file of the ") + what[k] + " database");
+    sub->add_option(std::string("--") + kOptionNames[k] + "-target", o->Targets[k],
+                    std::string("Connection string of the ") + what[k] + " External Database");
+  }
+  sub->add_option("--target", o->Target, "Connection string for every database without its own");
+  sub->add_option("--install-folder", o->InstallFolder,
+                  "Product folder whose mrvent.ini names the files and connection strings");
+  sub->add_option("--existing", o->Existing,
+                  "What to do with rows already in a target: ask (terminal only), delete, keep, "
+                  "cancel")
+      ->check(CLI::IsMember({"ask", "delete", "keep", "cancel"}));
+  sub->add_option("--service", o->Service, "Service stopped while the copies are made (default MRVSVC)");
+  sub->add_flag("--no-service", o->NoService, "Do not stop and restart any service");
+  sub->add_flag("--create-schema", o->CreateSchema, "Create missing target tables first");
+  sub->add_option("--codepage", o->CodePage,
+                  "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
+  sub->callback([o, &exitCode] { exitCode = RunConvert(*o); });
+});
+
+}  // namespace
+}  // namespace mrvtool
