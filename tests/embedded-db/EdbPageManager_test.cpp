@@ -405,3 +405,47 @@ TEST(EdbDiskPageManager, RealFileRoundTripAndExclusiveOpen) {
   pm.CloseDatabase();
   std::filesystem::remove_all(dir);
 }
+
+TEST(EdbDiskPageManager, MultiUserRevalidatesCachedPagesByChangeCounter) {
+  Bytes bytes = NewBytes();
+  std::vector<int32_t> nos = MakeDatabase(bytes, 2);
+  // Two managers over the same bytes stand in for two processes sharing the file.
+  auto openShared = [&](bool multiUser) {
+    auto pm = MemoryManager(bytes);
+    TEdbPassword pw;
+    bool mu = multiUser, nr = false, ro = false;
+    pm->OpenDatabase("shared.abs", pw, mu, false, nr, ro);
+    return pm;
+  };
+  auto reader = openShared(true);
+  auto single = openShared(false);
+  auto writer = openShared(true);
+  ASSERT_TRUE(reader->MultiUser());
+  for (auto* pm : {reader.get(), single.get()}) pm->ReleasePage(pm->GetPage(0, nos[0], true, ptTableRecord));
+  TEdbPage* w = writer->GetPage(0, nos[0], true, ptTableRecord);
+  Fill(w, 77);
+  w->SetDirty(true);
+  writer->ReleasePage(w);
+  writer->Commit(0);
+  // The multi-user reader notices the new change counter and reads the page again; a
+  // single-user manager trusts its cache; without sync nobody looks.
+  TEdbPage* stale = reader->GetPage(0, nos[0], false, ptTableRecord);
+  EXPECT_TRUE(HasFill(stale, 1));
+  reader->ReleasePage(stale);
+  TEdbPage* fresh = reader->GetPage(0, nos[0], true, ptTableRecord);
+  EXPECT_TRUE(HasFill(fresh, 77));
+  reader->ReleasePage(fresh);
+  TEdbPage* cached = single->GetPage(0, nos[0], true, ptTableRecord);
+  EXPECT_TRUE(HasFill(cached, 1));
+  single->ReleasePage(cached);
+  // With the table layer's hook saying the page is current, no re-read happens.
+  reader->SetCurrencyHooks([](int32_t, TEdbPage*) { return true; }, nullptr);
+  TEdbPage* w2 = writer->GetPage(0, nos[0], true, ptTableRecord);
+  Fill(w2, 78);
+  w2->SetDirty(true);
+  writer->ReleasePage(w2);
+  writer->Commit(0);
+  TEdbPage* trusted = reader->GetPage(0, nos[0], true, ptTableRecord);
+  EXPECT_TRUE(HasFill(trusted, 77));
+  reader->ReleasePage(trusted);
+}
