@@ -97,6 +97,12 @@ class TServiceBackend {
 // The backend of this platform (implemented in ServiceMgmt_un_win32.cpp / _posix.cpp).
 std::shared_ptr<TServiceBackend> CreateSystemServiceBackend();
 
+#ifndef _WIN32
+// The systemd backend; systemd counts as running when the path bootedMarker exists (the
+// system's backend uses /run/systemd/system).
+std::shared_ptr<TServiceBackend> CreateSystemdServiceBackend(const std::string& bootedMarker);
+#endif
+
 class TServiceControllerThread;
 
 // Called exactly once per operation, on the service thread, after the work and before the

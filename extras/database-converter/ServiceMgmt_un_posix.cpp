@@ -5,6 +5,9 @@
 //   anything else -> unknown (outside every expected sequence, so the operation fails).
 // A change of the unit's sub-state counts as checkpoint progress; systemd gives no wait hint.
 // A unit whose LoadState is "not-found" does not exist (error 1060, as on Windows).
+// A machine without a running systemd (no `systemctl`, or no /run/systemd/system, as in many
+// containers) has no services at all: ServiceExists answers false there instead of raising, so
+// that a run which only stops a service that exists goes ahead; every other call still raises.
 //
 // Service name to unit name: a name without a '.' gets ".service" appended ("MRVSVC" ->
 // "MRVSVC.service"); a name with a suffix is used as given. Names that are empty, start with
@@ -226,8 +229,16 @@ class TSystemdServiceHandle : public TServiceHandle {
 
 class TSystemdServiceBackend : public TServiceBackend {
  public:
+  explicit TSystemdServiceBackend(std::string bootedMarker)
+      : bootedMarker_(std::move(bootedMarker)) {}
+
   bool ServiceExists(const std::string& name) override {
-    return Show(name).LoadState != "not-found";
+    try {
+      return Show(name).LoadState != "not-found";
+    } catch (const EServiceControllerException&) {
+      if (ValidUnitName(name) && !ManagerPresent()) return false;
+      throw;
+    }
   }
 
   bool IsServiceRunning(const std::string& name) override {
@@ -251,6 +262,12 @@ class TSystemdServiceBackend : public TServiceBackend {
   }
 
  private:
+  // Whether systemd runs here: systemctl can be started and the booted marker exists.
+  bool ManagerPresent() const {
+    if (access(bootedMarker_.c_str(), F_OK) != 0) return false;
+    return RunSystemctl({"--version"}).SpawnError == 0;
+  }
+
   // The unit's state; raises the controller's messages when systemd cannot be asked.
   TUnitState Show(const std::string& name) {
     if (!ValidUnitName(name))
@@ -266,12 +283,18 @@ class TSystemdServiceBackend : public TServiceBackend {
     }
     return ParseShow(run.Out);
   }
+
+  std::string bootedMarker_;
 };
 
 }  // namespace
 
 std::shared_ptr<TServiceBackend> CreateSystemServiceBackend() {
-  return std::make_shared<TSystemdServiceBackend>();
+  return CreateSystemdServiceBackend("/run/systemd/system");
+}
+
+std::shared_ptr<TServiceBackend> CreateSystemdServiceBackend(const std::string& bootedMarker) {
+  return std::make_shared<TSystemdServiceBackend>(bootedMarker);
 }
 
 }  // namespace mrv

@@ -68,7 +68,8 @@ class SystemdServiceControl : public ::testing::Test {
     const char* path = getenv("PATH");
     oldPath_ = path ? path : "/usr/bin:/bin";
     setenv("PATH", (dir_.string() + ":" + oldPath_).c_str(), 1);
-    previous_ = TServiceController::SetBackend(nullptr);  // the real systemd backend
+    Write("booted", "");  // systemd counts as running while this file exists
+    previous_ = TServiceController::SetBackend(CreateSystemdServiceBackend((dir_ / "booted").string()));
   }
 
   void TearDown() override {
@@ -150,7 +151,8 @@ TEST_F(SystemdServiceControl, QueriesMapUnitStates) {
   }
 }
 
-TEST_F(SystemdServiceControl, UnusableSystemctlIsAManagerError) {
+TEST_F(SystemdServiceControl, MissingOrUnusableSystemd) {
+  // systemd runs but cannot answer: a manager error.
   Write("show.err", "System has not been booted with systemd as init system (PID 1). Can't operate.\n");
   try {
     TServiceController::ServiceExists("MRVSVC");
@@ -161,7 +163,16 @@ TEST_F(SystemdServiceControl, UnusableSystemctlIsAManagerError) {
                  "with systemd as init system (PID 1). Can't operate\".");
   }
 
+  // No systemd running: no service exists, but its state cannot be asked for.
+  fs::remove(dir_ / "booted");
+  EXPECT_FALSE(TServiceController::ServiceExists("MRVSVC"));
+  EXPECT_THROW(TServiceController::IsServiceRunning("MRVSVC"), EServiceControllerException);
+  EXPECT_THROW(TServiceController::ServiceExists("bad name"), EServiceControllerException);
+
+  // No systemctl at all.
+  Write("booted", "");
   setenv("PATH", (dir_ / "empty").c_str(), 1);
+  EXPECT_FALSE(TServiceController::ServiceExists("MRVSVC"));
   try {
     TServiceController::IsServiceRunning("MRVSVC");
     ADD_FAILURE() << "no exception";
