@@ -67,6 +67,17 @@ def main():
             faults.append('%s: tables failed (%d): %s' % (path, rc, err.strip()))
         elif out.splitlines() != case['tables']:
             faults.append('%s: tables %r, expected %r' % (path, out.splitlines(), case['tables']))
+        rc, out, err = run(tool, 'schema', path)
+        if rc != 0:
+            faults.append('%s: schema failed (%d): %s' % (path, rc, err.strip()))
+        elif out != case['schema']:
+            for k, (a, b) in enumerate(zip(out.splitlines(), case['schema'].splitlines())):
+                if a != b:
+                    faults.append('%s: schema line %d %r, expected %r' % (path, k, a, b))
+                    break
+            else:
+                faults.append('%s: schema has %d lines, expected %d'
+                              % (path, len(out.splitlines()), len(case['schema'].splitlines())))
         for table in case['tables']:
             check_dump(tool, path, table, case['expected'][table], faults)
         # table names are found regardless of ASCII letter case

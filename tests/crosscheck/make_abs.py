@@ -78,6 +78,16 @@ def stored_size(base, size):
     return fixed[base]
 
 
+SQL_NAMES = {1: 'CHAR', 2: 'STRING', 3: 'WIDECHAR', 4: 'WIDESTRING', 5: 'SHORTINT',
+             6: 'SMALLINT', 7: 'INTEGER', 8: 'LARGEINT', 9: 'BYTE', 10: 'WORD', 11: 'CARDINAL',
+             12: 'AUTOINC', 13: 'AUTOINCSHORTINT', 14: 'AUTOINCSMALLINT', 15: 'AUTOINCINTEGER',
+             16: 'AUTOINCLARGEINT', 17: 'AUTOINCBYTE', 18: 'AUTOINCWORD', 19: 'AUTOINCCARDINAL',
+             20: 'SINGLE', 21: 'FLOAT', 22: 'EXTENDED', 23: 'LOGICAL', 24: 'CURRENCY',
+             25: 'DATE', 26: 'TIME', 27: 'DATETIME', 28: 'TIMESTAMP', 29: 'BYTES',
+             30: 'VARBYTES', 31: 'BLOB', 32: 'GRAPHIC', 33: 'MEMO', 34: 'FORMATTEDMEMO',
+             35: 'WIDEMEMO', 36: 'GUID'}
+
+
 class Field:
     def __init__(self, name, ftype, size=0, blob=(0, 0, 102400), oid=0, default=None,
                  autoinc=(1, 0, 0, 9223372036854775807, 0)):
@@ -223,6 +233,12 @@ class Db:
         self.next_oid = 0
         self.tables = []         # (name, id, meta, state, locks)
         self.expected = {}       # table name -> list of JSON rows (dicts in field order)
+        self.node_key_last = False
+        self.version = 5.12
+        self.lock_len = LOCK_LEN
+        self.state = 2
+        self.schema = {}
+        self.not_null_oids = ()
 
     # page numbering ----------------------------------------------------
     def is_system(self, n):
@@ -352,7 +368,8 @@ class Db:
     # B-tree ------------------------------------------------------------
     def page_index(self, entries, table_id, leaf_fill, node_fill, value_size=2):
         """A B-tree over sorted (key, value) entries; returns the root page.
-        Node keys are the first key of each child."""
+        Node keys are the first key of each child's subtree (or the last one when
+        self.node_key_last is set)."""
         if not entries:
             return -1
         level = [entries[k:k + leaf_fill] for k in range(0, len(entries), leaf_fill)]
@@ -368,7 +385,8 @@ class Db:
                                          value_size if is_leaf else 4), owner=table_id)
             if root:
                 return nums[0]
-            parents = [(items[0][0], nums[k]) for k, items in enumerate(level)]
+            pick = -1 if self.node_key_last else 0
+            parents = [(items[pick][0], nums[k]) for k, items in enumerate(level)]
             level = [parents[k:k + node_fill] for k in range(0, len(parents), node_fill)]
             is_leaf = False
 
@@ -376,7 +394,7 @@ class Db:
     def add_table(self, name, fields, rows, record_pages=None, holes=0.0, meta_comp=0,
                   state_comp=0, leaf_fill=600, node_fill=600, indexes=b'', index_count=0,
                   constraints=b'', constraint_count=0, blob_small_ids=None, empty_pages=0,
-                  record_count=None):
+                  record_count=None, foreign=()):
         """rows: list of lists (None = NULL). BLOB values are bytes (or str for memos).
         record_pages: page numbers to use for record pages, in fill order."""
         tid = self.object_id()
@@ -413,7 +431,9 @@ class Db:
         for k in range(empty_pages):
             pn = self.alloc()
             slots[pn] = {}
+        walk = sorted(slots)
         for pn, ss in slots.items():
+            owner = tid + 1000 if walk.index(pn) in foreign else tid
             bitmap = bytearray(bm)
             area = bytearray(n * R)
             for s in range(n):   # deleted slots keep old bytes
@@ -423,10 +443,17 @@ class Db:
                 rec = bytes(rec)
                 bitmap[s // 8] |= 1 << (s % 8)
                 area[s * R:(s + 1) * R] = rec
-            self.put_page(pn, PT_RECORD, bytes(bitmap) + bytes(area), owner=tid)
+            self.put_page(pn, PT_RECORD, bytes(bitmap) + bytes(area), owner=owner)
+        # From format version 2.99 on, a walk only trusts a first record page that carries
+        # the table's ID; pages reached through the page index when stepping on are read
+        # as record pages without that test.
         expected = []
-        for pn in sorted(slots):
-            for s in sorted(slots[pn]):
+        checks = self.version >= 2.99
+        for k, pn in enumerate(walk):
+            ss = sorted(slots[pn])
+            if checks and k == 0 and k in foreign:
+                break
+            for s in ss:
                 expected.append(slots[pn][s][1])
         entries = [(pn, len(slots[pn])) for pn in sorted(slots)]
         root = self.page_index(entries, tid, leaf_fill, node_fill)
@@ -452,6 +479,17 @@ class Db:
                                        owner=tid, direct=True)
         self.tables.append((name, tid, meta_page, state_page, lock_page))
         self.expected[name] = expected if count else []
+        required = set()
+        if constraint_count:
+            required = set(self.not_null_oids)
+        lines = ['%s: %d records' % (name, count)]
+        for f in fields:
+            size = f.size if f.adv in (1, 2, 3, 4, 29, 30) else (38 if f.adv == 36 else 0)
+            autoinc_kind = f.adv in (12, 13, 14, 15, 17, 18, 19)
+            req = f.oid in required and not autoinc_kind
+            lines.append('  %s\t%s\t%d\t%s' % (f.name, SQL_NAMES[f.adv], size,
+                                               'required' if req else 'optional'))
+        self.schema[name] = '\n'.join(lines) + '\n'
 
     def encode_row(self, fields, row, tid, pending_small):
         """Stored record (a bytearray; small-BLOB references are patched in later) and the
@@ -554,13 +592,13 @@ class Db:
             eam[x // 4] |= (3 if full else 1) << (2 * (x % 4))
         self.put_page(0, PT_PFS, bytes(pfs))
         self.put_page(1, PT_EAM, bytes(eam))
-        hdr = (FILE_SIGNATURE + i16(HEADER_LEN) + struct.pack('<d', 5.12) + u16(self.ps)
+        hdr = (FILE_SIGNATURE + i16(HEADER_LEN) + struct.pack('<d', self.version) + u16(self.ps)
                + u16(self.E) + i32(total) + i32(last) + i32(self.rnd.randrange(1, 999))
-               + u8(2) + u8(0) + bytes(32))
+               + u8(self.state) + u8(0) + bytes(32))
         assert len(hdr) == HEADER_LEN
         check = bytes(self.rnd.randrange(255) for _ in range(256))
         cb = i16(CHECK_LEN) + u8(0) + u8(0) + check + u32(engine_crc(check)) + bytes(16)
-        lock = i16(LOCK_LEN) + bytes(18)
+        lock = i16(self.lock_len) + bytes(self.lock_len - 2)
         out = bytearray(hdr + cb + lock + i32(self.next_oid))
         for p in range(total):
             out += self.pages.get(p, bytes(self.ps))
@@ -655,8 +693,11 @@ def big_fields():
     return [Field('ID', FT.INTEGER), Field('NAME', FT.CHAR, 300), Field('WHEN', FT.DATETIME)]
 
 
-def build_database(page_size, seed, multi_level_tree=True):
+def build_database(page_size, seed, multi_level_tree=True, node_key_last=False,
+                   version=5.12, state=2, lock_len=LOCK_LEN, many_tables=0):
     db = Db(page_size=page_size, seed=seed)
+    db.node_key_last = node_key_last
+    db.version, db.state, db.lock_len = version, state, lock_len
     sysdir, slots = db.build()
     rnd = db.rnd
     D = db.D
@@ -678,6 +719,7 @@ def build_database(page_size, seed, multi_level_tree=True):
     index = (u8(5) + b'IDX_1' + i32(903) + u8(1) + u8(0) + u8(0) + i32(1) + i32(-1)
              + u8(9) + b'F_INTEGER' + u8(255) + u8(0) + i32(20))
     rows = all_types_rows() * 8
+    db.not_null_oids = (7,)
     db.add_table('AllTypes', fields, rows, record_pages=spread, holes=0.35,
                  indexes=index, index_count=1, constraints=not_null + primary + check,
                  constraint_count=3, meta_comp=1)
@@ -706,6 +748,14 @@ def build_database(page_size, seed, multi_level_tree=True):
     db.add_table('Empty', [Field('A', FT.INTEGER), Field('B', FT.VARCHAR, 5)], [])
     # record count 0 while the page index still lists a page with no record
     db.add_table('emptyListed', [Field('A', FT.INTEGER)], [], empty_pages=1)
+    # record pages that carry another table's ID: first of the walk, and a later one
+    small = [Field('K', FT.INTEGER), Field('V', FT.VARCHAR, 30)]
+    some = [[k, 'value %d' % k] for k in range(300)]
+    db.add_table('ForeignFirst', small, some, holes=0.2, foreign={0})
+    db.add_table('ForeignLater', small, some, holes=0.2, foreign={1})
+    for k in range(many_tables):
+        db.add_table('T%03d_%s' % (k, 'n' * (k * 7 % 200)), [Field('X', FT.SMALLINT)],
+                     [[k], [-k]])
     return db.finish(sysdir, slots), db
 
 
@@ -717,6 +767,7 @@ def write_case(outdir, name, image, db, prefix=b'', suffix=b''):
         'file': path,
         'tables': [t[0] for t in db.tables],
         'expected': {t: db.expected[t] for t in db.expected},
+        'schema': '\n'.join(db.schema[t[0]] for t in db.tables),
     }
 
 
@@ -733,6 +784,15 @@ def main():
     cases.append(write_case(outdir, 'offset9983', image, db, prefix, suffix))
     image, db = build_database(1024, 12)
     cases.append(write_case(outdir, 'plain1024', image, db))
+    image, db = build_database(4096, 14, node_key_last=True)
+    cases.append(write_case(outdir, 'nodekeylast4096', image, db))
+    # an old-format file (no record page checks), left with a commit in progress
+    image, db = build_database(4096, 15, version=2.98, state=1)
+    cases.append(write_case(outdir, 'oldformat4096', image, db))
+    # a longer lock area moves the object-ID counter and the page area; a table list over
+    # several pages
+    image, db = build_database(4096, 16, lock_len=36, many_tables=40)
+    cases.append(write_case(outdir, 'lockarea36', image, db))
     image, db = build_database(8192, 13, multi_level_tree=False)
     cases.append(write_case(outdir, 'plain8192', image, db))
     with open(os.path.join(outdir, 'manifest.json'), 'w') as fh:
