@@ -174,6 +174,9 @@ void TEdbDiskPageManager::OpenDatabase(const std::string& fileName, TEdbPassword
   exclusive_ = exclusive && !readOnly;
   multiUser_ = multiUser;
   bool shortFile = false;
+  // Until the header is read, the header lock byte is taken where a database written by this
+  // engine at the start of its file has it.
+  lockAreaOffset_ = kEdbFileHeaderSize + kEdbCheckBlockSize;
   try {
     LockHeader(20230);
     try {

@@ -403,6 +403,19 @@ TEST(EdbDiskPageManager, RealFileRoundTripAndExclusiveOpen) {
   EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), 30364);
   EXPECT_EQ(CodeOf([&] { pm.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), 10462);
   pm.CloseDatabase();
+  // Shared read-write opens: while one holds the header lock, another cannot open.
+  mu2 = true;
+  ro2 = false;
+  pm.OpenDatabase(path, pw, mu2, false, nr2, ro2);
+  ro2 = false;
+  pm.LockHeader(20213);
+  second.SetLockWait(2, 1);
+  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), 20230);
+  EXPECT_FALSE(second.IsOpen());
+  pm.UnlockHeader();
+  second.OpenDatabase(path, pw, mu2, false, nr2, ro2);
+  second.CloseDatabase();
+  pm.CloseDatabase();
   std::filesystem::remove_all(dir);
 }
 
