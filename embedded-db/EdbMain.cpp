@@ -116,7 +116,10 @@ bool TEdbDatabase::NeedsRepair() const { return state_ && state_->Data.NeedsRepa
 
 std::vector<std::string> TEdbDatabase::GetTableNames() const {
   if (!state_) throw EEdbComponentError("Cannot perform this operation on a closed database");
-  return state_->Data.GetTableNames();
+  // Names are stored as ANSI text; callers get UTF-8 like every other text.
+  std::vector<std::string> names = state_->Data.GetTableNames();
+  for (std::string& n : names) n = EdbAnsiToUtf8(n, codePage_);
+  return names;
 }
 
 void TEdbDatabase::Open() {
@@ -301,7 +304,8 @@ void TEdbTable::Open() {
   auto it = st->Tables.find(key);
   if (it != st->Tables.end()) c->Table = it->second.lock();
   if (!c->Table) {
-    c->Table = TEdbTableData::Load(st->Data, tableName_, st->Session);
+    c->Table = TEdbTableData::Load(st->Data, EdbUtf8ToAnsi(tableName_, db->CodePage()),
+                                   st->Session);
     st->Tables[key] = c->Table;
   }
   const TEdbTableMetadata& md = c->Table->Metadata;
@@ -312,7 +316,7 @@ void TEdbTable::Open() {
   for (size_t i = 0; i < md.Fields.size(); ++i) {
     const TEdbFieldDef& f = md.Fields[i];
     TEdbFieldDefInfo d;
-    d.Name = f.Name;
+    d.Name = EdbAnsiToUtf8(f.Name, db->CodePage());
     d.Kind = f.Kind();
     d.Size = f.CallerSize();
     d.Required = md.IsRequired(int(i));

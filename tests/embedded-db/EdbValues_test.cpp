@@ -175,8 +175,10 @@ TEST(EdbCodePage, ReverseConversionForHashing) {
   EXPECT_EQ(EdbUtf8ToAnsi("\xE6\x97\xA5\xE6\x9C\xAC", 932), "\x93\xFA\x96\x7B");
   EXPECT_EQ(EdbAnsiToUtf8("\x93\xFA\x96\x7B", 932), "\xE6\x97\xA5\xE6\x9C\xAC");
   EXPECT_EQ(EdbUtf8ToAnsi("\xD0\x90", 1251), "\xC0");
-  // Undefined 1252 bytes become U+FFFD.
+  // Undefined 1252 bytes become U+FFFD; the last byte of the upper control range is a letter.
   EXPECT_EQ(EdbAnsiToUtf8("\x81", 1252), "\xEF\xBF\xBD");
+  EXPECT_EQ(EdbAnsiToUtf8("\x9F", 1252), "\xC5\xB8");
+  EXPECT_EQ(EdbUtf8ToAnsi("\xC5\xB8", 1252), "\x9F");
   EXPECT_EQ(EdbUtf16LeToUtf8(reinterpret_cast<const uint8_t*>(EdbUtf8ToUtf16Le("a\xF0\x9F\x98\x80").data()), 3),
             "a\xF0\x9F\x98\x80");
   EXPECT_FALSE(EdbCodePageSupported(12345));
