@@ -394,7 +394,7 @@ class Db:
     def add_table(self, name, fields, rows, record_pages=None, holes=0.0, meta_comp=0,
                   state_comp=0, leaf_fill=600, node_fill=600, indexes=b'', index_count=0,
                   constraints=b'', constraint_count=0, blob_small_ids=None, empty_pages=0,
-                  record_count=None, foreign=()):
+                  record_count=None, foreign=(), first_counter=None):
         """rows: list of lists (None = NULL). BLOB values are bytes (or str for memos).
         record_pages: page numbers to use for record pages, in fill order."""
         tid = self.object_id()
@@ -443,7 +443,9 @@ class Db:
                 rec = bytes(rec)
                 bitmap[s // 8] |= 1 << (s % 8)
                 area[s * R:(s + 1) * R] = rec
-            self.put_page(pn, PT_RECORD, bytes(bitmap) + bytes(area), owner=owner)
+            counter = first_counter if first_counter is not None and pn == walk[0] else None
+            self.put_page(pn, PT_RECORD, bytes(bitmap) + bytes(area), owner=owner,
+                          counter=counter)
         # From format version 2.99 on, a walk only trusts a first record page that carries
         # the table's ID; pages reached through the page index when stepping on are read
         # as record pages without that test.
@@ -451,7 +453,7 @@ class Db:
         checks = self.version >= 2.99
         for k, pn in enumerate(walk):
             ss = sorted(slots[pn])
-            if checks and k == 0 and k in foreign:
+            if checks and k == 0 and (k in foreign or (first_counter or 0) > 0x7FFFFFFD):
                 break
             for s in ss:
                 expected.append(slots[pn][s][1])
@@ -753,6 +755,14 @@ def build_database(page_size, seed, multi_level_tree=True, node_key_last=False,
     some = [[k, 'value %d' % k] for k in range(300)]
     db.add_table('ForeignFirst', small, some, holes=0.2, foreign={0})
     db.add_table('ForeignLater', small, some, holes=0.2, foreign={1})
+    # the change counter of the first record page: 0x7FFFFFFD is still a live page,
+    # 0x7FFFFFFF marks a freed one
+    db.add_table('CounterLive', small, some[:50], first_counter=0x7FFFFFFD)
+    db.add_table('CounterFreed', small, some[:50], first_counter=0x7FFFFFFF)
+    # a state file saying the table is empty wins over the pages
+    db.add_table('CountZero', small, some[:50], record_count=0)
+    db.add_table('Gr\xf6\xdfe_\xc4rger', [Field('K', FT.INTEGER), Field('Stra\xdfe', FT.VARCHAR, 30)],
+                 some[:5])
     for k in range(many_tables):
         db.add_table('T%03d_%s' % (k, 'n' * (k * 7 % 200)), [Field('X', FT.SMALLINT)],
                      [[k], [-k]])
@@ -782,6 +792,10 @@ def main():
     prefix = bytes(junk.randrange(256) for _ in range(9983))
     suffix = bytes(junk.randrange(256) for _ in range(777))
     cases.append(write_case(outdir, 'offset9983', image, db, prefix, suffix))
+    # in the next gap between search windows, behind a signature with a wrong length word
+    prefix = bytearray(junk.randrange(256) for _ in range(19967))
+    prefix[5000:5018] = FILE_SIGNATURE + i16(75)
+    cases.append(write_case(outdir, 'offset19967', image, db, bytes(prefix)))
     image, db = build_database(1024, 12)
     cases.append(write_case(outdir, 'plain1024', image, db))
     image, db = build_database(4096, 14, node_key_last=True)
