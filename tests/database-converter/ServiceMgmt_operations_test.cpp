@@ -189,29 +189,6 @@ TEST_F(ServiceOperations, ReachesTheFinalStateThroughTheExpectedSequence) {
   EXPECT_EQ(backend_->StartArguments, arguments);
 }
 
-TEST_F(ServiceOperations, StatesOutsideTheSequenceFail) {
-  const std::string failed = "The operation failed. Please check the Windows Event Log.";
-  // Stop pending drops back to running.
-  backend_->Script = [](std::int64_t ms) {
-    return ms < 50 ? Status(ssStopPending, 1) : Status(ssRunning);
-  };
-  TFinished& stop = Make();
-  Stop(stop, 5000);
-  ASSERT_TRUE(stop.Wait());
-  EXPECT_EQ(stop.Outcome, soError);
-  EXPECT_EQ(stop.ErrorText, failed);
-
-  // A start that ends stopped (the service gave up while starting).
-  backend_->Script = [](std::int64_t ms) {
-    return ms < 50 ? Status(ssStartPending, 1) : Status(ssStopped);
-  };
-  TFinished& start = Make();
-  Start(start, 5000);
-  ASSERT_TRUE(start.Wait());
-  EXPECT_EQ(start.Outcome, soError);
-  EXPECT_EQ(start.ErrorText, failed);
-}
-
 TEST_F(ServiceOperations, FailingSystemCallsEndWithTheSystemErrorText) {
   backend_->OnRequest = [] { throw EServiceSystemError(1062, "The service has not been started"); };
   TFinished& stop = Make();
