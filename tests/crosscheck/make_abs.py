@@ -763,6 +763,14 @@ def build_database(page_size, seed, multi_level_tree=True, node_key_last=False,
     db.add_table('CountZero', small, some[:50], record_count=0)
     db.add_table('Gr\xf6\xdfe_\xc4rger', [Field('K', FT.INTEGER), Field('Stra\xdfe', FT.VARCHAR, 30)],
                  some[:5])
+    # the largest record that still fits: one slot per page
+    db.add_table('OnePerPage', [Field('C', FT.CHAR, D - 4)],
+                 [['first'], [None], ['x' * (D - 4)], ['\xe4' * 7]])
+    # 80 fields: a 10-byte null bitmap and a metadata file over more than one page
+    wide = [Field('FIELD_%02d_%s' % (k, 'W' * 40), FT.SMALLINT) for k in range(80)]
+    wide_rows = [[None if (r * 7 + k) % 5 == 0 else r * 100 + k for k in range(80)]
+                 for r in range(30)]
+    db.add_table('Wide80', wide, wide_rows, holes=0.25)
     for k in range(many_tables):
         db.add_table('T%03d_%s' % (k, 'n' * (k * 7 % 200)), [Field('X', FT.SMALLINT)],
                      [[k], [-k]])
