@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,7 +21,7 @@ namespace {
 std::string TempPath(const std::string& stem) {
   static std::atomic<int> n{0};
   fs::path p = fs::temp_directory_path() /
-               ("edbmain_" + std::to_string(::getpid()) + "_" + std::to_string(++n) + "_" + stem);
+               ("edbmain_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(++n) + "_" + stem);
   return p.string();
 }
 

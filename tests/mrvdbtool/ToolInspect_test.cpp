@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <cstdlib>
@@ -22,7 +23,7 @@ namespace {
 std::string TempDir(const std::string& stem) {
   static std::atomic<int> n{0};
   fs::path p = fs::temp_directory_path() /
-               ("mrvdbtool_" + std::to_string(::getpid()) + "_" + std::to_string(++n) + stem);
+               ("mrvdbtool_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(++n) + stem);
   fs::create_directories(p);
   return p.string();
 }
