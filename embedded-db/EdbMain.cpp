@@ -148,7 +148,8 @@ void TEdbDatabase::Open() {
     opts.ReadOnly = readOnly_;
     try {
       TEdbPassword pw;
-      pw.Text = password_;
+      // The engine hashes the password's ANSI bytes; callers hand it over as UTF-8.
+      pw.Text = EdbUtf8ToAnsi(password_, codePage_);
       std::unique_ptr<IEdbFileStore> store;
       if (memoryImage_) store = std::make_unique<TEdbMemoryFileStore>(memoryImage_);
       needsRepair = st->Data.Open(fileName_, pw, opts, std::move(store));
@@ -186,7 +187,14 @@ void TEdbDatabase::Open() {
 void TEdbDatabase::Close() {
   if (!state_) return;
   // Tables first: each detaches itself.
-  while (!tables_.empty()) tables_.back()->Close();
+  closing_ = true;
+  try {
+    while (!tables_.empty()) tables_.back()->Close();
+  } catch (...) {
+    closing_ = false;
+    throw;
+  }
+  closing_ = false;
   state_.reset();
 }
 
@@ -358,8 +366,13 @@ void TEdbTable::Close() {
   fields_.clear();
   fieldDefs_ = TEdbFieldDefs();
   eof_ = true;
-  if (database_) database_->DetachTable(this);
+  TEdbDatabase* db = database_;
   database_ = nullptr;
+  if (db) {
+    db->DetachTable(this);
+    // Without KeepConnection the file is released with its last table.
+    if (!db->KeepConnection() && db->tables_.empty() && !db->closing_) db->Close();
+  }
 }
 
 void TEdbTable::Next() {

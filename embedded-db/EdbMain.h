@@ -140,6 +140,7 @@ class TEdbDatabase {
   std::unique_ptr<State> state_;
   std::vector<TEdbTable*> tables_;
   std::shared_ptr<std::vector<uint8_t>> memoryImage_;
+  bool closing_ = false;
 };
 
 // A field definition as offered to callers.

@@ -266,6 +266,12 @@ TEST_F(EdbMainTable, LookupEmptyTableAndReopen) {
   t.Next();
   EXPECT_TRUE(t.Eof());
   t.Close();
+  EXPECT_TRUE(db.Connected());  // KeepConnection: the file stays open
+
+  db.SetKeepConnection(false);
+  t.Open();
+  t.Close();
+  EXPECT_FALSE(db.Connected());
 }
 
 TEST(EdbMainPassword, AskedThroughTheHandler) {
