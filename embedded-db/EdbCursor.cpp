@@ -1,6 +1,9 @@
 #include "EdbCursor.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "EdbEndian.h"
 
 #include "EdbException.h"
 
@@ -196,30 +199,66 @@ TEdbRecordCursor::TEdbRecordCursor(TEdbPageManager& pm, const TEdbTableData& tab
     : pm_(pm), table_(table), session_(session),
       index_(pm, session, table.Metadata.RecordPageIndexRoot) {}
 
+const uint8_t* TEdbRecordCursor::ReadAhead(int32_t pageNo) {
+  const uint32_t pageSize = direct_->PageSize();
+  if (pageNo >= chunkFirst_ && pageNo < chunkFirst_ + chunkCount_)
+    return chunk_.data() + size_t(pageNo - chunkFirst_) * pageSize;
+  const int64_t total = direct_->Header().TotalPageCount;
+  const int32_t count = int32_t(std::clamp<int64_t>(total - pageNo, 1, kReadAheadPages));
+  chunk_.resize(size_t(kReadAheadPages) * pageSize);
+  const size_t want = size_t(count) * pageSize;
+  size_t done = direct_->File().ReadBuffer(chunk_.data(), direct_->PageFileOffset(pageNo), want, 10474);
+  // Pages past the end of the file read as nothing: a zero header, like a failed page read.
+  if (done < want) std::memset(chunk_.data() + done, 0, want - done);
+  chunkFirst_ = pageNo;
+  chunkCount_ = count;
+  return chunk_.data();
+}
+
 bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage) {
   if (entry.PageNo < 0) EdbRaise(20237, "Invalid database format");
   // The first page of a walk may be anything and is tested; later pages come from the index
   // and must be record pages.
-  TEdbPageRef page(pm_.GetPage(session_, entry.PageNo, true,
-                               firstPage ? kEdbAnyPageType : kEdbPageTypeRecord));
-  if (firstPage && !EdbAcceptRecordPage(page->Header(), table_.FormatVersion, table_.TableID()))
+  const uint8_t* header;
+  TEdbPageRef page;
+  if (direct_) {
+    header = ReadAhead(entry.PageNo);
+    uint16_t type = GetU16(header + pagehdr::kPageType);
+    if (!firstPage && type != kEdbPageTypeRecord)
+      EdbRaise(20153, "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
+               int(kEdbPageTypeRecord), int(type));
+  } else {
+    page = TEdbPageRef(pm_.GetPage(session_, entry.PageNo, true,
+                                   firstPage ? kEdbAnyPageType : kEdbPageTypeRecord));
+    header = page->Header();
+  }
+  if (firstPage && !EdbAcceptRecordPage(header, table_.FormatVersion, table_.TableID()))
     return false;
-  if (page->DataSize() < table_.Geometry.UsedSize())
+  if (pm_.PageDataSize() < table_.Geometry.UsedSize())
     EdbRaise(20140, "Invalid number of records on page");
-  int32_t slot = TEdbRecordBitmap(page->Data(), table_.Geometry.RecordsPerPage).FirstSetFrom(0);
+  const uint8_t* data = header + kEdbPageHeaderSize;
+  int32_t slot = TEdbRecordBitmap(data, table_.Geometry.RecordsPerPage).FirstSetFrom(0);
   if (slot < 0)
     EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
              int(entry.RecordCount));
   page_ = std::move(page);
+  pageData_ = data;
   id_ = {entry.PageNo, uint16_t(slot)};
-  record_ = page_->Data() + table_.Geometry.SlotOffset(uint32_t(slot));
+  record_ = data + table_.Geometry.SlotOffset(uint32_t(slot));
   return true;
 }
 
 bool TEdbRecordCursor::First() {
   page_.Reset();
+  pageData_ = nullptr;
   record_ = nullptr;
   eof_ = true;
+  chunkFirst_ = -1;
+  chunkCount_ = 0;
+  direct_ = dynamic_cast<TEdbDiskPageManager*>(&pm_);
+  if (direct_ && (direct_->Encrypted() || direct_->MultiUser() ||
+                  direct_->ChangedPageCount(session_) != 0))
+    direct_ = nullptr;
   if (table_.RecordCount() == 0) return false;
   TEdbPageIndexEntry e;
   if (!index_.First(e)) return false;
@@ -229,12 +268,12 @@ bool TEdbRecordCursor::First() {
 }
 
 bool TEdbRecordCursor::Next() {
-  if (eof_ || !page_) return false;
+  if (eof_ || !pageData_) return false;
   const uint32_t n = table_.Geometry.RecordsPerPage;
-  int32_t slot = TEdbRecordBitmap(page_->Data(), n).FirstSetFrom(uint32_t(id_.Slot) + 1);
+  int32_t slot = TEdbRecordBitmap(pageData_, n).FirstSetFrom(uint32_t(id_.Slot) + 1);
   if (slot >= 0) {
     id_.Slot = uint16_t(slot);
-    record_ = page_->Data() + table_.Geometry.SlotOffset(uint32_t(slot));
+    record_ = pageData_ + table_.Geometry.SlotOffset(uint32_t(slot));
     return true;
   }
   return NextPage();

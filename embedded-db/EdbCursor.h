@@ -77,6 +77,11 @@ class TEdbDiskRecordManager {
 
 class TEdbRecordCursor {
  public:
+  // Record pages are read ahead in runs of this many pages straight from the file when the
+  // database is plain, single-user and the session has no uncommitted pages; otherwise every
+  // page comes through the page cache.
+  static constexpr int32_t kReadAheadPages = 64;
+
   TEdbRecordCursor(TEdbPageManager& pm, const TEdbTableData& table, int32_t session);
   TEdbRecordCursor(TEdbDiskDatabaseData& db, const TEdbTableData& table, int32_t session)
       : TEdbRecordCursor(db.PageManager(), table, session) {}
@@ -101,12 +106,19 @@ class TEdbRecordCursor {
  private:
   bool EnterPage(const TEdbPageIndexEntry& entry, bool firstPage);
   bool NextPage();
+  // Header of page `pageNo` inside the read-ahead buffer (reading a new run when needed).
+  const uint8_t* ReadAhead(int32_t pageNo);
 
   TEdbPageManager& pm_;
   const TEdbTableData& table_;
   int32_t session_;
   TEdbBTreeRecordPageIndex index_;
   TEdbPageRef page_;
+  TEdbDiskPageManager* direct_ = nullptr;  // set while pages are read ahead from the file
+  std::vector<uint8_t> chunk_;
+  int32_t chunkFirst_ = -1;
+  int32_t chunkCount_ = 0;
+  const uint8_t* pageData_ = nullptr;  // data area of the current page
   const uint8_t* record_ = nullptr;
   TEdbRecordId id_;
   bool eof_ = true;
