@@ -286,9 +286,16 @@ size_t TEdbBlobStream::Read(uint8_t* out, size_t n) {
 }
 
 std::vector<uint8_t> TEdbBlobStream::ReadAll() {
-  std::vector<uint8_t> out(size_t(size_ - pos_));
-  const size_t n = Read(out.data(), out.size());
-  out.resize(n);
+  // Grows as the blocks are read: the sizes in block headers are not trusted for allocation
+  // before the data behind them has been decompressed and checked.
+  std::vector<uint8_t> out;
+  out.reserve(size_t(std::min<int64_t>(size_ - pos_, int64_t(16) << 20)));
+  uint8_t chunk[65536];
+  while (pos_ < size_) {
+    const size_t n = Read(chunk, sizeof chunk);
+    if (n == 0) break;
+    out.insert(out.end(), chunk, chunk + n);
+  }
   return out;
 }
 

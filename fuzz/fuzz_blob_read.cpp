@@ -3,12 +3,59 @@
 // sanitizer reports are not.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "EdbBlob.h"
+#include "EdbCompression.h"
 #include "EdbMain.h"
 
+namespace {
+
+// The input's tail as BLOB pages of 64 data bytes each (page n at offset 12 + 68 n: an int32
+// next-page link, then the data area), so that the BLOB layer sees many page layouts quickly.
+class TInputPages : public edb::IEdbBlobPages {
+ public:
+  TInputPages(const uint8_t* d, size_t n) : d_(d), n_(n) {}
+  uint32_t DataSize() const override { return 64; }
+  void ReadPage(int32_t pageNo, uint8_t* data, int32_t& next) override {
+    const size_t off = size_t(pageNo) * 68;
+    if (pageNo < 0 || off + 68 > n_) edb::EdbRaise(20153, "no page %d", pageNo);
+    next = int32_t(uint32_t(d_[off]) | uint32_t(d_[off + 1]) << 8 | uint32_t(d_[off + 2]) << 16 |
+                   uint32_t(d_[off + 3]) << 24);
+    std::memcpy(data, d_ + off + 4, 64);
+  }
+
+ private:
+  const uint8_t* d_;
+  size_t n_;
+};
+
+// Reads one BLOB through the reference and stream of the first 12 bytes: int32 page, int16 ID,
+// algorithm, mode, int32 block size.
+void FuzzBlobLayer(const uint8_t* data, size_t size) {
+  if (size < 12) return;
+  edb::TEdbBlobRef ref = edb::TEdbBlobRef::Parse(data);
+  edb::TEdbFieldDef fd;
+  fd.BaseType = edb::bftBlob;
+  fd.AdvancedType = edb::aftBlob;
+  fd.BlobCompressionAlgorithm = uint8_t(data[6] % 4);
+  fd.BlobCompressionMode = data[7];
+  std::memcpy(&fd.BlobBlockSize, data + 8, 4);
+  TInputPages pages(data + 12, size - 12);
+  try {
+    edb::TEdbLoadedBlob blob = edb::EdbLoadBlob(pages, ref, int32_t((size - 12) / 68));
+    if (blob.UncompressedSize > (int64_t(1) << 26)) return;
+    (void)edb::EdbReadBlobValue(blob, fd);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzBlobLayer(data, size);
   auto image = std::make_shared<std::vector<uint8_t>>(data, data + size);
   try {
     edb::TEdbSession session;
