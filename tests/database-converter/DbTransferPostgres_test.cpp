@@ -1,0 +1,142 @@
+// Record transfer into a real PostgreSQL server through its ODBC driver (MRV_PG_CONN, set by
+// scripts/pg-start; skipped when unset). The tables live in a schema of their own, created with
+// the transfer's create-table helper; signatures are checked against the server's md5() and
+// date-times to the millisecond against calendar texts computed in the test.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Ado.h"
+#include "DbTransferTestFiles.h"
+#include "DbTransfer_un.h"
+
+namespace fs = std::filesystem;
+using namespace mrv;
+using namespace transfertest;
+
+namespace {
+
+class PostgresTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("MRV_PG_CONN");
+    if (!base || !*base) GTEST_SKIP() << "MRV_PG_CONN is not set";
+    base_ = base;
+    {
+      ado::Connection c;
+      c.SetConnectionString(base_);
+      c.Open();
+      c.Execute("DROP SCHEMA IF EXISTS mrv_transfer_test CASCADE");
+      c.Execute("CREATE SCHEMA mrv_transfer_test");
+    }
+    conn_ = base_ + ";ConnSettings=SET search_path TO mrv_transfer_test";
+    dir_ = fs::temp_directory_path() / "mrvxfer_pg";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    info_.OnStatus = [this](const std::string& s) { status_.push_back(s); };
+  }
+  void TearDown() override {
+    if (base_.empty()) return;
+    fs::remove_all(dir_);
+    ado::Connection c;
+    c.SetConnectionString(base_);
+    c.Open();
+    c.Execute("DROP SCHEMA IF EXISTS mrv_transfer_test CASCADE");
+  }
+  std::vector<std::vector<std::string>> Query(const std::string& sql) {
+    ado::Connection c;
+    c.SetConnectionString(conn_);
+    c.Open();
+    ado::Command cmd;
+    cmd.SetActiveConnection(c);
+    cmd.SetCommandText(sql);
+    ado::Recordset rs = cmd.Execute();
+    std::vector<std::vector<std::string>> rows;
+    for (; !rs.Eof(); rs.MoveNext()) {
+      std::vector<std::string> row;
+      for (int i = 0; i < rs.FieldCount(); ++i)
+        row.push_back(rs.Fields(i).Value().IsNull() ? "<null>" : rs.Fields(i).Value().AsText());
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  std::string base_, conn_;
+  fs::path dir_;
+  TDbConversionInfo info_;
+  std::vector<std::string> status_;
+};
+
+}  // namespace
+
+TEST_F(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMilliseconds) {
+  for (TDatabaseKind k : {dkGrey, dkDha})
+    EXPECT_EQ(CreateTargetTables(conn_, k).size(), k == dkDha ? 2u : 1u);
+  EXPECT_TRUE(CreateTargetTables(conn_, dkGrey).empty()) << "existing tables are left alone";
+
+  SourceTable grey{"GREY",
+                   {{"GREY_SIGNATURE", false, 32}, {"GREY_IP", false, 45}, {"GREY_SENDER"},
+                    {"GREY_RECIPIENT"}, {"GREY_CREATED", true}, {"GREY_LASTHIT", true}},
+                   {}};
+  for (int i = 0; i < 2345; ++i) {
+    SourceRow r;
+    r.Texts = {"s" + std::to_string(i),
+               i % 100 == 5 ? "fe80::" + std::to_string(i) : "192.0." + std::to_string(i % 250) + "." + std::to_string(i / 250),
+               "from" + std::to_string(i) + "@a.example", "to" + std::to_string(i % 77) + "@b.example"};
+    r.Stamps = {{730120 + i, (i * 7919013) % 86400000}, {738000 + i % 500, 86399999 - i}};
+    grey.Rows.push_back(r);
+  }
+  WriteSource(dir_ / "g.abs", {grey});
+  SourceTable hist{"DhaHistory", {{"IpAddress", false, 45}, {"AttemptTime", true}}, {}};
+  SourceTable black{"DhaBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
+  for (int i = 0; i < 1200; ++i) hist.Rows.push_back({{"10.9.8." + std::to_string(i % 256)}, {{700000 + i, i}}});
+  for (int i = 0; i < 300; ++i) black.Rows.push_back({{"10.7.6." + std::to_string(i % 256)}, {{710000 + i, 999 * i}}});
+  WriteSource(dir_ / "d.abs", {hist, black});
+
+  for (TDatabaseKind k : {dkGrey, dkDha}) {
+    info_.Task(k).Selected = true;
+    info_.Task(k).TargetConnectionString = conn_;
+  }
+  TDbTransfer g(info_, dkGrey), d(info_, dkDha);
+  g.ConnectTarget();
+  d.ConnectTarget();
+  g.CheckSource((dir_ / "g.abs").string());
+  d.CheckSource((dir_ / "d.abs").string());
+  g.Transfer((dir_ / "g.abs").string());
+  d.Transfer((dir_ / "d.abs").string());
+  ASSERT_TRUE(info_.IsOk()) << info_.GetError();
+
+  auto rows = Query(
+      "SELECT GREY_SIGNATURE, GREY_IP, GREY_SENDER, GREY_RECIPIENT, "
+      "to_char(GREY_CREATED, 'YYYY-MM-DD HH24:MI:SS.MS'), to_char(GREY_LASTHIT, 'YYYY-MM-DD "
+      "HH24:MI:SS.MS'), GREY_SIGNATURE_24 = md5(regexp_replace(GREY_IP, '\\.[^.]*$', '') || "
+      "chr(9) || GREY_SENDER || chr(9) || GREY_RECIPIENT) FROM GREY ORDER BY GREY_ID");
+  ASSERT_EQ(rows.size(), grey.Rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const SourceRow& s = grey.Rows[i];
+    std::vector<std::string> expected = {*s.Texts[0], *s.Texts[1], *s.Texts[2], *s.Texts[3],
+                                         StampText(s.Stamps[0]), StampText(s.Stamps[1])};
+    rows[i].resize(7);
+    ASSERT_EQ(std::vector<std::string>(rows[i].begin(), rows[i].begin() + 6), expected) << i;
+    ASSERT_TRUE(rows[i][6] == "1" || rows[i][6] == "t" || rows[i][6] == "true") << i << ": " << rows[i][6];
+  }
+  auto dha = Query("SELECT (SELECT COUNT(*) FROM DhaHistory), (SELECT COUNT(*) FROM DhaBlacklist), "
+                   "(SELECT to_char(AttemptTime, 'YYYY-MM-DD HH24:MI:SS.MS') FROM DhaHistory ORDER "
+                   "BY Id DESC LIMIT 1)");
+  EXPECT_EQ(dha[0][0], "1200");
+  EXPECT_EQ(dha[0][1], "300");
+  EXPECT_EQ(dha[0][2], StampText({700000 + 1199, 1199}));
+  EXPECT_EQ(d.InsertedCount(), 1500);
+
+  // A second run finds the rows and, told to delete them, clears both tables in batches.
+  TDbConversionInfo again;
+  again.Task(dkDha).TargetConnectionString = conn_;
+  std::vector<std::string> lines;
+  again.OnStatus = [&](const std::string& s) { lines.push_back(s); };
+  TDbTransfer d2(again, dkDha);
+  d2.ConnectTarget();
+  ASSERT_TRUE(again.IsOk()) << again.GetError();
+  EXPECT_EQ(lines.back(), "Finished clearing the DHA Protection database.");
+  auto left = Query("SELECT (SELECT COUNT(*) FROM DhaHistory) + (SELECT COUNT(*) FROM DhaBlacklist)");
+  EXPECT_EQ(left[0][0], "0");
+}
