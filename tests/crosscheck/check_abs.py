@@ -23,8 +23,12 @@ def same(expected, actual):
     return expected == actual
 
 
+PASSWORD = []
+
+
 def run(tool, *args):
-    p = subprocess.run([tool, *args], capture_output=True)
+    extra = ['--password', PASSWORD[0]] if PASSWORD and PASSWORD[0] else []
+    p = subprocess.run([tool, *args, *extra], capture_output=True)
     return p.returncode, p.stdout.decode('utf-8', 'replace'), p.stderr.decode('utf-8', 'replace')
 
 
@@ -62,6 +66,7 @@ def main():
     faults = []
     for case in cases:
         path = case['file']
+        PASSWORD[:] = [case.get('password', '')]
         rc, out, err = run(tool, 'tables', path)
         if rc != 0:
             faults.append('%s: tables failed (%d): %s' % (path, rc, err.strip()))

@@ -22,6 +22,8 @@ import sys
 import zlib
 from fractions import Fraction
 
+import edb_crypto
+
 FILE_SIGNATURE = bytes([0x41, 0x42, 0x53, 0x30, 0x4C, 0x55, 0x54, 0x45,
                         0x44, 0x41, 0x54, 0x41, 0x42, 0x41, 0x53, 0x45])
 PAGE_MAGIC = bytes([0x41, 0x42, 0x53, 0x50])
@@ -238,6 +240,8 @@ class Db:
         self.lock_len = LOCK_LEN
         self.state = 2
         self.schema = {}
+        self.password = b''
+        self.direct_pages = set()
         self.not_null_oids = ()
 
     # page numbering ----------------------------------------------------
@@ -290,6 +294,8 @@ class Db:
         nums = [first if first is not None else self.alloc()]
         for _ in range(count - 1):
             nums.append(self.alloc())
+        if direct:
+            self.direct_pages.update(nums)
         for k, n in enumerate(nums):
             nxt = nums[k + 1] if k + 1 < count else -1
             self.put_page(n, ptype, body[k * self.D:(k + 1) * self.D], nxt, owner)
@@ -596,10 +602,25 @@ class Db:
         self.put_page(1, PT_EAM, bytes(eam))
         hdr = (FILE_SIGNATURE + i16(HEADER_LEN) + struct.pack('<d', self.version) + u16(self.ps)
                + u16(self.E) + i32(total) + i32(last) + i32(self.rnd.randrange(1, 999))
-               + u8(self.state) + u8(0) + bytes(32))
+               + u8(self.state) + u8(0xFF if self.password else 0) + bytes(32))
         assert len(hdr) == HEADER_LEN
         check = bytes(self.rnd.randrange(255) for _ in range(256))
-        cb = i16(CHECK_LEN) + u8(0) + u8(0) + check + u32(engine_crc(check)) + bytes(16)
+        stored_check = check
+        if self.password:
+            stored_check = edb_crypto.encipher_rijndael128(self.password, check)
+            # every page but the free-space map and the direct files is enciphered, with the
+            # CRC of its plain data area and the cipher id (0) in its header
+            for n, page in list(self.pages.items()):
+                if self.is_system(n) or n in self.direct_pages:
+                    continue
+                data = page[PAGE_HDR:]
+                hdr_p = bytearray(page[:PAGE_HDR])
+                hdr_p[14:18] = u32(engine_crc(data))
+                hdr_p[20] = 0
+                self.pages[n] = bytes(hdr_p) + edb_crypto.encipher_rijndael128(self.password,
+                                                                                data)
+        cb = (i16(CHECK_LEN) + u8(0) + u8(0) + stored_check + u32(engine_crc(check))
+              + bytes(16))
         lock = i16(self.lock_len) + bytes(self.lock_len - 2)
         out = bytearray(hdr + cb + lock + i32(self.next_oid))
         for p in range(total):
@@ -696,10 +717,11 @@ def big_fields():
 
 
 def build_database(page_size, seed, multi_level_tree=True, node_key_last=False,
-                   version=5.12, state=2, lock_len=LOCK_LEN, many_tables=0):
+                   version=5.12, state=2, lock_len=LOCK_LEN, many_tables=0, password=b''):
     db = Db(page_size=page_size, seed=seed)
     db.node_key_last = node_key_last
     db.version, db.state, db.lock_len = version, state, lock_len
+    db.password = password
     sysdir, slots = db.build()
     rnd = db.rnd
     D = db.D
@@ -777,12 +799,13 @@ def build_database(page_size, seed, multi_level_tree=True, node_key_last=False,
     return db.finish(sysdir, slots), db
 
 
-def write_case(outdir, name, image, db, prefix=b'', suffix=b''):
+def write_case(outdir, name, image, db, prefix=b'', suffix=b'', password=''):
     path = os.path.join(outdir, name + '.abs')
     with open(path, 'wb') as fh:
         fh.write(prefix + image + suffix)
     return {
         'file': path,
+        'password': password,
         'tables': [t[0] for t in db.tables],
         'expected': {t: db.expected[t] for t in db.expected},
         'schema': '\n'.join(db.schema[t[0]] for t in db.tables),
@@ -815,6 +838,9 @@ def main():
     # several pages
     image, db = build_database(4096, 16, lock_len=36, many_tables=40)
     cases.append(write_case(outdir, 'lockarea36', image, db))
+    # enciphered with cipher 0 (AES-128 keyed by the RIPEMD-128 of the password)
+    image, db = build_database(4096, 17, password=b'S3cr\xe9t')
+    cases.append(write_case(outdir, 'rijndael4096', image, db, password='S3cr\xe9t'))
     image, db = build_database(8192, 13, multi_level_tree=False)
     cases.append(write_case(outdir, 'plain8192', image, db))
     with open(os.path.join(outdir, 'manifest.json'), 'w') as fh:
