@@ -276,12 +276,11 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
     preparedConnectionEpoch_ = connection_->Epoch;
     ++prepareCount_;
   }
-  std::vector<const Variant*> values;
-  values.reserve(parameters_.items_.size());
-  for (const ParameterPtr& p : parameters_.items_) values.push_back(&p->Value());
+  values_.clear();
+  for (const ParameterPtr& p : parameters_.items_) values_.push_back(&p->Value());
   std::int64_t affected = -1;
   detail::ResultRows rows;
-  statement_->Execute(values, affected, rows);
+  statement_->Execute(values_, affected, rows);
   if (recordsAffected) *recordsAffected = affected;
   if (!rows.HasResult) return Recordset();
   return Recordset(std::move(rows.Names), std::move(rows.Rows));

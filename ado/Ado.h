@@ -206,6 +206,7 @@ class Command {
   std::uint64_t preparedGeneration_ = 0;
   std::uint64_t preparedConnectionEpoch_ = 0;
   std::uint64_t prepareCount_ = 0;
+  std::vector<const Variant*> values_;  // reused for every execution
 };
 
 // Creates `table` unless it exists already. Returns true when it was created.

@@ -34,8 +34,7 @@ class SqliteStatement final : public BackendStatement {
     if (!stmt_)
       throw EAdoError("The statement belongs to a closed connection.", kErrNotConnected,
                       kSourceSqlite);
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
+    sqlite3_reset(stmt_);  // every placeholder is bound anew below
     int expected = sqlite3_bind_parameter_count(stmt_);
     if (expected != static_cast<int>(values.size()))
       throw EAdoError("The statement has " + std::to_string(expected) +
@@ -52,6 +51,9 @@ class SqliteStatement final : public BackendStatement {
         rows.Names.emplace_back(name ? name : "");
       }
     }
+    // sqlite3_changes keeps the count of the last data change, so a statement that changed
+    // nothing (a DELETE of no rows, DDL) is told apart by the running total.
+    const int totalBefore = sqlite3_total_changes(db_);
     for (;;) {
       int rc = sqlite3_step(stmt_);
       if (rc == SQLITE_DONE) break;
@@ -63,7 +65,10 @@ class SqliteStatement final : public BackendStatement {
       for (int c = 0; c < columns; ++c) row.push_back(Column(c));
       rows.Rows.push_back(std::move(row));
     }
-    affected = columns > 0 ? -1 : static_cast<std::int64_t>(sqlite3_changes(db_));
+    if (columns > 0)
+      affected = -1;
+    else
+      affected = sqlite3_total_changes(db_) == totalBefore ? 0 : sqlite3_changes(db_);
     sqlite3_reset(stmt_);
   }
 

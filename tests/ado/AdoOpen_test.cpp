@@ -22,6 +22,11 @@ TEST(AdoSqlite, StoresDateTimesAsIsoTextWithMilliseconds) {
       conn, {"DhaHistory", "Id", {{"IpAddress", ado::ColumnKind::VarChar, 45},
                                   {"AttemptTime", ado::ColumnKind::DateTime, 0}}}));
   EXPECT_FALSE(ado::CreateTableIfMissing(conn, {"DhaHistory", "Id", {}}));
+  // A statement that changes nothing reports 0, not the count of an earlier change.
+  EXPECT_EQ(conn.Execute("INSERT INTO DhaHistory(IpAddress) VALUES('a'), ('b')"), 2);
+  EXPECT_EQ(conn.Execute("DELETE FROM DhaHistory WHERE IpAddress = 'none'"), 0);
+  EXPECT_EQ(conn.Execute("CREATE INDEX IF NOT EXISTS ix ON DhaHistory(IpAddress)"), 0);
+  EXPECT_EQ(conn.Execute("DELETE FROM DhaHistory"), 2);
 
   ado::Command cmd;
   cmd.SetActiveConnection(conn);
@@ -41,7 +46,7 @@ TEST(AdoSqlite, StoresDateTimesAsIsoTextWithMilliseconds) {
   ado::Recordset rs = cmd.Execute();
   EXPECT_EQ(rs.Fields(0).Value().AsText(), "text");
   EXPECT_EQ(rs.Fields(1).Value().AsText(), "2023-03-15 12:00:00.007");
-  EXPECT_EQ(rs.Fields(2).Value().AsInt32(), 1);  // the key numbers itself
+  EXPECT_EQ(rs.Fields(2).Value().AsInt32(), 3);  // the key numbers itself, never reusing 1 and 2
 }
 
 TEST(AdoSqlite, PlainPathAndOpenFailures) {
