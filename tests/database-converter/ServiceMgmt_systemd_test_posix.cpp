@@ -250,16 +250,17 @@ TEST_F(SystemdServiceControl, FailuresAndDropsBackEndWithTheirTexts) {
 }
 
 TEST_F(SystemdServiceControl, SubStateProgressKeepsTheWaitGoingPastTheTimeOut) {
-  // The sub-state changes every second poll for 60 polls (each poll sleeps 10 ms and runs the
-  // fake, so well over 600 ms in all); limit 600 ms without progress.
+  // The sub-state changes every second poll for 200 polls (each poll sleeps 10 ms and runs the
+  // fake, so well over 1500 ms in all); limit 1500 ms without progress, wide enough that a
+  // loaded machine running two polls between changes does not time out.
   std::vector<std::string> lines;
-  for (int i = 0; i < 60; ++i)
+  for (int i = 0; i < 200; ++i)
     lines.push_back(std::string("deactivating stop-") + ((i / 2) % 2 ? "sigkill" : "sigterm"));
   lines.push_back("inactive dead");
   States(lines);
-  const TResult slow = Operate(soStop, 600);
+  const TResult slow = Operate(soStop, 1500);
   EXPECT_EQ(slow.Outcome, soReached);
-  EXPECT_GT(slow.ElapsedMs, 610);
+  EXPECT_GT(slow.ElapsedMs, 1510);
 
   States({"deactivating stop-sigterm"});
   const TResult stuck = Operate(soStop, 250);
