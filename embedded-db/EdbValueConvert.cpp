@@ -1,5 +1,7 @@
 #include "EdbValueConvert.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -48,8 +50,24 @@ double EdbExtendedToDouble(const uint8_t* p) {
   } else if (mant == 0) {
     v = 0.0;
   } else {
-    // Value = mantissa * 2^(exp - 16383 - 63); denormals use exponent 1.
-    v = std::ldexp(double(mant), (exp == 0 ? 1 : exp) - 16383 - 63);
+    // Value = mantissa * 2^(exp - 16383 - 63); denormals use exponent 1. The mantissa is
+    // rounded once, half to even, to the bits a double keeps at this magnitude (53, fewer
+    // below the normal range), so that tiny values are not rounded twice.
+    int e = (exp == 0 ? 1 : exp) - 16383 - 63;
+    const int lz = std::countl_zero(mant);
+    uint64_t m = mant << lz;
+    e -= lz;
+    const int lsbExp = std::max(e + 63 - 52, -1074);
+    const int shift = lsbExp - e;  // at least 11
+    if (shift > 64) {
+      v = 0.0;
+    } else {
+      const uint64_t q = shift == 64 ? 0 : m >> shift;
+      const uint64_t rem = shift == 64 ? m : m & ((uint64_t(1) << shift) - 1);
+      const uint64_t half = uint64_t(1) << (shift - 1);
+      const uint64_t r = q + ((rem > half || (rem == half && (q & 1))) ? 1 : 0);
+      v = std::ldexp(double(r), lsbExp);
+    }
   }
   return neg ? -v : v;
 }

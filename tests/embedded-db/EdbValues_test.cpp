@@ -113,6 +113,12 @@ TEST(EdbValueConvert, FloatsBooleansDatesAndErrors) {
   // x87 extended: 1.0 and -2.5 written out by hand.
   EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}).AsDouble(), 1.0);
   EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0, 0, 0, 0, 0, 0, 0, 0xA0, 0x00, 0xC0}).AsDouble(), -2.5);
+  // Rounded once to the nearest double: 1 + 2^-53 + 2^-60 goes up, and 2.5 + 2^-60 times the
+  // smallest denormal goes to 3 of them (rounding to 53 bits first would give the tie 2.5 -> 2).
+  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0x08, 0x04, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}).AsDouble(),
+            1.0 + 0x1p-52);
+  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0x04, 0, 0, 0, 0, 0, 0, 0xA0, 0xCE, 0x3B}).AsDouble(),
+            3 * 0x1p-1074);
   uint8_t ext[10];
   EdbDoubleToExtended(-2.5, ext);
   EXPECT_EQ(EdbExtendedToDouble(ext), -2.5);
