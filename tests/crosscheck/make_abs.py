@@ -15,6 +15,7 @@ import base64
 import bz2
 import datetime
 import json
+import math
 import os
 import random
 import struct
@@ -142,7 +143,10 @@ def ext80(fr):
         e += 1
     raw = struct.pack('<QH', m, (sign << 15) | (e + 16383))
     value = Fraction(m) * Fraction(2) ** (e - 63)
-    return raw, float(-value if sign else value)
+    try:
+        return raw, float(-value if sign else value)
+    except OverflowError:
+        return raw, None  # beyond double: not a finite number, handed out as null
 
 
 def day_number(d):
@@ -193,9 +197,10 @@ def encode_value(f, v, rnd):
         return raw, v
     if b == 12:
         raw = struct.pack('<f', v)
-        return raw, struct.unpack('<f', raw)[0]
+        back = struct.unpack('<f', raw)[0]
+        return raw, back if math.isfinite(back) else None
     if b in (13, 22):
-        return struct.pack('<d', v), v
+        return struct.pack('<d', v), v if math.isfinite(v) else None
     if b == 14:
         return ext80(v)
     if b == 21:
@@ -679,6 +684,10 @@ def all_types_rows():
         [None, 'only varchar', None, 'wide only', None, 7, None, 8, None, 9, None, 10, None, 11,
          None, 12, None, 13, None, 0.25, None, F(10) ** 300, None, 1.25, None, 43200000,
          None, (d(1970, 1, 1), 1), None, 2147483647],
+        [None] * 19 + [float('nan'), float('-inf'), Fraction(10) ** 4000, None, 1e-310]
+        + [None] * 6,
+        [None] * 19 + [float('inf'), 2.0 ** -1074, (Fraction(5, 2) + Fraction(1, 2 ** 60)) / 2 ** 1074, None,
+                       float('nan')] + [None] * 6,
     ]
     return rows
 
