@@ -718,6 +718,10 @@ def blob_rows(D, rnd):
         [6, noise((D - 32) + D + (D - 6)), noise(1), noise(1), 'memo', 'fmt2', noise(1), 'f'],
         [7, None, None, None, None, None, None, None],
     ]
+    if D < 1000:
+        # a page list of some 600 numbers over three chained list pages
+        pattern = bytes(range(7, 256)) * (600 * D // 249 + 1)
+        rows.append([8, pattern[:600 * D - 100], None, None, None, None, None, 'g'])
     return rows
 
 
