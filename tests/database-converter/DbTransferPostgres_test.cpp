@@ -83,7 +83,7 @@ TEST_F(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
     r.Texts = {"s" + std::to_string(i),
                i % 100 == 5 ? "fe80::" + std::to_string(i) : "192.0." + std::to_string(i % 250) + "." + std::to_string(i / 250),
                "from" + std::to_string(i) + "@a.example", "to" + std::to_string(i % 77) + "@b.example"};
-    r.Stamps = {{730120 + i, (i * 7919013) % 86400000}, {738000 + i % 500, 86399999 - i}};
+    r.Stamps = {{730120 + i, int32_t(int64_t(i) * 7919013 % 86400000)}, {738000 + i % 500, 86399999 - i}};
     grey.Rows.push_back(r);
   }
   WriteSource(dir_ / "g.abs", {grey});

@@ -61,7 +61,7 @@ class TransferTest : public ::testing::Test {
   std::function<void(int64_t, int64_t)> onProgress_;
 };
 
-Stamp StampOf(int i) { return {730120 + i % 9000, (i * 7919013) % 86400000}; }
+Stamp StampOf(int i) { return {730120 + i % 9000, int32_t(int64_t(i) * 7919013 % 86400000)}; }
 
 SourceTable AswlTable(int rows) {
   SourceTable t{"ASWL",

@@ -1,0 +1,231 @@
+// mrvdbtool convert and test-connection, run as the built executable: sample databases into a
+// real SQLite file, the answers for a target that holds data without a terminal, missing
+// target tables, passwords kept out of the output, settings from an installation folder, and
+// Ctrl+C cancelling a run.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+extern char** environ;
+#endif
+
+#include "EdbFormatWriter.h"
+#include "ToolSample.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+const char* const kNull = "NUL";
+#else
+const char* const kNull = "/dev/null";
+#endif
+
+struct Result {
+  int Exit = -1;
+  std::string Out, Err;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+int64_t Count(const fs::path& db, const std::string& table) {
+  sqlite3* h = nullptr;
+  sqlite3_open(db.string().c_str(), &h);
+  sqlite3_stmt* st = nullptr;
+  int64_t n = -1;
+  if (sqlite3_prepare_v2(h, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    n = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(h);
+  return n;
+}
+
+class ConvertCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           (std::string("mrvcli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Result Run(const std::string& args) {
+    const fs::path out = dir_ / "out.txt", err = dir_ / "err.txt";
+    std::string cmd = std::string("\"") + MRVDBTOOL_EXE + "\" " + args + " <" + kNull + " >\"" +
+                      out.string() + "\" 2>\"" + err.string() + "\"";
+#ifdef _WIN32
+    cmd = "\"" + cmd + "\"";
+#endif
+    Result r;
+    int rc = std::system(cmd.c_str());
+#ifdef _WIN32
+    r.Exit = rc;
+#else
+    r.Exit = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+#endif
+    r.Out = ReadFile(out);
+    r.Err = ReadFile(err);
+    return r;
+  }
+  std::string Target() const { return "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string() + ";Create=yes"; }
+  std::string Sources() const {
+    const fs::path s = dir_ / "src";
+    return "--aswl \"" + (s / "aswl.abs").string() + "\" --greylist \"" + (s / "greylist.abs").string() +
+           "\" --dha \"" + (s / "dha.abs").string() + "\" --honeypot \"" +
+           (s / "honeypot.abs").string() + "\"";
+  }
+
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(ConvertCommandTest, SampleDatabasesIntoSqliteAndTheAnswersForExistingRows) {
+  mrvtool::TSampleOptions opts;
+  opts.Rows = 1500;
+  mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);
+  const std::string base = "convert " + Sources() + " --target \"" + Target() + "\" --no-service";
+
+  Result r = Run(base + " --create-schema");
+  ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("Conversion finished successfully."), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find('\r'), std::string::npos) << "plain lines on a pipe, no progress bar";
+  const size_t line = r.Out.find("DhaBlacklist    ");
+  ASSERT_NE(line, std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.substr(line, r.Out.find('\n', line) - line).find("1500         1500"), std::string::npos)
+      << r.Out;
+  for (const char* t : {"ASWL", "GREY", "DhaHistory", "DhaBlacklist", "HoneypotBlacklist"})
+    EXPECT_EQ(Count(dir_ / "ext.db", t), 1500) << t;
+
+  // No terminal and no --existing: the run stops with a clear message, nothing is touched.
+  r = Run(base);
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("The target Automatic Sender Whitelist database is not empty and there is "
+                       "no terminal"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_EQ(Count(dir_ / "ext.db", "ASWL"), 1500);
+
+  r = Run(base + " --existing cancel");
+  EXPECT_EQ(r.Exit, 3) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("Conversion cancelled."), std::string::npos);
+
+  r = Run("convert --honeypot \"" + (dir_ / "src" / "honeypot.abs").string() + "\" --target \"" +
+          Target() + "\" --no-service --existing keep");
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist"), 3000);
+
+  r = Run(base + " --existing delete");
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_NE(r.Out.find("Finished clearing the Honeypot database."), std::string::npos);
+  EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist"), 1500);
+}
+
+TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {
+  mrvtool::TSampleOptions opts;
+  opts.Rows = 20;
+  mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);
+
+  // Without --create-schema a fresh target has no tables.
+  Result r = Run("convert --aswl \"" + (dir_ / "src" / "aswl.abs").string() + "\" --target \"" +
+                 Target() + "\" --no-service");
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Err.rfind("The Automatic Sender Whitelist (ASWL) table was not found in the target "
+                        "External Database.", 0),
+            0u)
+      << r.Err;
+
+  // A password in the connection string appears nowhere.
+  r = Run("convert --aswl \"" + (dir_ / "src" / "aswl.abs").string() +
+          "\" --target \"Driver={No Such Driver};Server=x;Uid=sa;Pwd=TopSecret77\" --no-service");
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("Could not connect to the target Automatic Sender Whitelist database."),
+            std::string::npos);
+  EXPECT_EQ((r.Out + r.Err).find("TopSecret77"), std::string::npos) << r.Out << r.Err;
+  r = Run("test-connection \"Driver={No Such Driver};Pwd=TopSecret77\"");
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Err.rfind("Test failed, could not connect to the database.\nError message: ", 0), 0u) << r.Err;
+  EXPECT_EQ((r.Out + r.Err).find("TopSecret77"), std::string::npos) << r.Err;
+  r = Run("test-connection \"" + Target() + "\"");
+  EXPECT_EQ(r.Exit, 0);
+  EXPECT_EQ(r.Out, "Connection test was successful.\n");
+
+  // Files and connection strings from the product's configuration file.
+  std::ofstream(dir_ / "mrvent.ini")
+      << "[GreylistingDatabase]\r\nEmbeddedPath=" << (dir_ / "src").string()
+      << "\r\nExternalConnectionString=" << Target() << "\r\n";
+  r = Run("convert --install-folder \"" + dir_.string() + "\" --no-service --create-schema");
+  ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+  EXPECT_EQ(Count(dir_ / "ext.db", "GREY"), 20);
+  EXPECT_EQ(r.Out.find("Automatic Sender Whitelist"), std::string::npos) << "only what is configured";
+}
+
+#ifndef _WIN32
+TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
+  {
+    using namespace edb;
+    TEdbFormatWriter w;
+    w.CreateDatabase((dir_ / "honeypot.abs").string());
+    TEdbTableWriter& t = w.CreateTable("HoneypotBlacklist", {EdbMakeFieldDef("IpAddress", aftString, 45),
+                                                            EdbMakeFieldDef("LastUpdateTime", aftDateTime)});
+    for (int i = 0; i < 400000; ++i) {
+      TEdbRecordBuilder b = t.NewRecord();
+      b.SetAnsiString(0, "10.0." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256));
+      b.SetDateTime(1, 739000, i);
+      t.Insert(b);
+    }
+    w.Close();
+  }
+  const fs::path out = dir_ / "out.txt";
+  const std::string src = (dir_ / "honeypot.abs").string(), target = Target(), o = out.string();
+  std::vector<std::string> args = {MRVDBTOOL_EXE, "convert", "--honeypot", src, "--target", target,
+                                   "--no-service", "--create-schema"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, o.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  bool converting = false;
+  for (int i = 0; i < 600 && !converting; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    converting = ReadFile(out).find("Converting the Honeypot database...") != std::string::npos;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(pid, SIGINT);
+  kill(pid, SIGINT);  // the second press is ignored while the run winds down
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(converting) << ReadFile(out);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3) << ReadFile(out);
+  const std::string text = ReadFile(out);
+  EXPECT_NE(text.find("Cancelling operation..."), std::string::npos) << text;
+  EXPECT_NE(text.find("Conversion cancelled."), std::string::npos) << text;
+  EXPECT_LT(Count(dir_ / "ext.db", "HoneypotBlacklist"), 400000);
+  EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist") % 1000, 0) << "only whole batches stay";
+}
+#endif
