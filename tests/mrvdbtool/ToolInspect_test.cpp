@@ -103,7 +103,9 @@ TEST_F(SampleFiles, GreyDumpReadsBackConsistentRows) {
     nullLastHit += r["GREY_LASTHIT"].is_null();
     const std::string created = r["GREY_CREATED"];
     EXPECT_TRUE(created >= "2025-12-01" && created < "2026-12-01") << created;
-    if (!r["GREY_LASTHIT"].is_null()) EXPECT_GE(r["GREY_LASTHIT"].get<std::string>(), created);
+    if (!r["GREY_LASTHIT"].is_null()) {
+      EXPECT_GE(r["GREY_LASTHIT"].get<std::string>(), created);
+    }
   }
   EXPECT_GT(withSig, 100);
   EXPECT_LT(withSig, 400);
