@@ -15,16 +15,6 @@ using namespace edbtest;
 
 namespace {
 
-template <class F>
-int CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const EEdbException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
 std::vector<uint8_t> SignatureWith76() {
   std::vector<uint8_t> v(kEdbSignature, kEdbSignature + 16);
   v.push_back(76);

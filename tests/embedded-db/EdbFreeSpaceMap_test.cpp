@@ -15,16 +15,6 @@ using namespace edbtest;
 
 namespace {
 
-template <class F>
-int CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const EEdbException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
 int32_t AddCommitted(TEdbDiskPageManager& pm) {
   TEdbPage* p = pm.AddPage(0, ptTableRecord);
   const int32_t n = p->PageNo();

@@ -8,22 +8,14 @@
 #include "EdbCompression.h"
 #include "EdbDiskDatabase.h"
 #include "EdbException.h"
+#include "EdbStorageTestDb.h"
 #include "EdbFormatWriter.h"
 #include "EdbInternalFile.h"
 
 using namespace edb;
+using namespace edbtest;
 
 namespace {
-
-template <class F>
-int CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const EEdbException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 struct Db {
   std::shared_ptr<std::vector<uint8_t>> bytes = std::make_shared<std::vector<uint8_t>>();

@@ -19,16 +19,6 @@ using namespace edbtest;
 
 namespace {
 
-template <class F>
-int CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const EEdbException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
 Bytes NewBytes() { return std::make_shared<std::vector<uint8_t>>(); }
 
 void SetVersion(std::vector<uint8_t>& b, size_t base, double v) {

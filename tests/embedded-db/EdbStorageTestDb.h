@@ -5,9 +5,21 @@
 #include <memory>
 #include <vector>
 
+#include "EdbException.h"
 #include "EdbPageManager.h"
 
 namespace edbtest {
+
+// The native code of the engine error that f raises, or 0 when it raises none.
+template <class F>
+int CodeOf(F&& f) {
+  try {
+    f();
+  } catch (const edb::EEdbException& e) {
+    return e.NativeError();
+  }
+  return 0;
+}
 
 using Bytes = std::shared_ptr<std::vector<uint8_t>>;
 
