@@ -70,6 +70,7 @@ class SqliteStatement final : public BackendStatement {
     else
       affected = sqlite3_total_changes(db_) == totalBefore ? 0 : sqlite3_changes(db_);
     sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
 
  private:
@@ -93,6 +94,13 @@ class SqliteStatement final : public BackendStatement {
           rc = sqlite3_bind_double(stmt_, index, v.AsDouble());
           break;
         default: {
+          // Text values are bound in place: the parameter values outlive the step, and the
+          // bindings are cleared when the statement is reset.
+          if (const std::string* own = v.TextIfText()) {
+            rc = sqlite3_bind_text(stmt_, index, own->data(), static_cast<int>(own->size()),
+                                   SQLITE_STATIC);
+            break;
+          }
           std::string text = v.AsText();
           rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
                                  SQLITE_TRANSIENT);

@@ -59,6 +59,11 @@ class TEdbVariant {
   // Typed access; each raises EEdbComponentError("Could not convert variant ...") when the
   // value is of another type (AsDouble also accepts integers).
   const std::string& AsText() const;
+  // Moves the text out (for callers that hand the value on and drop the variant).
+  std::string TakeText() {
+    (void)AsText();
+    return std::move(text_);
+  }
   int64_t AsInteger() const;
   double AsDouble() const;
   bool AsBoolean() const;

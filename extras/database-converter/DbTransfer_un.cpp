@@ -77,10 +77,10 @@ const std::vector<TTransferTableDef>& HoneypotTables() {
 
 // A source value as a parameter value: text stays text, a date-time stays a date-time, null
 // stays null.
-ado::Variant ToAdoVariant(const edb::TEdbVariant& v) {
+ado::Variant ToAdoVariant(edb::TEdbVariant&& v) {
   switch (v.Type()) {
     case edb::TEdbVarType::Null: return ado::Variant();
-    case edb::TEdbVarType::Text: return ado::Variant(v.AsText());
+    case edb::TEdbVarType::Text: return ado::Variant(v.TakeText());
     case edb::TEdbVarType::DateTime: return ado::Variant::FromDateTime(v.AsDateTime());
     case edb::TEdbVarType::Integer: return ado::Variant(static_cast<std::int64_t>(v.AsInteger()));
     case edb::TEdbVarType::Double: return ado::Variant::FromDouble(v.AsDouble());
@@ -505,7 +505,7 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
       edb::TEdbVariant stored;
       if (fields[signatureIndex]) stored = fields[signatureIndex]->AsVariant();
       if (!stored.IsNull() && !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
-        params[signatureIndex]->SetValue(ToAdoVariant(stored));
+        params[signatureIndex]->SetValue(ToAdoVariant(std::move(stored)));
       } else {
         // Recipient first, then sender, then IP, as single-byte text; a null cannot be
         // converted and ends the copy.
