@@ -10,19 +10,19 @@
 
 namespace mrvtool {
 
-struct TInspectOptions {
+struct TBrowseOptions {
   std::string Password;
   uint32_t CodePage = 0;  // 0: the default code page
 };
 
 // One table name per line.
-void ListTables(const std::string& file, const TInspectOptions& opts, std::FILE* out);
+void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* out);
 // Per table (all tables when `table` is empty): a line "TABLE: N records", then one line per
 // field: name, SQL type name, size and "required" / "optional", separated by tabs.
-void WriteSchema(const std::string& file, const std::string& table, const TInspectOptions& opts,
+void WriteSchema(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                  std::FILE* out);
 // Every record of the table; returns the number of records written.
 int64_t DumpTable(const std::string& file, const std::string& table, TDumpFormat format,
-                  const TInspectOptions& opts, std::FILE* out);
+                  const TBrowseOptions& opts, std::FILE* out);
 
 }  // namespace mrvtool

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <set>
 
-#include "ToolInspect.h"
+#include "ToolBrowse.h"
 #include "ToolSample.h"
 
 using namespace mrvtool;

@@ -5,7 +5,7 @@
 
 #include "EdbCodePage.h"
 #include "ToolCommands.h"
-#include "ToolInspect.h"
+#include "ToolBrowse.h"
 
 namespace mrvtool {
 namespace {
@@ -26,7 +26,7 @@ void AddCodePageOption(CLI::App* sub, uint32_t& codePage) {
 const bool kTables = RegisterToolCommand("tables", [](CLI::App& app, int&) {
   auto* sub = app.add_subcommand("tables", "List the table names of a database file");
   auto file = std::make_shared<std::string>();
-  auto opts = std::make_shared<TInspectOptions>();
+  auto opts = std::make_shared<TBrowseOptions>();
   sub->add_option("FILE", *file, "Database file")->required();
   sub->add_option("--password", opts->Password, "Password of an encrypted file");
   sub->callback([file, opts] { ListTables(*file, *opts, stdout); });
@@ -37,7 +37,7 @@ const bool kSchema = RegisterToolCommand("schema", [](CLI::App& app, int&) {
       "schema", "Show the fields (SQL type, size, required) and record count of the tables");
   auto file = std::make_shared<std::string>();
   auto table = std::make_shared<std::string>();
-  auto opts = std::make_shared<TInspectOptions>();
+  auto opts = std::make_shared<TBrowseOptions>();
   sub->add_option("FILE", *file, "Database file")->required();
   sub->add_option("TABLE", *table, "Table (default: every table)");
   sub->add_option("--password", opts->Password, "Password of an encrypted file");
@@ -49,7 +49,7 @@ const bool kDump = RegisterToolCommand("dump", [](CLI::App& app, int&) {
   auto file = std::make_shared<std::string>();
   auto table = std::make_shared<std::string>();
   auto format = std::make_shared<std::string>("jsonl");
-  auto opts = std::make_shared<TInspectOptions>();
+  auto opts = std::make_shared<TBrowseOptions>();
   sub->add_option("FILE", *file, "Database file")->required();
   sub->add_option("TABLE", *table, "Table name")->required();
   sub->add_option("--format", *format, "Output format: jsonl (default) or csv")

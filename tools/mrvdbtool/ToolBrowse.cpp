@@ -1,4 +1,4 @@
-#include "ToolInspect.h"
+#include "ToolBrowse.h"
 
 #include <atomic>
 
@@ -11,7 +11,7 @@ namespace {
 // A database object under an alias of its own, opened silently.
 class TOpenedDatabase {
  public:
-  TOpenedDatabase(const std::string& file, const TInspectOptions& opts) {
+  TOpenedDatabase(const std::string& file, const TBrowseOptions& opts) {
     static std::atomic<int> counter{0};
     db_.SetDatabaseName("mrvdbtool_" + std::to_string(++counter));
     db_.SetDatabaseFileName(file);
@@ -29,12 +29,12 @@ class TOpenedDatabase {
 
 }  // namespace
 
-void ListTables(const std::string& file, const TInspectOptions& opts, std::FILE* out) {
+void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* out) {
   TOpenedDatabase db(file, opts);
   for (const std::string& name : db.Db().GetTableNames()) std::fprintf(out, "%s\n", name.c_str());
 }
 
-void WriteSchema(const std::string& file, const std::string& table, const TInspectOptions& opts,
+void WriteSchema(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                  std::FILE* out) {
   TOpenedDatabase db(file, opts);
   std::vector<std::string> names;
@@ -57,7 +57,7 @@ void WriteSchema(const std::string& file, const std::string& table, const TInspe
 }
 
 int64_t DumpTable(const std::string& file, const std::string& table, TDumpFormat format,
-                  const TInspectOptions& opts, std::FILE* out) {
+                  const TBrowseOptions& opts, std::FILE* out) {
   TOpenedDatabase db(file, opts);
   edb::TEdbTable t;
   t.SetDatabaseName(db.Db().DatabaseName());
