@@ -38,11 +38,22 @@ struct Result {
   std::string Out, Err;
 };
 
+// The tool's output with CR LF line ends made LF (Windows text-mode streams add CRs); a lone CR,
+// as a progress bar would write, stays.
 std::string ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
-  return ss.str();
+  std::string text = ss.str();
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t j = i;
+    while (j < text.size() && text[j] == '\r') ++j;
+    if (j > i && j < text.size() && text[j] == '\n') i = j;  // drop the CRs before a line end
+    out.push_back(text[i]);
+  }
+  return out;
 }
 
 int64_t Count(const fs::path& db, const std::string& table) {
