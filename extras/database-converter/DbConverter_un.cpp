@@ -112,15 +112,18 @@ void TDbConverter::ServiceFinished(bool isStop, const std::string& errorText, st
   }
 }
 
-void TDbConverter::WaitForService(std::int32_t operationId) {
+std::string TDbConverter::WaitForService(std::int32_t operationId) {
   (void)operationId;
+  std::string error;
   {
     std::unique_lock<std::mutex> wait(doneLock_);
     doneCv_.wait(wait, [this] { return serviceDone_; });
     serviceDone_ = false;  // auto-reset
+    error = serviceError_;
   }
   std::lock_guard<std::mutex> guard(lock_);
   serviceOperationId_ = 0;
+  return error;
 }
 
 void TDbConverter::StopService() {
@@ -142,13 +145,7 @@ void TDbConverter::StopService() {
         [this](const std::string& text, std::uint8_t outcome) { ServiceFinished(true, text, outcome); });
     serviceOperationId_ = id;
   }
-  WaitForService(id);
-
-  std::string error;
-  {
-    std::lock_guard<std::mutex> guard(doneLock_);
-    error = serviceError_;
-  }
+  const std::string error = WaitForService(id);
   if (!error.empty())
     info_.SetFormattedError(nullptr, "Could not stop the Mrv service.\r\n\r\n\"%s\"", error.c_str());
   else
@@ -165,13 +162,7 @@ void TDbConverter::RestartService() {
         [this](const std::string& text, std::uint8_t outcome) { ServiceFinished(false, text, outcome); });
     serviceOperationId_ = id;
   }
-  WaitForService(id);
-
-  std::string error;
-  {
-    std::lock_guard<std::mutex> guard(doneLock_);
-    error = serviceError_;
-  }
+  const std::string error = WaitForService(id);
   if (!error.empty())
     info_.SetFormattedError(nullptr, "Could not restart the Mrv service.\r\n\r\n\"%s\"", error.c_str());
   else

@@ -56,7 +56,8 @@ class TDbConverter {
  private:
   void StopService();
   void RestartService();
-  void WaitForService(std::int32_t operationId);
+  // Waits for the running service operation's callback; answers its error text (empty: none).
+  std::string WaitForService(std::int32_t operationId);
   void CheckDiskSpace();
   void CreateCopies();
   void RemoveCopies();
