@@ -1,7 +1,7 @@
 # Cross build for 64-bit Windows with MinGW-w64 (POSIX-thread compilers), run under Wine.
 #   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 # Third-party libraries come from the prefix filled by scripts/windows-deps:
-#   -DMRV_WIN_PREFIX=... or $MRV_WIN_DEPS, default $HOME/.cache/mrvdbconv/mingw-deps.
+#   -DMRV_WIN_PREFIX=... or $MRV_WIN_DEPS, default ${XDG_CACHE_HOME:-$HOME/.cache}/mrvdbconv/mingw-deps.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -16,6 +16,8 @@ set(CMAKE_RANLIB       ${MRV_MINGW_HOST}-ranlib CACHE FILEPATH "")
 if(NOT MRV_WIN_PREFIX)
   if(DEFINED ENV{MRV_WIN_DEPS} AND NOT "$ENV{MRV_WIN_DEPS}" STREQUAL "")
     set(MRV_WIN_PREFIX "$ENV{MRV_WIN_DEPS}")
+  elseif(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+    set(MRV_WIN_PREFIX "$ENV{XDG_CACHE_HOME}/mrvdbconv/mingw-deps")
   else()
     set(MRV_WIN_PREFIX "$ENV{HOME}/.cache/mrvdbconv/mingw-deps")
   endif()
