@@ -1,9 +1,12 @@
 // ADO itself, for "Provider=..." connection strings on Windows: "ADODB.Connection" and
 // "ADODB.Command" created by programmatic identifier and driven by late-bound IDispatch calls
-// (ConnectionString, Open, BeginTrans/CommitTrans/RollbackTrans, Close; ActiveConnection,
-// CommandType, CommandText, CreateParameter, Parameters.Append, parameter Value, Execute with
-// records affected; recordset Fields(i).Value, EOF, MoveNext, Close). The calling thread must
-// have initialised COM.
+// (ConnectionString, Open, BeginTrans/CommitTrans/RollbackTrans, Close, Properties("DBMS Name");
+// ActiveConnection, CommandType, CommandText, CreateParameter, Parameters.Append, parameter
+// Value, Execute with records affected; recordset State, Fields(i).Name/Value, EOF, MoveNext,
+// Close). Each object's DISPIDs are looked up once; statements that cannot return rows run with
+// adExecuteNoRecords. A failed call's description and source come from EXCEPINFO or, when the
+// object answers the HRESULT alone, from its IErrorInfo. The calling thread must have
+// initialised COM.
 #include <windows.h>
 #include <oleauto.h>
 
