@@ -163,8 +163,8 @@ TEST_F(AdoAutomationTest, ValuesGoThroughVariantsAndComeBack) {
 }
 
 TEST_F(AdoAutomationTest, AutomationErrorsKeepCodeSourceAndDescription) {
-  for (const char* mode : {"", ";FailMode=raw"}) {
-    SCOPED_TRACE(mode[0] ? "through IErrorInfo" : "through EXCEPINFO");
+  for (const char* mode : {"", ";FailMode=raw", ";FailMode=deferred"}) {
+    SCOPED_TRACE(mode[0] ? mode : "through EXCEPINFO");
     ado::ComInitializer com;
     ado::Connection c;
     c.SetConnectionString(ServerString(dir_ / "e.db", std::string("Create=yes;Fail=BeginTrans;FailCode=-2147217871;"

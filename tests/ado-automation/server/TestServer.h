@@ -9,6 +9,7 @@
 //   FailSql=PREFIX     only Execute calls whose command text starts with PREFIX are counted
 //   FailCode=N         HRESULT of that failure (signed decimal), FailSource=, FailText=
 //   FailMode=raw       Invoke answers the HRESULT itself, leaving the IErrorInfo to the caller
+//   FailMode=deferred  EXCEPINFO carries only the code and a pfnDeferredFillIn for the texts
 //   Counts=PATH        the object counts are written there (see WriteCounts)
 // MRV_ADO_TEST_CREATE_FAIL=1 in the environment makes the class factory refuse to create objects.
 #pragma once
@@ -47,6 +48,7 @@ struct FailPlan {
   std::string Source = "MrvTestProvider";
   std::string Text;
   bool Raw = false;
+  bool Deferred = false;
 };
 FailPlan& Plan();
 

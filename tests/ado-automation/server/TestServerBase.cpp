@@ -65,6 +65,16 @@ class ErrorObject final : public IErrorInfo {
   Fault fault_;
 };
 
+// The fault whose texts a deferred EXCEPINFO is still to receive (one per thread).
+thread_local Fault g_deferred;
+
+HRESULT STDAPICALLTYPE FillInDeferred(EXCEPINFO* info) {
+  info->bstrSource = SysAllocString(Wide(g_deferred.Source).c_str());
+  info->bstrDescription = SysAllocString(Wide(g_deferred.Description).c_str());
+  info->pfnDeferredFillIn = nullptr;
+  return S_OK;
+}
+
 }  // namespace
 
 Counters& Counts() {
@@ -255,6 +265,13 @@ HRESULT DispObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     return S_OK;
   } catch (const Fault& f) {
     VariantClear(out);
+    if (Plan().Deferred && info) {
+      g_deferred = f;
+      *info = EXCEPINFO{};
+      info->scode = f.Code;
+      info->pfnDeferredFillIn = FillInDeferred;
+      return DISP_E_EXCEPTION;
+    }
     auto* error = new ErrorObject(f);
     SetErrorInfo(0, error);
     error->Release();

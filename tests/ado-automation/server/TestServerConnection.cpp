@@ -160,6 +160,7 @@ class Connection final : public DispObject {
     if (!pairs["failsource"].empty()) plan.Source = pairs["failsource"];
     plan.Text = pairs["failtext"];
     plan.Raw = Lower(pairs["failmode"]) == "raw";
+    plan.Deferred = Lower(pairs["failmode"]) == "deferred";
     Plan() = plan;
     if (!pairs["counts"].empty()) SetCountsPath(pairs["counts"]);
   }
