@@ -27,8 +27,8 @@ namespace adotest {
 
 // Process-wide counters, written to the Counts file and readable through AdoTestServerCounts.
 struct Counters {
-  long Created = 0;           // objects of this server (including error objects)
-  long Released = 0;          // of those, destroyed
+  LONG Created = 0;           // objects of this server (including error objects)
+  LONG Released = 0;          // of those, destroyed
   long RepeatedLookups = 0;   // GetIDsOfNames for a name the same object had resolved before
   long EmptyRecordsets = 0;   // recordsets built for statements that return no rows
   long Executes = 0;
@@ -86,8 +86,9 @@ class DispObject : public IDispatch, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
  protected:
-  // The member itself; throws Fault on failure. `args` in natural order, by-reference
-  // variants resolved. `put` is set for property puts (the value is the last argument).
+  // The member itself; throws Fault on failure. `args` in natural order, as the caller passed
+  // them (Deref resolves by-reference variants); for property puts the value is the last one.
+  // `result` is never null.
   virtual void Call(DISPID id, WORD flags, std::vector<VARIANT*>& args, VARIANT* result) = 0;
   const wchar_t* NameOf(DISPID id) const;
 

@@ -19,8 +19,8 @@ std::string& CountsPath() {
 // The IErrorInfo a failed call leaves for its caller (counted like every other object).
 class ErrorObject final : public IErrorInfo {
  public:
-  ErrorObject(const Fault& f) : fault_(f) { ++Counts().Created; }
-  ~ErrorObject() { ++Counts().Released; }
+  ErrorObject(const Fault& f) : fault_(f) { InterlockedIncrement(&Counts().Created); }
+  ~ErrorObject() { InterlockedIncrement(&Counts().Released); }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (riid == IID_IUnknown || riid == IID_IErrorInfo) {
       *out = static_cast<IErrorInfo*>(this);
@@ -179,10 +179,10 @@ void SetDisp(VARIANT* out, IDispatch* d) {
 // ---- DispObject ---------------------------------------------------------------------------
 
 DispObject::DispObject(const std::vector<Member>& members) : members_(members) {
-  ++Counts().Created;
+  InterlockedIncrement(&Counts().Created);
 }
 
-DispObject::~DispObject() { ++Counts().Released; }
+DispObject::~DispObject() { InterlockedIncrement(&Counts().Released); }
 
 HRESULT DispObject::QueryInterface(REFIID riid, void** out) {
   if (!out) return E_POINTER;

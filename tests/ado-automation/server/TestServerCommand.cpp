@@ -193,8 +193,12 @@ class Command final : public DispObject {
         return;
       }
       case kCommandType:
-        if (put) type_ = ArgLong(args.back());
-        else result->vt = VT_I4, result->lVal = type_;
+        if (put) {
+          type_ = ArgLong(args.back());
+        } else {
+          result->vt = VT_I4;
+          result->lVal = type_;
+        }
         return;
       case kCommandText:
         if (put) text_ = ArgText(args.back());
