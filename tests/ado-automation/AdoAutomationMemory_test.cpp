@@ -68,9 +68,7 @@ void Exercise(const fs::path& db, const std::string& mode) {
   c.Open();
   c.Execute("CREATE TABLE IF NOT EXISTS T(S TEXT, D DATETIME)");
   ado::Command cmd;
-  cmd.SetActiveConnection(c);
-  cmd.SetCommandType(ado::adCmdText);
-  cmd.SetCommandText("INSERT INTO T(S, D) VALUES(?, ?)");
+  UseText(cmd, c, "INSERT INTO T(S, D) VALUES(?, ?)");
   auto s = cmd.CreateParameter("@S", ado::adVarWChar, ado::adParamInput, 50);
   auto d = cmd.CreateParameter("@D", ado::adDate, ado::adParamInput, 8);
   cmd.Parameters().Append(s);
@@ -87,9 +85,7 @@ void Exercise(const fs::path& db, const std::string& mode) {
   }
   c.CommitTrans();
   ado::Command q;
-  q.SetActiveConnection(c);
-  q.SetCommandType(ado::adCmdText);
-  q.SetCommandText("SELECT S, D FROM T");
+  UseText(q, c, "SELECT S, D FROM T");
   ado::Recordset rs = q.Execute();
   int rows = 0;
   for (; !rs.Eof(); rs.MoveNext()) rows += rs.Fields(0).Value().AsText().empty() ? 0 : 1;

@@ -102,9 +102,7 @@ TEST_F(AdoAutomationTest, ValuesGoThroughVariantsAndComeBack) {
     EXPECT_EQ(c.DbmsName(), "SQLite");
     c.Execute("CREATE TABLE T(S TEXT, I INTEGER, B INTEGER, D DATETIME, F REAL)");
     ado::Command cmd;
-    cmd.SetActiveConnection(c);
-    cmd.SetCommandType(ado::adCmdText);
-    cmd.SetCommandText("INSERT INTO T(S, I, B, D, F) VALUES(?, ?, ?, ?, ?)");
+    UseText(cmd, c, "INSERT INTO T(S, I, B, D, F) VALUES(?, ?, ?, ?, ?)");
     auto s = cmd.CreateParameter("@S", ado::adVarWChar, ado::adParamInput, 40);
     auto i = cmd.CreateParameter("@I", ado::adInteger, ado::adParamInput, 4);
     auto b = cmd.CreateParameter("@B", ado::adBigInt, ado::adParamInput, 8);
@@ -132,9 +130,7 @@ TEST_F(AdoAutomationTest, ValuesGoThroughVariantsAndComeBack) {
     c.CommitTrans();
 
     ado::Command q;
-    q.SetActiveConnection(c);
-    q.SetCommandType(ado::adCmdText);
-    q.SetCommandText("SELECT S, I, B, D FROM T ORDER BY rowid");
+    UseText(q, c, "SELECT S, I, B, D FROM T ORDER BY rowid");
     ado::Recordset rs = q.Execute();
     ASSERT_FALSE(rs.Eof());
     EXPECT_EQ(rs.Fields(0).Name(), "S");

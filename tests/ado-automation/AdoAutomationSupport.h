@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "Ado.h"
 #include "server/TestServer.h"
 
 namespace adotest_support {
@@ -66,6 +67,13 @@ inline std::string ServerString(const fs::path& db, const std::string& extra = "
   std::string s = "Provider=MrvTest.Automation.1;Data Source=" + db.string();
   if (!extra.empty()) s += ";" + extra;
   return s;
+}
+
+// Makes `cmd` a text command on `c` running `sql`.
+inline void UseText(ado::Command& cmd, ado::Connection& c, const std::string& sql) {
+  cmd.SetActiveConnection(c);
+  cmd.SetCommandType(ado::adCmdText);
+  cmd.SetCommandText(sql);
 }
 
 }  // namespace adotest_support
