@@ -113,4 +113,6 @@ TEST(AdoAutomationMemoryTest, EveryStringAndVariantIsFreedOnEveryPath) {
     EXPECT_EQ(spy.Count(), before) << "task-allocator blocks left behind";
   }
   CoRevokeMallocSpy();
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }

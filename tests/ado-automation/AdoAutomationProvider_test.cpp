@@ -19,6 +19,10 @@ class AdoAutomationTest : public ::testing::Test {
     before_ = InProcessCounts();
     dir_ = FreshDir("inproc");
   }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
   // Every object the server handed out since SetUp has been released.
   void ExpectNothingLeft() {
     adotest::Counters now = InProcessCounts();
