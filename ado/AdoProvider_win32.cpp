@@ -1,12 +1,17 @@
 // ADO itself, for "Provider=..." connection strings on Windows: "ADODB.Connection" and
 // "ADODB.Command" created by programmatic identifier and driven by late-bound IDispatch calls
-// (ConnectionString, Open, BeginTrans/CommitTrans/RollbackTrans, Close; ActiveConnection,
-// CommandType, CommandText, CreateParameter, Parameters.Append, parameter Value, Execute with
-// records affected; recordset Fields(i).Value, EOF, MoveNext, Close). The calling thread must
-// have initialised COM.
+// (ConnectionString, Open, BeginTrans/CommitTrans/RollbackTrans, Close, Properties("DBMS Name");
+// ActiveConnection, CommandType, CommandText, CreateParameter, Parameters.Append, parameter
+// Value, Execute with records affected; recordset State, Fields(i).Name/Value, EOF, MoveNext,
+// Close). Each object's DISPIDs are looked up once; statements that cannot return rows run with
+// adExecuteNoRecords. A failed call's description and source come from EXCEPINFO or, when the
+// object answers the HRESULT alone, from its IErrorInfo. The calling thread must have
+// initialised COM.
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cctype>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +22,7 @@ namespace ado::detail {
 namespace {
 
 constexpr const char* kSourceAdo = "ADODB";
+constexpr LONG kAdExecuteNoRecords = 0x80;
 
 std::wstring WideOf(const std::string& s) {
   std::u16string u = Utf8ToUtf16(s);
@@ -52,42 +58,94 @@ struct Var {
   Var& operator=(const Var&) = delete;
 };
 
-// An owned IDispatch pointer.
+// Description and source of the error object a failed call left on this thread, if the object
+// says it reports errors through IErrorInfo. Takes the error object, so none is left behind.
+bool PendingErrorInfo(IDispatch* obj, std::string& message, std::string& source) {
+  ISupportErrorInfo* support = nullptr;
+  if (FAILED(obj->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))) ||
+      !support)
+    return false;
+  const bool supported = support->InterfaceSupportsErrorInfo(IID_IDispatch) == S_OK;
+  support->Release();
+  if (!supported) return false;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return false;
+  BSTR description = nullptr, origin = nullptr;
+  info->GetDescription(&description);
+  info->GetSource(&origin);
+  message = Utf8Of(description);
+  source = Utf8Of(origin);
+  SysFreeString(description);
+  SysFreeString(origin);
+  info->Release();
+  return true;
+}
+
+// The error a failed IDispatch::Invoke reports: EXCEPINFO for DISP_E_EXCEPTION, else the error
+// object of the thread, else the system's text for the HRESULT. Frees what `info` holds.
+[[noreturn]] void ThrowInvokeError(IDispatch* obj, HRESULT hr, EXCEPINFO& info) {
+  if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+  std::string message = Utf8Of(info.bstrDescription);
+  std::string source = Utf8Of(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrHelpFile);
+  HRESULT code = hr;
+  if (hr == DISP_E_EXCEPTION)
+    code = info.scode ? info.scode : static_cast<HRESULT>(info.wCode);
+  else
+    PendingErrorInfo(obj, message, source);
+  if (message.empty()) message = SystemText(code);
+  throw EAdoError(message, static_cast<std::int32_t>(code), source.empty() ? kSourceAdo : source);
+}
+
+// An owned IDispatch pointer that looks each member's DISPID up once.
 class Disp {
  public:
   Disp() = default;
   explicit Disp(IDispatch* p) : p_(p) {}
   ~Disp() { Reset(); }
-  Disp(Disp&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  Disp(Disp&& o) noexcept : p_(std::exchange(o.p_, nullptr)), ids_(std::move(o.ids_)) {}
   Disp& operator=(Disp&& o) noexcept {
     if (this != &o) {
       Reset();
       p_ = std::exchange(o.p_, nullptr);
+      ids_ = std::move(o.ids_);
     }
     return *this;
   }
   void Reset() noexcept {
     if (p_) p_->Release();
     p_ = nullptr;
+    ids_.clear();
   }
   IDispatch* Get() const noexcept { return p_; }
   explicit operator bool() const noexcept { return p_ != nullptr; }
 
+  DISPID Id(const wchar_t* name) {
+    if (!p_) throw EAdoError("Object is not set.", kErrNotConnected, kSourceAdo);
+    for (const auto& [known, id] : ids_)
+      if (known == name || wcscmp(known, name) == 0) return id;
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = p_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+      throw EAdoError(SystemText(hr) + " (" + Utf8Of(name, wcslen(name)) + ")",
+                      static_cast<std::int32_t>(hr), kSourceAdo);
+    ids_.emplace_back(name, id);
+    return id;
+  }
+
  private:
   IDispatch* p_ = nullptr;
+  std::vector<std::pair<const wchar_t*, DISPID>> ids_;
 };
 
 // Calls member `name` of `obj`; `args` in their natural order (reversed here, as IDispatch
 // wants). Failures become EAdoError with the provider's description, HRESULT and source.
-void Invoke(IDispatch* obj, const wchar_t* name, WORD flags, std::vector<VARIANT*> args,
+void Invoke(Disp& obj, const wchar_t* name, WORD flags, std::vector<VARIANT*> args,
             VARIANT* result) {
-  if (!obj) throw EAdoError("Object is not set.", kErrNotConnected, kSourceAdo);
-  DISPID id = 0;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  HRESULT hr = obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr))
-    throw EAdoError(SystemText(hr) + " (" + Utf8Of(name, wcslen(name)) + ")",
-                    static_cast<std::int32_t>(hr), kSourceAdo);
+  const DISPID id = obj.Id(name);
   std::vector<VARIANT> reversed;
   reversed.reserve(args.size());
   for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(**it);  // shallow
@@ -101,41 +159,30 @@ void Invoke(IDispatch* obj, const wchar_t* name, WORD flags, std::vector<VARIANT
   }
   EXCEPINFO info{};
   UINT argErr = 0;
-  hr = obj->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argErr);
-  if (hr == DISP_E_EXCEPTION) {
-    if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-    std::string message = Utf8Of(info.bstrDescription);
-    std::string source = Utf8Of(info.bstrSource);
-    HRESULT code = info.scode ? info.scode : static_cast<HRESULT>(info.wCode);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-    if (message.empty()) message = SystemText(code);
-    throw EAdoError(message, static_cast<std::int32_t>(code), source.empty() ? kSourceAdo : source);
-  }
-  if (FAILED(hr)) throw EAdoError(SystemText(hr), static_cast<std::int32_t>(hr), kSourceAdo);
+  HRESULT hr = obj.Get()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info,
+                                 &argErr);
+  if (FAILED(hr)) ThrowInvokeError(obj.Get(), hr, info);
 }
 
-void Call(IDispatch* obj, const wchar_t* name, std::vector<VARIANT*> args = {}) {
+void Call(Disp& obj, const wchar_t* name, std::vector<VARIANT*> args = {}) {
   Var ignored;
   Invoke(obj, name, DISPATCH_METHOD, std::move(args), &ignored.v);
 }
 
-void Get(IDispatch* obj, const wchar_t* name, Var& out, std::vector<VARIANT*> args = {}) {
+void Get(Disp& obj, const wchar_t* name, Var& out, std::vector<VARIANT*> args = {}) {
   Invoke(obj, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args), &out.v);
 }
 
-void Put(IDispatch* obj, const wchar_t* name, VARIANT* value) {
+void Put(Disp& obj, const wchar_t* name, VARIANT* value) {
   Invoke(obj, name, DISPATCH_PROPERTYPUT, {value}, nullptr);
 }
 
-Disp GetObject(IDispatch* obj, const wchar_t* name, std::vector<VARIANT*> args = {}) {
+Disp GetObject(Disp& obj, const wchar_t* name, std::vector<VARIANT*> args = {}) {
   Var v;
   Get(obj, name, v, std::move(args));
   if (v.v.vt != VT_DISPATCH || !v.v.pdispVal)
     throw EAdoError("The automation object returned no object.", kErrTypeMismatch, kSourceAdo);
-  v.v.pdispVal->AddRef();
-  return Disp(v.v.pdispVal);
+  return Disp(std::exchange(v.v.pdispVal, nullptr));  // the reference moves to the Disp
 }
 
 void SetText(Var& out, const std::string& text) {
@@ -206,7 +253,18 @@ void ToVariant(const Variant& value, DataTypeEnum type, Var& out) {
       out.v.vt = VT_DATE;
       out.v.date = value.AsDateTime();
       return;
-    case adInteger:
+    case adInteger: {
+      // A 32-bit parameter gets a 32-bit variant; a value out of range is left for the
+      // provider to refuse.
+      const std::int64_t n = value.AsInt64();
+      if (n >= INT32_MIN && n <= INT32_MAX) {
+        SetInt(out, static_cast<LONG>(n));
+        return;
+      }
+      out.v.vt = VT_I8;
+      out.v.llVal = n;
+      return;
+    }
     case adBigInt:
       out.v.vt = VT_I8;
       out.v.llVal = value.AsInt64();
@@ -221,10 +279,74 @@ void ToVariant(const Variant& value, DataTypeEnum type, Var& out) {
   }
 }
 
+// Whether a statement can return rows. Data changes and schema statements never do; they run
+// with adExecuteNoRecords so the provider builds no recordset for them.
+bool CanReturnRows(const std::string& sql) {
+  std::size_t i = sql.find_first_not_of(" \t\r\n(");
+  std::string word;
+  for (; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
+    word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i]))));
+  for (const char* k : {"INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER", "TRUNCATE"})
+    if (word == k) return false;
+  return true;
+}
+
+// An open recordset returned by Execute, closed on every way out.
+class OpenRecordset {
+ public:
+  explicit OpenRecordset(Disp rs) : rs_(std::move(rs)) {}
+  ~OpenRecordset() {
+    try {
+      Call(rs_, L"Close");
+    } catch (const EAdoError&) {
+    }
+  }
+  OpenRecordset(const OpenRecordset&) = delete;
+  OpenRecordset& operator=(const OpenRecordset&) = delete;
+
+  // Reads every row into `rows`. The Field objects are fetched once: they follow the current
+  // record.
+  void ReadAll(ResultRows& rows) {
+    Disp fields = GetObject(rs_, L"Fields");
+    Var countVar;
+    Get(fields, L"Count", countVar);
+    Var n;
+    VariantChangeType(&n.v, &countVar.v, 0, VT_I4);
+    const LONG columns = n.v.vt == VT_I4 ? n.v.lVal : 0;
+    std::vector<Disp> columnFields;
+    for (LONG c = 0; c < columns; ++c) {
+      Var index;
+      SetInt(index, c);
+      columnFields.push_back(GetObject(fields, L"Item", {&index.v}));
+      Var name;
+      Get(columnFields.back(), L"Name", name);
+      rows.Names.push_back(name.v.vt == VT_BSTR ? Utf8Of(name.v.bstrVal) : std::string());
+    }
+    for (;;) {
+      Var eof;
+      Get(rs_, L"EOF", eof);
+      if (eof.v.vt == VT_BOOL && eof.v.boolVal) break;
+      std::vector<Variant> row;
+      for (Disp& field : columnFields) {
+        Var value;
+        Get(field, L"Value", value);
+        row.push_back(FromVariant(value.v));
+      }
+      rows.Rows.push_back(std::move(row));
+      Call(rs_, L"MoveNext");
+    }
+  }
+
+ private:
+  Disp rs_;
+};
+
 class AdoStatement final : public BackendStatement {
  public:
-  AdoStatement(Disp command, std::vector<Disp> parameters, std::vector<ParameterSpec> specs)
-      : command_(std::move(command)), parameters_(std::move(parameters)), specs_(std::move(specs)) {}
+  AdoStatement(Disp command, std::vector<Disp> parameters, std::vector<ParameterSpec> specs,
+               bool canReturnRows)
+      : command_(std::move(command)), parameters_(std::move(parameters)), specs_(std::move(specs)),
+        canReturnRows_(canReturnRows) {}
 
   void Release() noexcept override {
     parameters_.clear();
@@ -241,68 +363,42 @@ class AdoStatement final : public BackendStatement {
     for (std::size_t i = 0; i < values.size(); ++i) {
       Var v;
       ToVariant(*values[i], specs_[i].Type, v);
-      Put(parameters_[i].Get(), L"Value", &v.v);
+      Put(parameters_[i], L"Value", &v.v);
     }
+    // Execute(RecordsAffected, Parameters, Options): the count comes back through a
+    // by-reference variant; the parameters are the command's own.
     Var count;
     count.v.vt = VT_I4;
     count.v.lVal = -1;
-    Var byRef;
-    byRef.v.vt = VT_BYREF | VT_VARIANT;
-    byRef.v.pvarVal = &count.v;
+    VARIANT byRef;
+    byRef.vt = VT_BYREF | VT_VARIANT;  // not ours to clear
+    byRef.pvarVal = &count.v;
+    Var missing;
+    missing.v.vt = VT_ERROR;
+    missing.v.scode = DISP_E_PARAMNOTFOUND;
+    Var options;
+    SetInt(options, canReturnRows_ ? adCmdText : adCmdText | kAdExecuteNoRecords);
     Var result;
-    Invoke(command_.Get(), L"Execute", DISPATCH_METHOD, {&byRef.v}, &result.v);
-    byRef.v.vt = VT_EMPTY;  // the reference is not ours to clear
+    Invoke(command_, L"Execute", DISPATCH_METHOD, {&byRef, &missing.v, &options.v}, &result.v);
     Var asInt;
     affected = SUCCEEDED(VariantChangeType(&asInt.v, &count.v, 0, VT_I8)) ? asInt.v.llVal : -1;
 
     if (result.v.vt != VT_DISPATCH || !result.v.pdispVal) return;
-    IDispatch* rs = result.v.pdispVal;
+    Disp rs(std::exchange(result.v.pdispVal, nullptr));
     Var state;
     Get(rs, L"State", state);
     Var open;
     if (FAILED(VariantChangeType(&open.v, &state.v, 0, VT_I4)) || (open.v.lVal & 1) == 0) return;
     affected = -1;
     rows.HasResult = true;
-    Disp fields = GetObject(rs, L"Fields");
-    Var countVar;
-    Get(fields.Get(), L"Count", countVar);
-    Var n;
-    VariantChangeType(&n.v, &countVar.v, 0, VT_I4);
-    const LONG columns = n.v.vt == VT_I4 ? n.v.lVal : 0;
-    for (LONG c = 0; c < columns; ++c) {
-      Var index;
-      SetInt(index, c);
-      Disp field = GetObject(fields.Get(), L"Item", {&index.v});
-      Var name;
-      Get(field.Get(), L"Name", name);
-      rows.Names.push_back(name.v.vt == VT_BSTR ? Utf8Of(name.v.bstrVal) : std::string());
-    }
-    for (;;) {
-      Var eof;
-      Get(rs, L"EOF", eof);
-      if (eof.v.vt == VT_BOOL && eof.v.boolVal) break;
-      std::vector<Variant> row;
-      for (LONG c = 0; c < columns; ++c) {
-        Var index;
-        SetInt(index, c);
-        Disp field = GetObject(fields.Get(), L"Item", {&index.v});
-        Var value;
-        Get(field.Get(), L"Value", value);
-        row.push_back(FromVariant(value.v));
-      }
-      rows.Rows.push_back(std::move(row));
-      Call(rs, L"MoveNext");
-    }
-    try {
-      Call(rs, L"Close");
-    } catch (const EAdoError&) {
-    }
+    OpenRecordset(std::move(rs)).ReadAll(rows);
   }
 
  private:
   Disp command_;
   std::vector<Disp> parameters_;
   std::vector<ParameterSpec> specs_;
+  bool canReturnRows_;
 };
 
 class AdoConnection final : public BackendConnection {
@@ -311,23 +407,23 @@ class AdoConnection final : public BackendConnection {
       : connection_(Create(L"ADODB.Connection")), provider_(choice.ProviderName) {
     Var text;
     SetText(text, choice.Target);
-    Put(connection_.Get(), L"ConnectionString", &text.v);
+    Put(connection_, L"ConnectionString", &text.v);
   }
   ~AdoConnection() override { Close(); }
 
   const char* Name() const noexcept override { return "ADO"; }
 
   void Open() override {
-    Call(connection_.Get(), L"Open");
+    Call(connection_, L"Open");
     open_ = true;
     dbms_.clear();
     try {
-      Disp props = GetObject(connection_.Get(), L"Properties");
+      Disp props = GetObject(connection_, L"Properties");
       Var key;
       SetText(key, "DBMS Name");
-      Disp prop = GetObject(props.Get(), L"Item", {&key.v});
+      Disp prop = GetObject(props, L"Item", {&key.v});
       Var value;
-      Get(prop.Get(), L"Value", value);
+      Get(prop, L"Value", value);
       if (value.v.vt == VT_BSTR) dbms_ = Utf8Of(value.v.bstrVal);
     } catch (const EAdoError&) {
       // not every provider reports it; the provider name decides then
@@ -340,14 +436,14 @@ class AdoConnection final : public BackendConnection {
     if (!open_) return;
     open_ = false;
     try {
-      Call(connection_.Get(), L"Close");
+      Call(connection_, L"Close");
     } catch (...) {
     }
   }
 
-  void BeginTrans() override { Call(connection_.Get(), L"BeginTrans"); }
-  void CommitTrans() override { Call(connection_.Get(), L"CommitTrans"); }
-  void RollbackTrans() override { Call(connection_.Get(), L"RollbackTrans"); }
+  void BeginTrans() override { Call(connection_, L"BeginTrans"); }
+  void CommitTrans() override { Call(connection_, L"CommitTrans"); }
+  void RollbackTrans() override { Call(connection_, L"RollbackTrans"); }
 
   Engine GetEngine() const override { return engine_; }
   std::string DbmsName() const override { return dbms_.empty() ? provider_ : dbms_; }
@@ -359,14 +455,14 @@ class AdoConnection final : public BackendConnection {
     conn.v.vt = VT_DISPATCH;
     conn.v.pdispVal = connection_.Get();
     conn.v.pdispVal->AddRef();
-    Invoke(command.Get(), L"ActiveConnection", DISPATCH_PROPERTYPUTREF, {&conn.v}, nullptr);
+    Invoke(command, L"ActiveConnection", DISPATCH_PROPERTYPUTREF, {&conn.v}, nullptr);
     Var type;
     SetInt(type, adCmdText);
-    Put(command.Get(), L"CommandType", &type.v);
+    Put(command, L"CommandType", &type.v);
     Var text;
     SetText(text, sql);
-    Put(command.Get(), L"CommandText", &text.v);
-    Disp collection = GetObject(command.Get(), L"Parameters");
+    Put(command, L"CommandText", &text.v);
+    Disp collection = GetObject(command, L"Parameters");
     std::vector<Disp> parameters;
     for (const ParameterSpec& s : specs) {
       Var name, ptype, direction, size;
@@ -374,16 +470,16 @@ class AdoConnection final : public BackendConnection {
       SetInt(ptype, s.Type);
       SetInt(direction, s.Direction);
       SetInt(size, s.Size);
-      Disp p = GetObject(command.Get(), L"CreateParameter",
-                         {&name.v, &ptype.v, &direction.v, &size.v});
+      Disp p = GetObject(command, L"CreateParameter", {&name.v, &ptype.v, &direction.v, &size.v});
       Var arg;
       arg.v.vt = VT_DISPATCH;
       arg.v.pdispVal = p.Get();
       arg.v.pdispVal->AddRef();
-      Call(collection.Get(), L"Append", {&arg.v});
+      Call(collection, L"Append", {&arg.v});
       parameters.push_back(std::move(p));
     }
-    return std::make_unique<AdoStatement>(std::move(command), std::move(parameters), specs);
+    return std::make_unique<AdoStatement>(std::move(command), std::move(parameters), specs,
+                                          CanReturnRows(sql));
   }
 
  private:

@@ -560,6 +560,7 @@ void TDbTransfer::RollbackBatch() noexcept {
 
 std::vector<std::string> CreateTargetTables(const std::string& connectionString,
                                             TDatabaseKind kind) {
+  ado::ComInitializer com;  // callers run this on their own thread (COM for ADO on Windows)
   ado::Connection connection;
   connection.SetConnectionString(connectionString);
   connection.Open();
