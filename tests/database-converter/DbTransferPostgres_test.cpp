@@ -140,3 +140,34 @@ TEST_F(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
   auto left = Query("SELECT (SELECT COUNT(*) FROM DhaHistory) + (SELECT COUNT(*) FROM DhaBlacklist)");
   EXPECT_EQ(left[0][0], "0");
 }
+
+TEST_F(PostgresTransferTest, ServerSessionKilledMidBatchLeavesTheCommittedBatchesOnly) {
+  EXPECT_EQ(CreateTargetTables(conn_, dkHoneypot).size(), 1u);
+  SourceTable honeypot{"HoneypotBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
+  for (int i = 0; i < 2500; ++i)
+    honeypot.Rows.push_back({{"10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256)},
+                             {{720000 + i, i}}});
+  WriteSource(dir_ / "h.abs", {honeypot});
+  // The transfer's session is told apart from every other one by its application name.
+  info_.Task(dkHoneypot).Selected = true;
+  info_.Task(dkHoneypot).TargetConnectionString =
+      base_ + ";ConnSettings={SET search_path TO mrv_transfer_test;SET application_name TO "
+              "mrv_transfer_victim}";
+  info_.OnProgress = [&](int64_t done, int64_t) {
+    if (done != 1500) return;
+    ado::Connection killer;
+    killer.SetConnectionString(base_);
+    killer.Open();
+    killer.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                   "application_name = 'mrv_transfer_victim'");
+  };
+  TDbTransfer t(info_, dkHoneypot);
+  t.ConnectTarget();
+  t.CheckSource((dir_ / "h.abs").string());
+  ASSERT_TRUE(info_.IsOk()) << info_.GetError();
+  EXPECT_THROW(t.Transfer((dir_ / "h.abs").string()), std::exception);
+  ASSERT_GE(status_.size(), 2u);
+  EXPECT_EQ(status_[status_.size() - 2], "Error occured, rolling back data...");
+  EXPECT_EQ(status_.back(), "Finished rolling back.");
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM HoneypotBlacklist")[0][0], "1000");
+}
