@@ -154,3 +154,19 @@ TEST_F(TransferTrustTest, PasswordsEchoedByTheTargetAreMasked) {
     EXPECT_EQ(test.ErrorMessage(), expected);
   }
 }
+
+TEST_F(TransferTrustTest, SignatureIsComputedFromTheFilesOwnBytes) {
+  // In code page 932 two byte pairs stand for the same character; decoding and encoding again
+  // would hash the other pair.
+  SourceTable grey{"GREY",
+                   {{"GREY_SIGNATURE", false, 32}, {"GREY_IP", false, 45}, {"GREY_SENDER"},
+                    {"GREY_RECIPIENT"}, {"GREY_CREATED", true}, {"GREY_LASTHIT", true}},
+                   {{{"sig", "10.0.0.1", "\xED\x40@x", "r"}, {{730120, 0}, {730121, 0}}}}};
+  WriteSource(dir_ / "g.abs", {grey});
+  Select(dkGrey);
+  TDbTransfer t(info_, dkGrey, 932);
+  RunAll(t, dir_ / "g.abs");
+  ASSERT_TRUE(info_.IsOk()) << info_.GetError();
+  EXPECT_EQ(SqliteFile(target_).Query("SELECT GREY_SIGNATURE_24 FROM GREY")[0][0],
+            Text("a18cb9eb8b48f960b4aa9f96e3a0cdf1"));
+}
