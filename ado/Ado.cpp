@@ -14,6 +14,11 @@ void ConnectionState::ReleaseStatements() noexcept {
   Statements.clear();
 }
 
+BackendFactory& BackendFactoryForTesting() {
+  static BackendFactory factory;
+  return factory;
+}
+
 void ConnectionState::Forget(BackendStatement* statement) noexcept {
   Statements.erase(std::remove(Statements.begin(), Statements.end(), statement), Statements.end());
 }
@@ -21,6 +26,18 @@ void ConnectionState::Forget(BackendStatement* statement) noexcept {
 }  // namespace detail
 
 namespace {
+
+// Runs one call into a backend. Providers sometimes echo the connection string or the password
+// in their messages, so every failure leaves this layer with the string's passwords masked.
+template <class F>
+auto Masked(const std::string& connectionString, F&& call) -> decltype(call()) {
+  try {
+    return call();
+  } catch (const EAdoError& e) {
+    throw EAdoError(MaskSecrets(e.Message(), connectionString), e.ErrorCode(), e.ErrorSource(),
+                    e.ComponentUnavailable());
+  }
+}
 
 [[noreturn]] void NotOpen() {
   throw EAdoError("Operation is not allowed when the object is closed.", kErrNotConnected,
@@ -39,14 +56,17 @@ void Connection::SetConnectionString(const std::string& text) {
   if (state_->Open)
     throw EAdoError("Operation is not allowed when the object is open.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  BackendChoice choice = ChooseBackend(text);
-  std::unique_ptr<detail::BackendConnection> backend;
-  switch (choice.Kind) {
-    case BackendKind::Sqlite: backend = detail::CreateSqliteBackend(choice); break;
-    case BackendKind::Odbc: backend = detail::CreateOdbcBackend(choice); break;
-    case BackendKind::Provider: backend = detail::CreateProviderBackend(choice); break;
-  }
-  state_->Backend = std::move(backend);
+  state_->Backend = Masked(text, [&] {
+    BackendChoice choice = ChooseBackend(text);
+    choice.CreateIfMissing = choice.CreateIfMissing || createIfMissing_;
+    if (detail::BackendFactoryForTesting()) return detail::BackendFactoryForTesting()(choice);
+    switch (choice.Kind) {
+      case BackendKind::Sqlite: return detail::CreateSqliteBackend(choice);
+      case BackendKind::Odbc: return detail::CreateOdbcBackend(choice);
+      case BackendKind::Provider: break;
+    }
+    return detail::CreateProviderBackend(choice);
+  });
   state_->ConnectionString = text;
 }
 
@@ -58,13 +78,7 @@ void Connection::Open() {
   if (state_->Open)
     throw EAdoError("Operation is not allowed when the object is open.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  try {
-    state_->Backend->Open();
-  } catch (const EAdoError& e) {
-    // Providers sometimes echo parts of the string; never let a password through.
-    throw EAdoError(ScrubSecrets(e.Message(), state_->ConnectionString), e.ErrorCode(),
-                    e.ErrorSource(), e.ComponentUnavailable());
-  }
+  Masked(state_->ConnectionString, [&] { state_->Backend->Open(); });
   state_->Open = true;
   state_->InTransaction = false;
   ++state_->Epoch;
@@ -92,7 +106,7 @@ void Connection::BeginTrans() {
   if (state_->InTransaction)
     throw EAdoError("A transaction is already open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  state_->Backend->BeginTrans();
+  Masked(state_->ConnectionString, [&] { state_->Backend->BeginTrans(); });
   state_->InTransaction = true;
 }
 
@@ -101,7 +115,7 @@ void Connection::CommitTrans() {
   if (!state_->InTransaction)
     throw EAdoError("No transaction is open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  state_->Backend->CommitTrans();
+  Masked(state_->ConnectionString, [&] { state_->Backend->CommitTrans(); });
   state_->InTransaction = false;
 }
 
@@ -111,7 +125,7 @@ void Connection::RollbackTrans() {
     throw EAdoError("No transaction is open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
   state_->InTransaction = false;  // the transaction is over whatever the backend says
-  state_->Backend->RollbackTrans();
+  Masked(state_->ConnectionString, [&] { state_->Backend->RollbackTrans(); });
 }
 
 bool Connection::InTransaction() const noexcept { return state_->InTransaction; }
@@ -270,7 +284,8 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
     std::vector<detail::ParameterSpec> specs;
     for (const ParameterPtr& p : parameters_.items_)
       specs.push_back({p->Name(), p->Type(), p->Direction(), p->Size()});
-    statement_ = connection_->Backend->Prepare(text_, specs);
+    statement_ = Masked(connection_->ConnectionString,
+                        [&] { return connection_->Backend->Prepare(text_, specs); });
     connection_->Statements.push_back(statement_.get());
     preparedGeneration_ = parameters_.generation_;
     preparedConnectionEpoch_ = connection_->Epoch;
@@ -280,7 +295,7 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
   for (const ParameterPtr& p : parameters_.items_) values_.push_back(&p->Value());
   std::int64_t affected = -1;
   detail::ResultRows rows;
-  statement_->Execute(values_, affected, rows);
+  Masked(connection_->ConnectionString, [&] { statement_->Execute(values_, affected, rows); });
   if (recordsAffected) *recordsAffected = affected;
   if (!rows.HasResult) return Recordset();
   return Recordset(std::move(rows.Names), std::move(rows.Rows));

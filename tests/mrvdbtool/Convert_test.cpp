@@ -240,3 +240,35 @@ TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
   EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist") % 1000, 0) << "only whole batches stay";
 }
 #endif
+
+TEST_F(ConvertCommandTest, CreateSchemaChangesTheTargetOnlyAfterEverySourcePassedItsChecks) {
+  mrvtool::TSampleOptions opts;
+  opts.Rows = 40;
+  mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);
+  const fs::path greylist = dir_ / "src" / "greylist.abs";
+  const fs::path good = dir_ / "greylist.good";
+  fs::copy_file(greylist, good);
+  std::ofstream(greylist, std::ios::trunc) << "not a database";
+
+  // A SQLite file that does not exist yet, named by its path alone: not created while a source
+  // is refused.
+  const fs::path file = dir_ / "fresh.db";
+  Result r = Run("convert " + Sources() + " --target \"" + file.string() +
+                 "\" --no-service --create-schema");
+  EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Err.find("Could not open the source Greylisting database."), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(file));
+
+  // With every source sound, the file is created (also when named by a connection string).
+  fs::copy_file(good, greylist, fs::copy_options::overwrite_existing);
+  for (const std::string& target : {file.string(), "Provider=SQLite;Data Source=" +
+                                                      (dir_ / "fresh2.db").string()}) {
+    r = Run("convert " + Sources() + " --target \"" + target + "\" --no-service --create-schema");
+    ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+    const fs::path made = target == file.string() ? file : dir_ / "fresh2.db";
+    for (const char* t : {"ASWL", "GREY", "DhaHistory", "DhaBlacklist", "HoneypotBlacklist"})
+      EXPECT_EQ(Count(made, t), 40) << t;
+    EXPECT_NE(r.Out.find("Created table GREY in the target Greylisting database."),
+              std::string::npos);
+  }
+}

@@ -13,7 +13,6 @@
 #include <mutex>
 #include <thread>
 
-#include "AdoConnectionString.h"
 #include "CmdConvertConsole.h"
 #include "DbConverterThread_un.h"
 #include "DbTransfer_un.h"
@@ -41,25 +40,16 @@ struct ConvertOptions {
 
 const char* const kOptionNames[4] = {"aswl", "greylist", "dha", "honeypot"};
 
-// Text for the console: CR LF becomes LF, and no secret of any target string survives.
+// Text for the console: CR LF becomes LF. (Passwords never get this far: the access layer masks
+// them in every message a target reports.)
 class Scrubber {
  public:
-  void AddSecretsOf(const std::string& connectionString) {
-    for (std::string& s : ado::ConnectionStringSecrets(connectionString))
-      if (!s.empty()) secrets_.push_back(std::move(s));
-  }
-  std::string operator()(std::string text) const {
-    for (const std::string& s : secrets_)
-      for (size_t p = text.find(s); p != std::string::npos; p = text.find(s, p + 3))
-        text.replace(p, s.size(), "***");
+  std::string operator()(const std::string& text) const {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i)
       if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
     return out;
   }
-
- private:
-  std::vector<std::string> secrets_;
 };
 
 std::uint32_t NowTick() {
@@ -173,29 +163,10 @@ int RunConvert(const ConvertOptions& o) {
     task.TargetConnectionString = !o.Targets[k].empty() ? o.Targets[k]
                                   : !o.Target.empty()   ? o.Target
                                                         : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
-    scrub.AddSecretsOf(task.TargetConnectionString);
   }
 
   const bool terminal = StdoutIsTerminal();
   ConsoleReporter reporter(terminal, scrub);
-
-  if (o.CreateSchema) {
-    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
-      const mrv::TConversionTask& task = info.Task(TDatabaseKind(k));
-      if (!task.Selected || task.TargetConnectionString.empty()) continue;
-      try {
-        for (const std::string& t : mrv::CreateTargetTables(task.TargetConnectionString, TDatabaseKind(k)))
-          reporter.Status("Created table " + t + " in the target " +
-                          mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database.");
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n",
-                     scrub(std::string("Could not create the tables of the target ") +
-                           mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database.\n" + e.what())
-                         .c_str());
-        return 1;
-      }
-    }
-  }
 
   const bool canAsk = StdinIsTerminal() && terminal;
   info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
@@ -222,9 +193,11 @@ int RunConvert(const ConvertOptions& o) {
 
   std::array<mrv::TDbTransfer*, 4> transfers{};
   const std::uint32_t codePage = o.CodePage;
-  mrv::TDbTransferFactory factory = [&transfers, codePage](mrv::TDbConversionInfo& i,
-                                                          TDatabaseKind kind) {
+  const bool createSchema = o.CreateSchema;  // tables made by the transfer, after the checks
+  mrv::TDbTransferFactory factory = [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i,
+                                                                        TDatabaseKind kind) {
     auto t = std::make_unique<mrv::TDbTransfer>(i, kind, codePage);
+    t->SetCreateSchema(createSchema);
     transfers[kind] = t.get();
     return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
   };

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "AdoConnectionString.h"
 #include "AdoConnectionTestThread_un.h"
 #include "ToolCommands.h"
 
@@ -20,11 +19,8 @@ int RunTestConnection(const std::string& connectionString) {
   mrv::TAdoConnectionTestThread test(connectionString);
   test.Start();
   test.WaitFor();
-  std::string text = mrv::ConnectionTestResultText(test.Outcome(), test.ErrorMessage());
-  for (const std::string& s : ado::ConnectionStringSecrets(connectionString))
-    for (size_t p = s.empty() ? std::string::npos : text.find(s); p != std::string::npos;
-         p = text.find(s, p + 3))
-      text.replace(p, s.size(), "***");
+  // The access layer has masked the passwords in the error message already.
+  const std::string text = mrv::ConnectionTestResultText(test.Outcome(), test.ErrorMessage());
   std::string out;
   for (size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
