@@ -1,0 +1,141 @@
+// Fault matrix, the service and copy stages: a unit that will not stop, runs into its stop
+// time-out or fails to come back; Ctrl+C while it stops; Ctrl+C, SIGTERM and SIGHUP while
+// the copy is made; a copy that cannot read its source; no room for the copies.
+#include <signal.h>
+#include <sys/statvfs.h>
+
+#include "FaultRig.h"
+
+namespace faults {
+namespace {
+
+constexpr int kRows = 2500;
+
+class ServiceFaults : public FaultMatrix {
+ protected:
+  void SetUp() override {
+    FaultMatrix::SetUp();
+    MakeSource(kRows);
+    target_ = root_ / "target" / "ext.db";
+    SqliteCreateHoneypot(target_, 0);
+  }
+  std::vector<std::string> Args() const { return Convert(SqliteTarget(target_), {"--existing", "keep"}); }
+  bool Stopped() { return UnitCalls().find("stop -- MRVSVC.service") != std::string::npos; }
+
+  // The run stopped by `sig` while the copy is made: the tool is held on its status line that
+  // opens the copy (its output pipe full) while the signal arrives.
+  TRunResult SignalDuringCopy(int sig, bool wholeGroup) {
+    Put("unit/stop.delay", "0.5");
+    auto run = Start(Args());
+    EXPECT_TRUE(run->WaitForText("Stopping the Mrv service...\n"));
+    run->Choke(std::string("Stopped the Mrv service.\n").size());
+    EXPECT_TRUE(run->WaitUntilChoked());
+    run->Signal(sig, wholeGroup);
+    run->Release();
+    return run->Finish();
+  }
+
+  // Whatever ends a run after the service was stopped brings it back, and no row is written.
+  void ExpectCancelledWithServiceBack(const TRunResult& r) {
+    ExpectEnd(r, 3, "Conversion cancelled.");
+    EXPECT_NE(r.Out.find("Stopped the Mrv service.\n"), std::string::npos) << r.Out;
+    EXPECT_EQ(UnitState(), "active running") << UnitCalls();
+    EXPECT_EQ(SqliteCount(target_), 0);
+  }
+
+  fs::path target_;
+};
+
+TEST_F(ServiceFaults, StopRefusedLeavesEverythingAsItWas) {
+  Put("unit/stop.refuse", "Failed to stop MRVSVC.service: Access denied\n");
+  const TRunResult r = Run(Args());
+  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
+  EXPECT_EQ(r.Err.rfind("Could not stop the Mrv service.\n\n\"System Error.  Code: 4.\nFailed to stop "
+                        "MRVSVC.service: Access denied\"\n", 0),
+            0u)
+      << r.Err;
+  EXPECT_EQ(UnitState(), "active running");
+  EXPECT_EQ(UnitCalls().find("start"), std::string::npos) << UnitCalls();
+  EXPECT_EQ(SqliteCount(target_), 0);
+}
+
+TEST_F(ServiceFaults, StopTimeOutKillsTheUnitAndTheRunGoesOn) {
+  // The unit overruns its stop time-out: systemd kills it and it ends "failed" (result
+  // "timeout"). It is down, so the copy is safe; the run restarts it afterwards.
+  Put("unit/stop.timeout", "");
+  const TRunResult r = Run(Args());
+  ExpectEnd(r, 0, "Conversion finished successfully.");
+  EXPECT_EQ(r.Err, "");
+  EXPECT_NE(r.Out.find("Stopped the Mrv service.\nCreating temporary copy of the Honeypot database...\n"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_EQ(UnitState(), "active running");
+  EXPECT_EQ(SqliteCount(target_), kRows);
+}
+
+TEST_F(ServiceFaults, RestartFailureIsAnErrorAndNoRowIsWritten) {
+  Put("unit/start.fail", "");
+  const TRunResult r = Run(Args());
+  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
+  EXPECT_EQ(r.Err.rfind("Could not restart the Mrv service.\n\n\"The operation failed. Please check the "
+                        "Windows Event Log.\"\n",
+                        0),
+            0u)
+      << r.Err;
+  EXPECT_EQ(UnitState(), "failed failed");
+  EXPECT_EQ(SqliteCount(target_), 0);
+}
+
+TEST_F(ServiceFaults, InterruptWhileTheServiceStops) {
+  // Ctrl+C reaches the whole process group, as at a console, once the stop job is queued.
+  Put("unit/stop.delay", "1.5");
+  auto run = Start(Args());
+  ASSERT_TRUE(run->WaitUntil([&] { return ReadAll(root_ / "unit" / "state").rfind("deactivating", 0) == 0; }));
+  run->Signal(SIGINT, true);
+  const TRunResult r = run->Finish();
+  ExpectEnd(r, 3, "Conversion cancelled.");
+  EXPECT_EQ(r.Out.find("Creating temporary copy"), std::string::npos) << r.Out;
+  EXPECT_EQ(SqliteCount(target_), 0);
+  // The queued stop job takes the unit down; the run either brings it back or says plainly,
+  // on stderr, that the service may be stopped.
+  const std::string state = UnitState();
+  if (state != "active running") {
+    EXPECT_EQ(state, "inactive dead");
+    EXPECT_NE(r.Err.find("Mrv service"), std::string::npos) << "a stopped service unannounced\n" << r.Err;
+  }
+}
+
+TEST_F(ServiceFaults, InterruptDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGINT, true)); }
+TEST_F(ServiceFaults, TerminateDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGTERM, false)); }
+TEST_F(ServiceFaults, HangupDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGHUP, true)); }
+
+TEST_F(ServiceFaults, UnreadableSourceFailsTheCopy) {
+  // Mode 000, and the tool runs without the capabilities that let root read past it.
+  fs::permissions(Source(), fs::perms::none);
+  const TRunResult r = Run(Args(), {false, true});
+  fs::permissions(Source(), fs::perms::owner_read | fs::perms::owner_write);
+  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
+  EXPECT_EQ(r.Err.rfind("Failed to duplicate file '" + Source().string() + ".'\n", 0), 0u) << r.Err;
+  EXPECT_NE(r.Err.find("Permission denied"), std::string::npos) << r.Err;
+  EXPECT_EQ(UnitState(), "active running");
+  EXPECT_TRUE(Stopped());
+  EXPECT_EQ(SqliteCount(target_), 0);
+}
+
+TEST_F(ServiceFaults, NoRoomForTheCopies) {
+  if (!MountSmall(Temp(), 64 * 1024)) GTEST_SKIP() << "no private tmpfs mount possible here";
+  struct statvfs sv {};
+  ASSERT_EQ(statvfs(Temp().c_str(), &sv), 0);
+  const long long missing = static_cast<long long>(fs::file_size(Source())) -
+                            static_cast<long long>(sv.f_bavail * sv.f_frsize);
+  const TRunResult r = Run(Args());
+  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
+  EXPECT_EQ(r.Err, "There is not enough space on drive " + Temp().string() + "/.\n" +
+                       std::to_string(missing) + " additional bytes needed.\n");
+  EXPECT_EQ(UnitState(), "active running");
+  EXPECT_NE(UnitCalls().find("start -- MRVSVC.service"), std::string::npos) << "stopped, then restarted";
+  EXPECT_EQ(SqliteCount(target_), 0);
+}
+
+}  // namespace
+}  // namespace faults
