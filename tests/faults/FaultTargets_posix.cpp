@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <map>
 
+#include <unistd.h>
+
 #include "FaultRig.h"
 
 namespace faults {
@@ -93,7 +95,7 @@ void SqliteCreateHoneypot(const fs::path& file, int presetRows) {
 
 // ---- PostgreSQL ----------------------------------------------------------------------------
 
-TPgDatabase::TPgDatabase(const std::string& name) : name_(name) {
+TPgDatabase::TPgDatabase(const std::string& name) : name_(name + "_" + std::to_string(::getpid())) {
   const char* conn = std::getenv("MRV_PG_CONN");
   if (!conn || !*conn) return;
   auto pairs = ConnectionPairs(conn);
