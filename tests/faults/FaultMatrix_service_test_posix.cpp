@@ -22,28 +22,46 @@ class ServiceFaults : public FaultMatrix {
   std::vector<std::string> Args() const { return Convert(SqliteTarget(target_), {"--existing", "keep"}); }
   bool Stopped() { return UnitCalls().find("stop -- MRVSVC.service") != std::string::npos; }
 
+  fs::path target_;
+};
+
+// The copy stage: a source of 17 MB (the Automatic Sender Whitelist of 20000 rows),
+// copied in steps, so that a signal sent as the copy begins finds it still running.
+class CopySignals : public ServiceFaults {
+ protected:
+  void SetUp() override {
+    FaultMatrix::SetUp();
+    kind_ = "aswl";
+    MakeSource(20000);
+    target_ = root_ / "target" / "ext.db";
+    SqliteExec(target_, "PRAGMA journal_mode=WAL;");
+  }
+
   // The run stopped by `sig` while the copy is made: the tool is held on its status line that
   // opens the copy (its output pipe full) while the signal arrives.
   TRunResult SignalDuringCopy(int sig, bool wholeGroup) {
     Put("unit/stop.delay", "0.5");
-    auto run = Start(Args());
+    auto run = Start(Convert(SqliteTarget(target_), {"--create-schema", "--existing", "keep"}));
     EXPECT_TRUE(run->WaitForText("Stopping the Mrv service...\n"));
     run->Choke(std::string("Stopped the Mrv service.\n").size());
     EXPECT_TRUE(run->WaitUntilChoked());
     run->Signal(sig, wholeGroup);
+    run->WaitForMainThreadOnLock();
     run->Release();
     return run->Finish();
   }
 
-  // Whatever ends a run after the service was stopped brings it back, and no row is written.
+  // Whatever ends a run after the service was stopped brings it back, says nothing else, and
+  // no row is written.
   void ExpectCancelledWithServiceBack(const TRunResult& r) {
     ExpectEnd(r, 3, "Conversion cancelled.");
     EXPECT_NE(r.Out.find("Stopped the Mrv service.\n"), std::string::npos) << r.Out;
+    EXPECT_EQ(r.Out.find("Finished creating temporary copies."), std::string::npos) << "not in the copy\n" << r.Out;
     EXPECT_EQ(UnitState(), "active running") << UnitCalls();
-    EXPECT_EQ(SqliteCount(target_), 0);
+    EXPECT_EQ((r.Out + r.Err).find("could not be restarted"), std::string::npos)
+        << "the service is back, and the run says it is not\n" << r.Out << r.Err;
+    EXPECT_EQ(SqliteCount(target_, "ASWL"), 0);
   }
-
-  fs::path target_;
 };
 
 TEST_F(ServiceFaults, StopRefusedLeavesEverythingAsItWas) {
@@ -105,9 +123,24 @@ TEST_F(ServiceFaults, InterruptWhileTheServiceStops) {
   }
 }
 
-TEST_F(ServiceFaults, InterruptDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGINT, true)); }
-TEST_F(ServiceFaults, TerminateDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGTERM, false)); }
-TEST_F(ServiceFaults, HangupDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGHUP, true)); }
+TEST_F(ServiceFaults, InterruptWhileTheServiceRestarts) {
+  // The copy is made; Ctrl+C arrives once the start job is queued. The run ends cancelled,
+  // and it neither abandons the service it stopped nor says so when it is running.
+  Put("unit/start.delay", "1.5");
+  auto run = Start(Args());
+  ASSERT_TRUE(run->WaitUntil([&] { return ReadAll(root_ / "unit" / "state").rfind("activating", 0) == 0; }));
+  run->Signal(SIGINT, true);
+  const TRunResult r = run->Finish();
+  ExpectEnd(r, 3, "Conversion cancelled.");
+  EXPECT_NE(r.Out.find("Restarting the Mrv service...\n"), std::string::npos) << r.Out;
+  EXPECT_EQ(UnitState(), "active running");
+  EXPECT_EQ((r.Out + r.Err).find("could not be restarted"), std::string::npos) << r.Out << r.Err;
+  EXPECT_EQ(SqliteCount(target_), 0);
+}
+
+TEST_F(CopySignals, InterruptDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGINT, true)); }
+TEST_F(CopySignals, TerminateDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGTERM, false)); }
+TEST_F(CopySignals, HangupDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGHUP, true)); }
 
 TEST_F(ServiceFaults, UnreadableSourceFailsTheCopy) {
   // Mode 000, and the tool runs without the capabilities that let root read past it.

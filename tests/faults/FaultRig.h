@@ -51,6 +51,9 @@ class TToolRun {
   void Choke(std::size_t room);
   // True once the tool has filled the choked pipe (its next write blocks).
   bool WaitUntilChoked();
+  // Waits (a little while at most) until the tool's main thread waits on a lock: a signal's
+  // handling has reached the output the choked thread holds.
+  void WaitForMainThreadOnLock();
   void Release();
   void Signal(int sig, bool wholeGroup);
   void Type(const std::string& keys);  // terminal runs: keys typed at the terminal
@@ -72,9 +75,9 @@ class FaultMatrix : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Sample databases with `rows` rows per table; the Honeypot file is the source.
+  // Sample databases with `rows` rows per table; the file of `kind_` is the source.
   void MakeSource(int rows);
-  fs::path Source() const { return root_ / "src" / "honeypot.abs"; }
+  fs::path Source() const { return root_ / "src" / (kind_ + ".abs"); }
   fs::path Temp() const { return root_ / "tmp"; }
 
   // The scripted unit.
@@ -103,6 +106,7 @@ class FaultMatrix : public ::testing::Test {
   void ExpectWholeBatches(const std::vector<std::string>& ips);
 
   fs::path root_;
+  std::string kind_ = "honeypot";  // the source database: its option and file name
   std::string sourceBytes_;
   std::vector<fs::path> mounts_;
   std::vector<std::string> reference_;

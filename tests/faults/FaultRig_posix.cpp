@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,6 +194,16 @@ bool TToolRun::WaitUntilChoked() {
   return false;
 }
 
+void TToolRun::WaitForMainThreadOnLock() {
+  const std::string file = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/syscall";
+  const std::string futex = std::to_string(SYS_futex) + " ";
+  int seen = 0;
+  for (int i = 0; i < 400 && seen < 3; ++i) {
+    seen = ReadAll(file).rfind(futex, 0) == 0 ? seen + 1 : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 void TToolRun::Release() {
   if (outFill_ >= 0) ::close(outFill_);
   outFill_ = -1;
@@ -284,7 +295,7 @@ void FaultMatrix::MakeSource(int rows) {
 
 std::vector<std::string> FaultMatrix::Convert(const std::string& target,
                                               const std::vector<std::string>& extra) const {
-  std::vector<std::string> args = {"convert", "--honeypot", Source().string(), "--target", target};
+  std::vector<std::string> args = {"convert", "--" + kind_, Source().string(), "--target", target};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
