@@ -18,9 +18,7 @@ class CancelFaults : public FaultMatrix {
   void SetUp() override {
     FaultMatrix::SetUp();
     MakeSource(kRows);
-    target_ = root_ / "target" / "ext.db";
   }
-  bool Stopped() { return UnitCalls().find("stop -- MRVSVC.service") != std::string::npos; }
 
   // The transfer, signalled once its first batch is committed.
   TRunResult SignalDuringTransfer(int sig, bool wholeGroup) {
@@ -45,7 +43,6 @@ class CancelFaults : public FaultMatrix {
     ExpectWholeBatches(ips);
   }
 
-  fs::path target_;
 };
 
 TEST_F(CancelFaults, InterruptAtTheQuestion) {

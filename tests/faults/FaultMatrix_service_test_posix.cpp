@@ -16,13 +16,19 @@ class ServiceFaults : public FaultMatrix {
   void SetUp() override {
     FaultMatrix::SetUp();
     MakeSource(kRows);
-    target_ = root_ / "target" / "ext.db";
     SqliteCreateHoneypot(target_, 0);
   }
   std::vector<std::string> Args() const { return Convert(SqliteTarget(target_), {"--existing", "keep"}); }
-  bool Stopped() { return UnitCalls().find("stop -- MRVSVC.service") != std::string::npos; }
 
-  fs::path target_;
+  // Ctrl+C to the whole process group, as at a console, once the unit has entered `active`
+  // (its job queued).
+  TRunResult InterruptOnceTheUnitIs(const std::string& active) {
+    auto run = Start(Args());
+    EXPECT_TRUE(run->WaitUntil([&] { return ReadAll(root_ / "unit" / "state").rfind(active + " ", 0) == 0; }));
+    run->Signal(SIGINT, true);
+    return run->Finish();
+  }
+
 };
 
 // The copy stage: a source of 17 MB (the Automatic Sender Whitelist of 20000 rows),
@@ -33,7 +39,6 @@ class CopySignals : public ServiceFaults {
     FaultMatrix::SetUp();
     kind_ = "aswl";
     MakeSource(20000);
-    target_ = root_ / "target" / "ext.db";
     SqliteExec(target_, "PRAGMA journal_mode=WAL;");
   }
 
@@ -67,11 +72,8 @@ class CopySignals : public ServiceFaults {
 TEST_F(ServiceFaults, StopRefusedLeavesEverythingAsItWas) {
   Put("unit/stop.refuse", "Failed to stop MRVSVC.service: Access denied\n");
   const TRunResult r = Run(Args());
-  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
-  EXPECT_EQ(r.Err.rfind("Could not stop the Mrv service.\n\n\"System Error.  Code: 4.\nFailed to stop "
-                        "MRVSVC.service: Access denied\"\n", 0),
-            0u)
-      << r.Err;
+  ExpectFailed(r, "Could not stop the Mrv service.\n\n\"System Error.  Code: 4.\nFailed to stop "
+                        "MRVSVC.service: Access denied\"\n");
   EXPECT_EQ(UnitState(), "active running");
   EXPECT_EQ(UnitCalls().find("start"), std::string::npos) << UnitCalls();
   EXPECT_EQ(SqliteCount(target_), 0);
@@ -94,23 +96,15 @@ TEST_F(ServiceFaults, StopTimeOutKillsTheUnitAndTheRunGoesOn) {
 TEST_F(ServiceFaults, RestartFailureIsAnErrorAndNoRowIsWritten) {
   Put("unit/start.fail", "");
   const TRunResult r = Run(Args());
-  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
-  EXPECT_EQ(r.Err.rfind("Could not restart the Mrv service.\n\n\"The operation failed. Please check the "
-                        "Windows Event Log.\"\n",
-                        0),
-            0u)
-      << r.Err;
+  ExpectFailed(r, "Could not restart the Mrv service.\n\n\"The operation failed. Please check the "
+                        "Windows Event Log.\"\n");
   EXPECT_EQ(UnitState(), "failed failed");
   EXPECT_EQ(SqliteCount(target_), 0);
 }
 
 TEST_F(ServiceFaults, InterruptWhileTheServiceStops) {
-  // Ctrl+C reaches the whole process group, as at a console, once the stop job is queued.
   Put("unit/stop.delay", "1.5");
-  auto run = Start(Args());
-  ASSERT_TRUE(run->WaitUntil([&] { return ReadAll(root_ / "unit" / "state").rfind("deactivating", 0) == 0; }));
-  run->Signal(SIGINT, true);
-  const TRunResult r = run->Finish();
+  const TRunResult r = InterruptOnceTheUnitIs("deactivating");
   ExpectEnd(r, 3, "Conversion cancelled.");
   EXPECT_EQ(r.Out.find("Creating temporary copy"), std::string::npos) << r.Out;
   EXPECT_EQ(SqliteCount(target_), 0);
@@ -127,10 +121,7 @@ TEST_F(ServiceFaults, InterruptWhileTheServiceRestarts) {
   // The copy is made; Ctrl+C arrives once the start job is queued. The run ends cancelled,
   // and it neither abandons the service it stopped nor says so when it is running.
   Put("unit/start.delay", "1.5");
-  auto run = Start(Args());
-  ASSERT_TRUE(run->WaitUntil([&] { return ReadAll(root_ / "unit" / "state").rfind("activating", 0) == 0; }));
-  run->Signal(SIGINT, true);
-  const TRunResult r = run->Finish();
+  const TRunResult r = InterruptOnceTheUnitIs("activating");
   ExpectEnd(r, 3, "Conversion cancelled.");
   EXPECT_NE(r.Out.find("Restarting the Mrv service...\n"), std::string::npos) << r.Out;
   EXPECT_EQ(UnitState(), "active running");
@@ -147,8 +138,7 @@ TEST_F(ServiceFaults, UnreadableSourceFailsTheCopy) {
   fs::permissions(Source(), fs::perms::none);
   const TRunResult r = Run(Args(), {false, true});
   fs::permissions(Source(), fs::perms::owner_read | fs::perms::owner_write);
-  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
-  EXPECT_EQ(r.Err.rfind("Failed to duplicate file '" + Source().string() + ".'\n", 0), 0u) << r.Err;
+  ExpectFailed(r, "Failed to duplicate file '" + Source().string() + ".'\n");
   EXPECT_NE(r.Err.find("Permission denied"), std::string::npos) << r.Err;
   EXPECT_EQ(UnitState(), "active running");
   EXPECT_TRUE(Stopped());

@@ -85,6 +85,7 @@ class FaultMatrix : public ::testing::Test {
   void Put(const std::string& name, const std::string& text);
   std::string UnitState();  // "ActiveState SubState" once every queued job has ended
   std::string UnitCalls();
+  bool Stopped() { return UnitCalls().find("stop -- MRVSVC.service") != std::string::npos; }
 
   std::vector<std::string> Convert(const std::string& target, const std::vector<std::string>& extra) const;
   std::unique_ptr<TToolRun> Start(const std::vector<std::string>& args, const TRunOptions& options = {});
@@ -97,6 +98,8 @@ class FaultMatrix : public ::testing::Test {
   // The closing checks every case makes: exit code, the run's final status line, no copies
   // left, the source byte for byte.
   void ExpectEnd(const TRunResult& r, int exit, const std::string& finalStatus) const;
+  // A run ended by an error whose message on stderr starts with `message`.
+  void ExpectFailed(const TRunResult& r, const std::string& message) const;
   void ExpectNoCopies() const;
   void ExpectSourceUnchanged() const;
 
@@ -106,6 +109,7 @@ class FaultMatrix : public ::testing::Test {
   void ExpectWholeBatches(const std::vector<std::string>& ips);
 
   fs::path root_;
+  fs::path target_;                 // the SQLite target file
   std::string kind_ = "honeypot";  // the source database: its option and file name
   std::string sourceBytes_;
   std::vector<fs::path> mounts_;

@@ -247,6 +247,7 @@ void FaultMatrix::SetUp() {
   fs::copy_file(FAULT_SYSTEMCTL, root_ / "bin" / "systemctl");
   fs::permissions(root_ / "bin" / "systemctl", fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   SetUnit("active running");
+  target_ = root_ / "target" / "ext.db";
 }
 
 void FaultMatrix::TearDown() {
@@ -337,9 +338,16 @@ void FaultMatrix::ExpectEnd(const TRunResult& r, int exit, const std::string& fi
   EXPECT_NE(r.Out.find("\n" + finalStatus + "\n"), std::string::npos) << r.Out;
   for (const char* other : {"Conversion finished successfully.", "Conversion cancelled.",
                             "Conversion was aborted due to an error."})
-    if (finalStatus != other) EXPECT_EQ(r.Out.find(other), std::string::npos) << r.Out;
+    if (finalStatus != other) {
+      EXPECT_EQ(r.Out.find(other), std::string::npos) << r.Out;
+    }
   ExpectNoCopies();
   ExpectSourceUnchanged();
+}
+
+void FaultMatrix::ExpectFailed(const TRunResult& r, const std::string& message) const {
+  ExpectEnd(r, 1, "Conversion was aborted due to an error.");
+  EXPECT_EQ(r.Err.rfind(message, 0), 0u) << r.Err;
 }
 
 const std::vector<std::string>& FaultMatrix::ReferenceIps() {
