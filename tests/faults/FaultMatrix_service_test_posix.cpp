@@ -67,7 +67,7 @@ class CopySignals : public ServiceFaults {
     EXPECT_EQ(UnitState(), "active running") << UnitCalls();
     EXPECT_EQ((r.Out + r.Err).find("could not be restarted"), std::string::npos)
         << "the service is back, and the run says it is not\n" << r.Out << r.Err;
-    EXPECT_EQ(SqliteCount(target_, "ASWL"), 0);
+    EXPECT_LE(SqliteCount(target_, "ASWL"), 0) << "no rows (and the table, made on demand, may not be there)";
   }
 };
 
