@@ -166,7 +166,7 @@ void CaseCancelledRun(TDriver& d, TWizardApp& app) {
   if (!ToBeginPage(d, app, {1})) return;
   d.HoldServiceStop(true);
   if (!Start(d, app)) return;
-  d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL}, IDYES,
+  d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL}, IDNO,
               "question before the cancelled run");
   d.Check(WaitOperation(app, L"Stopping the Mrv service..."), "the run did not reach the service stop");
   d.ExpectState(app, 7, "run held on the service stop");
@@ -207,6 +207,7 @@ void CaseFailedRun(TDriver& d, TWizardApp& app) {
               "the run's error text in the memo");
   app.Click(IDC_btnCancel);
   d.Check(app.WaitExit(), "Quit did not end the program after the failed run");
+  ExpectGreyRows(d, d.Options().Rows, "after the failed run (target kept)");
 }
 
 }  // namespace wizdrv
