@@ -60,20 +60,20 @@ const TCtl Controls[] = {
 
     // tbshWelcome
     {IDC_imgWelcome, tbshWelcome, ckPicture, L"imgWelcome", 12, 66, 112, 238},
-    {IDC_Label11, tbshWelcome, ckLabel, L"Welcome to the Mrv Database Converter", 136, 68, 346,
-     22, fkLarge},
+    {IDC_Label11, tbshWelcome, ckLabel, L"Welcome to the Mrv Database Converter", 136, 66, 346,
+     42, fkLarge},
     {IDC_Label12, tbshWelcome, ckLabel,
      L"This tool will help you to convert your Mrv local databases\r\ninto Mrv External "
      L"Databases. You may use this tool for\r\nconverting pre-4.0 databases and 4.0+ Private "
      L"Local\r\nDatabases as well.\r\n\r\n\r\n\r\n\r\nClick Next to continue, or Cancel to exit.",
-     136, 98, 346, 120},
-    {IDC_bvlWelcome, tbshWelcome, ckLine, L"", 136, 226, 346, 2},
-    {IDC_Label2, tbshWelcome, ckLabel, L"IMPORTANT:", 136, 236, 68, 13, fkBold},
-    {IDC_Label20, tbshWelcome, ckLabel, L"External Databases has to be already set up.", 206, 236,
+     136, 112, 346, 120},
+    {IDC_bvlWelcome, tbshWelcome, ckLine, L"", 136, 238, 346, 2},
+    {IDC_Label2, tbshWelcome, ckLabel, L"IMPORTANT:", 136, 248, 68, 13, fkBold},
+    {IDC_Label20, tbshWelcome, ckLabel, L"External Databases has to be already set up.", 206, 248,
      276, 13},
-    {IDC_imgLinkDbGuides, tbshWelcome, ckPicture, L"imgLinkDbGuides", 136, 262, 16, 16},
+    {IDC_imgLinkDbGuides, tbshWelcome, ckPicture, L"imgLinkDbGuides", 136, 274, 16, 16},
     {IDC_lbLinkDbGuides, tbshWelcome, ckLink, L"Learn how to set up External Databases...", 158,
-     264, 220, 13, fkLink},
+     276, 220, 13, fkLink},
 
     // tbshSelectDatabases
     {IDC_Label1, tbshSelectDatabases, ckLabel, L"Select the local databases to be converted.", 20,
@@ -106,14 +106,14 @@ const TCtl Controls[] = {
     // tbshBeginConversion
     {IDC_Label9, tbshBeginConversion, ckLabel, L"Click Next to start the database conversion.",
      20, 68, 454, 13},
-    {IDC_pnlImportant, tbshBeginConversion, ckPanel, L"", 20, 94, 454, 98},
-    {IDC_imgImportant, tbshBeginConversion, ckPicture, L"imgImportant", 30, 104, 32, 32},
-    {IDC_Label14, tbshBeginConversion, ckLabel, L"IMPORTANT", 72, 104, 200, 13, fkBold},
+    {IDC_pnlImportant, tbshBeginConversion, ckPanel, L"", 14, 92, 466, 114},
+    {IDC_imgImportant, tbshBeginConversion, ckPicture, L"imgImportant", 24, 100, 32, 32},
+    {IDC_Label14, tbshBeginConversion, ckLabel, L"IMPORTANT", 64, 110, 200, 13, fkBold},
     {IDC_Label15, tbshBeginConversion, ckLabel,
      L"The Database Converter will stop the Mrv Service for making copies of your\r\ndatabase "
      L"file(s). During this period, Mrv will not filter emails. The Mrv Service\r\nis "
      L"automatically restarted once the databases are copied. This may take a \r\nfew minutes.",
-     72, 122, 398, 56},
+     24, 140, 452, 58},
 
     // tbshConversion
     {IDC_Label10, tbshConversion, ckLabel, L"Converting the selected database(s)...", 20, 68,
@@ -135,11 +135,11 @@ const TCtl Controls[] = {
 
     // tbshGracefulFinish
     {IDC_imgFinished, tbshGracefulFinish, ckPicture, L"imgFinished", 12, 66, 112, 238},
-    {IDC_Label17, tbshGracefulFinish, ckLabel, L"Conversion Finished", 136, 68, 346, 22, fkLarge},
+    {IDC_Label17, tbshGracefulFinish, ckLabel, L"Conversion Finished", 136, 66, 346, 42, fkLarge},
     {IDC_Label18, tbshGracefulFinish, ckLabel,
      L"The database conversion was finished successfully.\r\n\r\n\r\nClick Quit to exit from "
      L"this tool.",
-     136, 98, 346, 80},
+     136, 112, 346, 80},
 };
 #undef MRV_PARAMS_PAGE
 
@@ -180,6 +180,7 @@ void TfrmDbConverter::CreateControls() {
   fonts_[fkLink] = MakeFont(-Scale(11), FW_NORMAL, true);
 
   HWND panel = nullptr;
+  int label2Right = 0;
   for (const TCtl& c : Controls) {
     const wchar_t* cls = WC_STATICW;
     const wchar_t* text = c.Text ? c.Text : IntroText(c.Id);
@@ -209,18 +210,24 @@ void TfrmDbConverter::CreateControls() {
     // A label with a mnemonic ("&Source database file:") moves the focus to its edit; every
     // other text is shown as it stands (a status line may hold an ampersand).
     if ((c.Kind == ckLabel || c.Kind == ckLink) && !wcschr(text, L'&')) style |= SS_NOPREFIX;
-    int width = c.W;
-    if (c.Kind == ckLink) {
-      // The link is as wide as its text, so the hand cursor and the click match the words.
+    int x = c.X, width = c.W;
+    if (c.Kind == ckLink || c.Id == IDC_Label2) {
+      // As wide as the text: the link's hand cursor and click match its words, and the text
+      // after "IMPORTANT:" follows it closely in any font.
       HDC dc = GetDC(hwnd_);
-      HGDIOBJ old = SelectObject(dc, Font(fkLink));
+      HGDIOBJ old = SelectObject(dc, Font(c.Font));
       SIZE size{};
       GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
       SelectObject(dc, old);
       ReleaseDC(hwnd_, dc);
       width = MulDiv(size.cx, 96, dpi_) + 2;
+      if (c.Id == IDC_Label2) label2Right = c.X + width;
     }
-    HWND h = CreateWindowExW(ex, cls, text, style, Scale(c.X), Scale(c.Y), Scale(width),
+    if (c.Id == IDC_Label20 && label2Right > 0) {
+      x = label2Right + 4;
+      width = c.X + c.W - x;
+    }
+    HWND h = CreateWindowExW(ex, cls, text, style, Scale(x), Scale(c.Y), Scale(width),
                              Scale(c.H), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)),
                              instance_, nullptr);
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font(c.Font)), FALSE);
