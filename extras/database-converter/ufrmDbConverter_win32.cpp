@@ -142,6 +142,19 @@ LRESULT TfrmDbConverter::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       break;
+    case WM_ACTIVATE:
+      // Like a dialog: the focused control is kept while another window (a box, the file
+      // dialog) is active and gets the focus back afterwards.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND f = GetFocus();
+        if (f && IsChild(hwnd_, f)) lastFocus_ = f;
+      } else if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) &&
+                 IsWindowEnabled(lastFocus_)) {
+        SetFocus(lastFocus_);
+      } else {
+        EnsureFocus();
+      }
+      return 0;
     case DM_GETDEFID:
       return MAKELRESULT(IDC_btnNext, DC_HASDEFID);
     case WM_COMMAND:

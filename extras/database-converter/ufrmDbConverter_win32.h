@@ -112,6 +112,7 @@ class TfrmDbConverter {
   std::vector<HWND> controls_;       // every child, with its page in pages_
   std::vector<int> pages_;           // -1: on every page
   int shownPage_ = -1;
+  HWND lastFocus_ = nullptr;         // focused control while the window is inactive
   bool estimateVisible_ = false;
   bool updating_ = false;            // edits filled by the program, not the user
   bool swallowSpace_ = false;        // the Space of a Ctrl+Space already handled
