@@ -389,6 +389,9 @@ void TfrmDbConverter::RequestExit(TExitAction action) {
   const TExitConfirmed next = model_.ExitConfirmed(thread_ != nullptr);
   UpdateWizard();
   if (next == ecCancelRun) {
+    // Cancelling shows at once; the cancel itself may take a moment while a running service
+    // operation winds down.
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     thread_->Cancel();
   } else {
     UpdateWindow(hwnd_);
@@ -435,7 +438,10 @@ LRESULT CALLBACK TfrmDbConverter::PathEditProc(HWND hwnd, UINT msg, WPARAM wPara
                                                UINT_PTR, DWORD_PTR refData) {
   auto* self = reinterpret_cast<TfrmDbConverter*>(refData);
   try {
-    if (msg == WM_KEYDOWN && self->FileNameEditKeyDown(hwnd, wParam)) return 0;
+    if (msg == WM_KEYDOWN) {
+      self->swallowSpace_ = false;
+      if (self->FileNameEditKeyDown(hwnd, wParam)) return 0;
+    }
   } catch (const std::exception& e) {
     self->ShowException(e);
     return 0;
