@@ -176,6 +176,13 @@ void CaseCancelledRun(TDriver& d, TWizardApp& app) {
   // stays in Cancelling until the notice is answered.
   app.WaitBox();
   d.ExpectState(app, 8, "while the run winds down");
+  // The close box is ignored while the run winds down: sent, so the answer tells it was handled
+  // (a question box would keep the call waiting).
+  DWORD_PTR ignored = 0;
+  d.Check(SendMessageTimeoutW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 10000, &ignored) != 0,
+          "the close box in state 8 did not return (a box opened?)");
+  d.Check(app.WindowAlive() && app.FindBox().Caption == L"Information",
+          "the close box in state 8 changed the window or its boxes");
   d.Record(app, 8);
   d.ExpectBox(app, L"Information", L"Could not stop the Mrv Service.\r\nIt might have to be started manually.",
               {IDOK}, IDOK, "service notice of the cancelled run");
