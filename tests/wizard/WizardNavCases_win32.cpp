@@ -228,6 +228,18 @@ void CaseCtrlSpaceDha(TDriver& d, TWizardApp& app) {
   app.Click(IDC_sbtnSelectDhaDbLocalPathClick);
   ExpectFileDialog(d, app, L"dha.abs", "the DHA browse button");
   d.CheckText(app.Text(IDC_editDhaDbLocalPath), before, "DHA path after the cancelled browse");
+  // A file chosen in the dialog lands in the edit.
+  app.Click(IDC_sbtnSelectDhaDbLocalPathClick);
+  TBox dialog = app.WaitBox();
+  if (d.Check(static_cast<bool>(dialog), "the browse button opened no dialog the second time")) {
+    const std::wstring chosen = d.WinWork(L"src\\honeypot.abs");
+    HWND field = GetDlgItem(dialog.Hwnd, 1148);
+    if (!field) field = GetDlgItem(dialog.Hwnd, 1152);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+    d.Check(app.Answer(dialog, IDOK), "the file dialog did not close on Open");
+    d.Check(WaitUntil([&] { return app.Text(IDC_editDhaDbLocalPath) == chosen; }, 5000),
+            "the chosen file did not reach the DHA path edit: \"" + Shown(app.Text(IDC_editDhaDbLocalPath)) + "\"");
+  }
   d.CloseConfirmed(app);
 }
 
