@@ -228,6 +228,7 @@ int TDriver::RunAll() {
   RunCase("ctrl-space-dha", CaseCtrlSpaceDha);
   RunCase("connection-test-ok", CaseConnectionTestOk);
   RunCase("connection-test-fails", CaseConnectionTestFails);
+  RunCase("close-during-connection-test", CaseConnectionTestRunning);
   RunCase("full-run", CaseFullRun);
   RunCase("second-run-yes", CaseSecondRunYes);
   RunCase("second-run-no", CaseSecondRunNo);

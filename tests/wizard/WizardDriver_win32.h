@@ -101,6 +101,7 @@ void CaseCloseBoxNo(TDriver& d, TWizardApp& app);
 void CaseCtrlSpaceDha(TDriver& d, TWizardApp& app);
 void CaseConnectionTestOk(TDriver& d, TWizardApp& app);
 void CaseConnectionTestFails(TDriver& d, TWizardApp& app);
+void CaseConnectionTestRunning(TDriver& d, TWizardApp& app);
 void CaseFullRun(TDriver& d, TWizardApp& app);
 void CaseSecondRunYes(TDriver& d, TWizardApp& app);
 void CaseSecondRunNo(TDriver& d, TWizardApp& app);

@@ -2,6 +2,7 @@
 // conversion runs into a SQLite External Database, with the MRVSVC stand-in stopped and
 // restarted by each run.
 #include "WizardDriver_win32.h"
+#include "WizardSilentServer_win32.h"
 
 namespace wizdrv {
 
@@ -93,6 +94,38 @@ void CaseConnectionTestFails(TDriver& d, TWizardApp& app) {
   d.ExpectFocus(app, IDC_editAswlDbExternalConnString, "after the failed test");
   d.Check(app.Enabled(IDC_btnNext) && app.Enabled(IDC_btnTestAswlConnection),
           "controls stay disabled after the failed test");
+  d.CloseConfirmed(app);
+}
+
+void CaseConnectionTestRunning(TDriver& d, TWizardApp& app) {
+  if (!d.SelectOnly(app, {0})) return;
+  // A PostgreSQL client waits for the silent port's greeting: the test runs until it closes.
+  TSilentServer server;
+  if (!d.Check(server.Port() != 0, "no loopback port for the silent server")) return;
+  app.Type(IDC_editAswlDbExternalConnString,
+           L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_wstring(server.Port()) +
+               L";Database=mrv;Uid=mrv;Pwd=mrv");
+  app.Click(IDC_btnTestAswlConnection);
+  d.Check(WaitUntil([&] { return app.Visible(IDC_lbTestingAswlConnection); }),
+          "the testing label does not show while the test runs");
+  for (int id : {IDC_btnBack, IDC_btnNext, IDC_btnCancel, IDC_editAswlDbLocalPath,
+                 IDC_sbtnSelectAswlDbLocalPath, IDC_editAswlDbExternalConnString,
+                 IDC_btnTestAswlConnection, IDC_editGreyDbExternalConnString})
+    d.Check(!app.Enabled(id), "control " + std::to_string(id) + " is enabled while the test runs");
+  // Closing is refused while the test runs: the call returns and no question opens.
+  DWORD_PTR ignored = 0;
+  d.Check(SendMessageTimeoutW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 10000, &ignored) != 0,
+          "the close box during a connection test did not return (a box opened?)");
+  d.Check(app.WindowAlive() && !app.FindBox(), "the close box during a connection test was not refused");
+  d.Check(app.Visible(IDC_lbTestingAswlConnection), "the test ended before the port was closed");
+  server.Close();
+  TBox box = app.WaitBox(120000);
+  const std::wstring prefix = L"Test failed, could not connect to the database.\r\nError message: ";
+  d.Check(box && box.Text.rfind(prefix, 0) == 0,
+          "the interrupted test did not end in outcome 2: \"" + Shown(box.Text) + "\"");
+  if (box) app.Answer(box, IDOK);
+  d.Check(WaitUntil([&] { return app.Enabled(IDC_btnNext) && !app.Visible(IDC_lbTestingAswlConnection); }),
+          "the wizard stays locked after the test");
   d.CloseConfirmed(app);
 }
 
