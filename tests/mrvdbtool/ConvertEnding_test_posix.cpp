@@ -2,7 +2,8 @@
 // own with a scripted `systemctl` first on PATH (a service whose state really changes) and a
 // private temporary folder: SIGTERM and SIGHUP while the copy is made, Ctrl+C sent to the whole
 // process group while systemctl runs, a cancelled stop and a failed restart that leave the
-// service down, Ctrl+C while the target is cleared, and standard output that cannot be written.
+// service down, Ctrl+C while the target is cleared, and standard output that cannot be written
+// (a full disk, a reader that has gone away).
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -115,7 +116,8 @@ class ConvertEndingTest : public ::testing::Test {
 
   // Starts the tool in a process group of its own, with the scripted systemctl first on PATH
   // and the private temporary folder.
-  void Start(std::vector<std::string> args, const std::string& stdoutPath = "") {
+  // `stdoutFd`, when given, becomes standard output instead of the file.
+  void Start(std::vector<std::string> args, const std::string& stdoutPath = "", int stdoutFd = -1) {
     args.insert(args.begin(), MRVDBTOOL_EXE);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -136,7 +138,10 @@ class ConvertEndingTest : public ::testing::Test {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (stdoutFd >= 0)
+      posix_spawn_file_actions_adddup2(&fa, stdoutFd, 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -333,6 +338,24 @@ TEST_F(ConvertEndingTest, EveryCommandFailsWhenStandardOutputCannotBeWritten) {
   Start({"convert", "--aswl", aswl, "--target", Target(), "--existing", "delete", "--no-service"}, "/dev/full");
   EXPECT_EQ(Finish(), 1);
   EXPECT_EQ(Err().find("Conversion finished successfully.\n"), 0u) << Err();
+}
+
+TEST_F(ConvertEndingTest, AClosedOutputPipeIsReportedAndTheRunStillCompletes) {
+  mrvtool::TSampleOptions opts;
+  opts.Rows = 10;
+  mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  close(pipeFds[0]);  // as `| head` does once it has read enough
+  Start({"convert", "--greylist", (dir_ / "src" / "greylist.abs").string(), "--target", Target(),
+         "--create-schema"},
+        "", pipeFds[1]);
+  close(pipeFds[1]);
+  EXPECT_EQ(Finish(), 1) << Err();
+  EXPECT_EQ(Err(), "Conversion finished successfully.\nCannot write the output: Broken pipe.\n");
+  EXPECT_EQ(Count(dir_ / "ext.db", "GREY"), 10);
+  EXPECT_EQ(State(), "active");
+  EXPECT_TRUE(TempCopies().empty());
 }
 
 }  // namespace
