@@ -22,6 +22,7 @@ extern char** environ;
 
 #include "EdbFormatWriter.h"
 #include "ToolSample.h"
+#include "ToolTestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -56,18 +57,7 @@ std::string ReadFile(const fs::path& p) {
   return out;
 }
 
-int64_t Count(const fs::path& db, const std::string& table) {
-  sqlite3* h = nullptr;
-  sqlite3_open(db.string().c_str(), &h);
-  sqlite3_stmt* st = nullptr;
-  int64_t n = -1;
-  if (sqlite3_prepare_v2(h, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) == SQLITE_OK &&
-      sqlite3_step(st) == SQLITE_ROW)
-    n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(h);
-  return n;
-}
+using tooltest::Count;
 
 class ConvertCommandTest : public ::testing::Test {
  protected:
