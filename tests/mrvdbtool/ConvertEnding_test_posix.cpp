@@ -322,7 +322,11 @@ TEST_F(ConvertEndingTest, EveryCommandFailsWhenStandardOutputCannotBeWritten) {
       {"convert", "--aswl", aswl, "--target", Target(), "--create-schema", "--no-service"},
       {"test-connection", Target()},
       {"--help"},
+      {"dump", (dir_ / "big" / "greylist.abs").string(), "GREY"},  // fails while it streams
   };
+  mrvtool::TSampleOptions big;
+  big.Rows = 3000;
+  mrvtool::WriteSampleDatabases((dir_ / "big").string(), big);
   for (const auto& command : commands) {
     SCOPED_TRACE(command[0]);
     Start(command, "/dev/full");
@@ -350,6 +354,13 @@ TEST_F(ConvertEndingTest, AClosedOutputPipeIsReportedAndTheRunStillCompletes) {
   EXPECT_EQ(Count(dir_ / "ext.db", "GREY"), 10);
   EXPECT_EQ(State(), "active");
   EXPECT_TRUE(TempCopies().empty());
+
+  ASSERT_EQ(pipe(pipeFds), 0);
+  close(pipeFds[0]);
+  Start({"dump", (dir_ / "src" / "greylist.abs").string(), "GREY"}, "", pipeFds[1]);
+  close(pipeFds[1]);
+  EXPECT_EQ(Finish(), 1) << Err();
+  EXPECT_EQ(Err(), "Cannot write the output: Broken pipe.\n");
 }
 
 }  // namespace

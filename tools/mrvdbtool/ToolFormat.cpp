@@ -1,7 +1,9 @@
 #include "ToolFormat.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace mrvtool {
@@ -270,9 +272,14 @@ void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
 
 void TDumpWriter::Flush() {
   if (buf_.empty()) return;
+  errno = 0;
   const size_t n = std::fwrite(buf_.data(), 1, buf_.size(), out_);
+  const int code = errno;
+  const bool complete = n == buf_.size();
   buf_.clear();
-  if (n == 0 && std::ferror(out_)) throw std::runtime_error("Cannot write the output");
+  if (!complete || std::ferror(out_))
+    throw std::runtime_error(code != 0 ? "Cannot write the output: " + std::string(std::strerror(code)) + "."
+                                       : std::string("Cannot write the output."));
 }
 
 }  // namespace mrvtool
