@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "CmdConvertConsole.h"
 #include "EdbCodePage.h"
 #include "ToolCommands.h"
 #include "ToolBrowse.h"
@@ -59,6 +60,7 @@ const bool kDump = RegisterToolCommand("dump", [](CLI::App& app, int&) {
   sub->callback([file, table, format, opts] {
     TDumpFormat f = TDumpFormat::JsonLines;
     ParseDumpFormat(*format, f);
+    opts->TerminalSafe = StdoutIsTerminal();
     DumpTable(*file, *table, f, *opts, stdout);
   });
 });

@@ -1,12 +1,19 @@
 // Subcommand convert: one conversion run from the command line. Sources and targets come from
 // the options or from the installed product's configuration; the run's status lines are
-// printed as they come, with a progress bar and remaining-time estimate on a terminal; Ctrl+C
-// cancels the run (a second one is ignored while it winds down).
+// printed as they come, with a progress bar and remaining-time estimate on a terminal. Ctrl+C,
+// SIGTERM and SIGHUP (on Windows also closing the console, logging off and shutting down)
+// cancel the run, which then restarts the service if it stopped it and removes its copies; a
+// second request is ignored while the run winds down.
 //
-// Exit status: 0 success, 1 error (the run's error text on stderr), 3 cancelled.
+// Exit status: 0 success, 1 error (the run's error text on stderr), 3 cancelled. When the run
+// may have left the service stopped, the wizard's notice follows on stderr: "Could not
+// automatically restart the Mrv Service." / "Could not stop the Mrv Service." with what to do.
+// Status lines and messages quote text from files and servers only through
+// EscapeControlChars.
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -20,6 +27,7 @@
 #include "MrvConfigPeek_un.h"
 #include "RemainingTime_un.h"
 #include "ToolCommands.h"
+#include "ToolFormat.h"
 
 namespace mrvtool {
 namespace {
@@ -66,8 +74,8 @@ class ConsoleReporter {
   void Status(const std::string& text) {
     std::lock_guard<std::mutex> lock(lock_);
     ClearBar();
-    std::printf("%s\n", scrub_(text).c_str());
-    std::fflush(stdout);
+    std::printf("%s\n", EscapeControlChars(scrub_(text), true).c_str());
+    Flush();
     estimate_.StartStep(NowTick());
     estimateText_.clear();
     lastPosition_ = -1;
@@ -87,7 +95,7 @@ class ConsoleReporter {
     bar.append(static_cast<size_t>(width - filled), '.');
     std::printf("\r[%s] %3d%%%s%s\033[K", bar.c_str(), u.Position,
                 estimateText_.empty() ? "" : "  remaining: ", estimateText_.c_str());
-    std::fflush(stdout);
+    Flush();
     barShown_ = true;
   }
 
@@ -105,6 +113,9 @@ class ConsoleReporter {
   }
 
  private:
+  static void Flush() {
+    if (std::fflush(stdout) != 0) NoteOutputError(errno);
+  }
   void ClearBar() {
     if (barShown_) {
       std::printf("\r\033[K");
@@ -138,6 +149,44 @@ mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKin
       if (line == "c" || line == "cancel") return mrv::taCancel;
     }
   });
+}
+
+// Prints the table of counts after a successful run, or the error and notices; answers the
+// exit status.
+int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionInfo& info,
+                  const std::array<mrv::TDbTransfer*, 4>& transfers, const Scrubber& scrub,
+                  const char* serviceNotice) {
+  if (converter.Succeeded()) {
+    std::printf("\n%-27s %-18s %12s %12s\n", "Database", "Table", "Source rows", "Inserted");
+    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+      const mrv::TDbTransfer* t = transfers[k];
+      if (!t) continue;
+      const auto& defs = mrv::TransferTableDefs(TDatabaseKind(k));
+      for (size_t i = 0; i < defs.size(); ++i) {
+        const long long src = i < t->SourceCounts().size() ? t->SourceCounts()[i] : 0;
+        const long long ins = i < t->InsertedPerTable().size() ? t->InsertedPerTable()[i] : 0;
+        std::printf("%-27s %-18s %12lld %12lld\n", mrv::DatabaseDisplayName(TDatabaseKind(k)),
+                    defs[i].Name, src, ins);
+      }
+    }
+    // The status lines may not have reached anyone: say the outcome where it is seen.
+    if (std::fflush(stdout) != 0) NoteOutputError(errno);
+    if (std::ferror(stdout))
+      std::fprintf(stderr, "Conversion finished successfully.\n");
+    return 0;
+  }
+  if (std::fflush(stdout) != 0) NoteOutputError(errno);
+  const std::string error = info.GetError();
+  int exitCode = 1;
+  if (!error.empty())
+    std::fprintf(stderr, "%s\n", EscapeControlChars(scrub(error), true).c_str());
+  else if (info.Cancelled)
+    exitCode = 3;
+  else
+    std::fprintf(stderr, "The conversion did not complete.\n");
+  if (std::ferror(stdout) && info.Cancelled) std::fprintf(stderr, "Conversion cancelled.\n");
+  if (serviceNotice) std::fprintf(stderr, "%s\n", serviceNotice);
+  return exitCode;
 }
 
 int RunConvert(const ConvertOptions& o) {
@@ -186,9 +235,11 @@ int RunConvert(const ConvertOptions& o) {
     }
   };
   info.OnBeforeServiceStop = [](bool&) {};
+  // The service may be down after this run: said last, on stderr, in the wizard's words.
+  const char* serviceNotice = nullptr;
   info.OnServiceProblem = [&](bool wasStopped) {
-    reporter.Status(wasStopped ? "The Mrv service was stopped but could not be restarted; start it by hand."
-                               : "The Mrv service could not be stopped.");
+    serviceNotice = wasStopped ? "Could not automatically restart the Mrv Service.\nPlease start it manually."
+                               : "Could not stop the Mrv Service.\nIt might have to be started manually.";
   };
 
   std::array<mrv::TDbTransfer*, 4> transfers{};
@@ -217,32 +268,9 @@ int RunConvert(const ConvertOptions& o) {
   }
   thread.WaitFor();
   reporter.Finish();
-
-  if (thread.Converter()->Succeeded()) {
-    std::printf("\n%-27s %-18s %12s %12s\n", "Database", "Table", "Source rows", "Inserted");
-    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
-      const mrv::TDbTransfer* t = transfers[k];
-      if (!t) continue;
-      const auto& defs = mrv::TransferTableDefs(TDatabaseKind(k));
-      for (size_t i = 0; i < defs.size(); ++i) {
-        const long long src = i < t->SourceCounts().size() ? t->SourceCounts()[i] : 0;
-        const long long ins = i < t->InsertedPerTable().size() ? t->InsertedPerTable()[i] : 0;
-        std::printf("%-27s %-18s %12lld %12lld\n", mrv::DatabaseDisplayName(TDatabaseKind(k)),
-                    defs[i].Name, src, ins);
-      }
-    }
-    std::fflush(stdout);
-    return 0;
-  }
-  std::fflush(stdout);
-  const std::string error = info.GetError();
-  if (!error.empty()) {
-    std::fprintf(stderr, "%s\n", scrub(error).c_str());
-    return 1;
-  }
-  if (info.Cancelled) return 3;
-  std::fprintf(stderr, "The conversion did not complete.\n");
-  return 1;
+  const int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice);
+  SignalRunEnded();
+  return exitCode;
 }
 
 const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exitCode) {

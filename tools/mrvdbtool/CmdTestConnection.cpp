@@ -7,6 +7,7 @@
 
 #include "AdoConnectionTestThread_un.h"
 #include "ToolCommands.h"
+#include "ToolFormat.h"
 
 namespace mrvtool {
 namespace {
@@ -25,7 +26,8 @@ int RunTestConnection(const std::string& connectionString) {
   for (size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
   const bool failed = mrv::ConnectionTestIsError(test.Outcome());
-  std::fprintf(failed ? stderr : stdout, "%s\n", out.c_str());
+  // The server's message may hold anything: never raw to the terminal.
+  std::fprintf(failed ? stderr : stdout, "%s\n", EscapeControlChars(out, true).c_str());
   return failed ? 1 : 0;
 }
 

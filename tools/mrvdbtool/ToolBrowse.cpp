@@ -31,7 +31,7 @@ class TOpenedDatabase {
 
 void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* out) {
   TOpenedDatabase db(file, opts);
-  for (const std::string& name : db.Db().GetTableNames()) std::fprintf(out, "%s\n", name.c_str());
+  for (const std::string& name : db.Db().GetTableNames()) std::fprintf(out, "%s\n", EscapeControlChars(name, false).c_str());
 }
 
 void WriteSchema(const std::string& file, const std::string& table, const TBrowseOptions& opts,
@@ -47,9 +47,11 @@ void WriteSchema(const std::string& file, const std::string& table, const TBrows
     t.Open();
     if (!first) std::fputc('\n', out);
     first = false;
-    std::fprintf(out, "%s: %lld records\n", name.c_str(), static_cast<long long>(t.RecordCount()));
+    std::fprintf(out, "%s: %lld records\n", EscapeControlChars(name, false).c_str(),
+                 static_cast<long long>(t.RecordCount()));
     for (const edb::TEdbFieldDefInfo& f : t.FieldDefs()) {
-      std::fprintf(out, "  %s\t%s\t%d\t%s\n", f.Name.c_str(), f.SqlTypeName(), int(f.Size),
+      std::fprintf(out, "  %s\t%s\t%d\t%s\n", EscapeControlChars(f.Name, false).c_str(),
+                   f.SqlTypeName(), int(f.Size),
                    f.Required ? "required" : "optional");
     }
     t.Close();
@@ -68,7 +70,7 @@ int64_t DumpTable(const std::string& file, const std::string& table, TDumpFormat
   std::vector<edb::TEdbField*> fields;
   for (int i = 0; i < t.FieldCount(); ++i) fields.push_back(&t.Fields(i));
 
-  TDumpWriter w(out, format, names);
+  TDumpWriter w(out, format, names, opts.TerminalSafe);
   w.Begin();
   std::vector<edb::TEdbVariant> values(fields.size());
   int64_t count = 0;

@@ -13,8 +13,10 @@ namespace mrvtool {
 struct TBrowseOptions {
   std::string Password;
   uint32_t CodePage = 0;  // 0: the default code page
+  bool TerminalSafe = false;  // dump: CSV text escaped for a terminal (see TDumpWriter)
 };
 
+// Names read from the file are printed through EscapeControlChars.
 // One table name per line.
 void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* out);
 // Per table (all tables when `table` is empty): a line "TABLE: N records", then one line per
