@@ -21,6 +21,8 @@
 #include "MrvConfigPeek_un.h"
 #include "RemainingTime_un.h"
 #include "ToolCommands.h"
+#include "ToolDryRun.h"
+#include "ToolVerifyRun.h"
 
 namespace mrvtool {
 namespace {
@@ -36,6 +38,8 @@ struct ConvertOptions {
   std::string Service = mrv::MrvServiceName;
   bool NoService = false;
   bool CreateSchema = false;
+  bool DryRun = false;
+  bool Verify = false;
   std::uint32_t CodePage = 0;
 };
 
@@ -177,6 +181,11 @@ int RunConvert(const ConvertOptions& o) {
   }
 
   const bool terminal = StdoutIsTerminal();
+  if (o.DryRun)
+    return DryRunConversion(info, {.ServiceName = o.NoService ? std::string() : o.Service,
+                                   .Existing = o.Existing, .CanAsk = StdinIsTerminal() && terminal,
+                                   .CreateSchema = o.CreateSchema, .CodePage = o.CodePage},
+                            stdout);
   ConsoleReporter reporter(terminal, scrub);
 
   if (o.CreateSchema) {
@@ -229,6 +238,9 @@ int RunConvert(const ConvertOptions& o) {
     return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
   };
 
+  TConvertVerification verification(codePage);
+  if (o.Verify) factory = verification.Wrap(factory);
+
   InstallInterruptHandler();
   mrv::TDbConverterThread thread;
   thread.Setup(info, factory);
@@ -259,7 +271,7 @@ int RunConvert(const ConvertOptions& o) {
       }
     }
     std::fflush(stdout);
-    return 0;
+    return o.Verify ? verification.Finish(info, stdout) : 0;
   }
   std::fflush(stdout);
   const std::string error = info.GetError();
@@ -293,6 +305,14 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
   sub->add_option("--service", o->Service, "Service stopped while the copies are made (default MRVSVC)");
   sub->add_flag("--no-service", o->NoService, "Do not stop and restart any service");
   sub->add_flag("--create-schema", o->CreateSchema, "Create missing target tables first");
+  auto* dryRun = sub->add_flag(
+      "--dry-run", o->DryRun,
+      "Make every check of a run and print the plan; stop, copy and write nothing (exit status "
+      "0 when a real run would start, 1 otherwise)");
+  sub->add_flag("--verify", o->Verify,
+                "After the run, compare every table with its source (exit status 4 on a "
+                "difference)")
+      ->excludes(dryRun);
   sub->add_option("--codepage", o->CodePage,
                   "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
   sub->callback([o, &exitCode] { exitCode = RunConvert(*o); });

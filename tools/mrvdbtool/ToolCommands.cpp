@@ -34,6 +34,7 @@ int RunTool(int argc, char** argv) {
   CLI::App app{"mrvdbtool - inspect embedded database files and convert them into External "
                "Databases"};
   app.set_version_flag("--version", std::string(ToolVersion()));
+  app.set_help_all_flag("--help-all", "Print this help with the options of every command");
   app.require_subcommand(1);
   int exitCode = 0;
   std::vector<Entry> entries = Registry();
