@@ -1,7 +1,9 @@
 #pragma once
 // Runs the built mrvdbtool with standard input from the null device and its output captured
 // in files of a folder; CR LF line ends become LF (Windows text streams add CRs).
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -50,6 +52,18 @@ inline TToolResult RunTool(const std::string& args, const std::filesystem::path&
   r.Out = ReadToolOutput(out);
   r.Err = ReadToolOutput(err);
   return r;
+}
+
+// What `write` writes into a stream.
+inline std::string CaptureOutput(const std::function<void(std::FILE*)>& write) {
+  std::FILE* f = std::tmpfile();
+  write(f);
+  std::rewind(f);
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+  std::fclose(f);
+  return out;
 }
 
 }  // namespace mrvtool::test

@@ -178,7 +178,12 @@ void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
   } else {
     for (size_t i = 0; i < values.size(); ++i) {
       if (i) buf_ += ',';
-      AppendCsvValue(buf_, values[i]);
+      if (!nullText_.empty() && values[i].IsNull())
+        buf_ += nullText_;
+      else if (!nullText_.empty() && values[i].Type() == edb::TEdbVarType::Text && values[i].AsText() == nullText_)
+        AppendCsvField(buf_, nullText_, true);
+      else
+        AppendCsvValue(buf_, values[i]);
     }
     buf_ += "\r\n";
   }
