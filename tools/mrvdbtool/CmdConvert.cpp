@@ -22,6 +22,8 @@
 #include "RemainingTime_un.h"
 #include "ToolCommands.h"
 #include "ToolDryRun.h"
+#include "ToolQuestion.h"
+#include "ToolTaskOptions.h"
 #include "ToolVerifyRun.h"
 
 namespace mrvtool {
@@ -33,6 +35,7 @@ struct ConvertOptions {
   std::array<std::string, 4> Files;
   std::array<std::string, 4> Targets;
   std::string Target;
+  std::string TargetFile;
   std::string InstallFolder;
   std::string Existing = "ask";
   std::string Service = mrv::MrvServiceName;
@@ -135,21 +138,20 @@ class ConsoleReporter {
   bool barShown_ = false;
 };
 
-mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind) {
+// Asked on standard error, so that it reaches the terminal also when the output is piped.
+mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind,
+                                         const std::string& target) {
+  const std::string question = ExistingRowsQuestion(kind, CountTargetDatabaseRows(target, kind));
   return reporter.Exclusive([&] {
     for (;;) {
-      std::printf("The target %s database already holds data. [d]elete it, [k]eep it or "
-                  "[c]ancel the conversion? ",
-                  mrv::DatabaseDisplayName(kind));
-      std::fflush(stdout);
+      std::fprintf(stderr, "%s", question.c_str());
+      std::fflush(stderr);
       std::string line;
       if (!ReadAnswerLine(line)) {
-        std::printf("\n");
+        std::fprintf(stderr, "\n");
         return mrv::taCancel;
       }
-      if (line == "d" || line == "delete") return mrv::taDelete;
-      if (line == "k" || line == "keep") return mrv::taKeep;
-      if (line == "c" || line == "cancel") return mrv::taCancel;
+      if (const auto answer = ParseExistingRowsAnswer(line)) return *answer;
     }
   });
 }
@@ -183,7 +185,7 @@ int RunConvert(const ConvertOptions& o) {
   const bool terminal = StdoutIsTerminal();
   if (o.DryRun)
     return DryRunConversion(info, {.ServiceName = o.NoService ? std::string() : o.Service,
-                                   .Existing = o.Existing, .CanAsk = StdinIsTerminal() && terminal,
+                                   .Existing = o.Existing, .CanAsk = StdinIsTerminal(),
                                    .CreateSchema = o.CreateSchema, .CodePage = o.CodePage},
                             stdout);
   ConsoleReporter reporter(terminal, scrub);
@@ -206,14 +208,14 @@ int RunConvert(const ConvertOptions& o) {
     }
   }
 
-  const bool canAsk = StdinIsTerminal() && terminal;
+  const bool canAsk = StdinIsTerminal();
   info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
   info.OnProgress = [&](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
   info.OnTargetNotEmpty = [&](TDatabaseKind kind, mrv::TTargetNotEmptyAnswer& answer) {
     if (o.Existing == "delete") answer = mrv::taDelete;
     else if (o.Existing == "keep") answer = mrv::taKeep;
     else if (o.Existing == "cancel") answer = mrv::taCancel;
-    else if (canAsk) answer = AskOnTerminal(reporter, kind);
+    else if (canAsk) answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
     else {
       // No one to ask: stop instead of guessing.
       info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
@@ -295,7 +297,11 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
     sub->add_option(std::string("--") + kOptionNames[k] + "-target", o->Targets[k],
                     std::string("Connection string of the ") + what[k] + " External Database");
   }
-  sub->add_option("--target", o->Target, "Connection string for every database without its own");
+  sub->add_option("--target", o->Target,
+                  "Connection string for every database without its own (default: the "
+                  "environment variable MRV_TARGET)");
+  sub->add_option("--target-file", o->TargetFile,
+                  "File whose first line is the connection string for --target");
   sub->add_option("--install-folder", o->InstallFolder,
                   "Product folder whose mrvent.ini names the files and connection strings");
   sub->add_option("--existing", o->Existing,
@@ -315,7 +321,10 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
       ->excludes(dryRun);
   sub->add_option("--codepage", o->CodePage,
                   "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
-  sub->callback([o, &exitCode] { exitCode = RunConvert(*o); });
+  sub->callback([o, &exitCode] {
+    ResolveTargetOption(o->Target, o->TargetFile);
+    exitCode = RunConvert(*o);
+  });
 });
 
 }  // namespace
