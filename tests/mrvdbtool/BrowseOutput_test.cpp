@@ -21,10 +21,7 @@ namespace {
 class BrowseOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           (std::string("mrvbrowse_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = mrvtool::test::FreshTestFolder("mrvbrowse_");
     TSampleOptions opts;
     opts.Rows = 25;
     WriteSampleDatabases((dir_ / "src").string(), opts);

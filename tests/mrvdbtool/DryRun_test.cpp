@@ -31,10 +31,7 @@ std::string FileBytes(const fs::path& p) {
 class DryRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           (std::string("mrvdry_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = mrvtool::test::FreshTestFolder("mrvdry_");
     mrvtool::TSampleOptions opts;
     opts.Rows = 40;
     mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);

@@ -43,10 +43,7 @@ namespace {
 class TargetSourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           (std::string("mrvquestion_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = mrvtool::test::FreshTestFolder("mrvquestion_");
     mrvtool::TSampleOptions opts;
     opts.Rows = 40;
     mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);

@@ -1,6 +1,9 @@
 #pragma once
-// Runs the built mrvdbtool with standard input from the null device and its output captured
-// in files of a folder; CR LF line ends become LF (Windows text streams add CRs).
+// Support for the tool's tests: running the built mrvdbtool (standard input from the null
+// device, output captured in files of a folder, CR LF line ends made LF as Windows text
+// streams add CRs), capturing what a function writes, and a fresh folder per test.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -52,6 +55,17 @@ inline TToolResult RunTool(const std::string& args, const std::filesystem::path&
   r.Out = ReadToolOutput(out);
   r.Err = ReadToolOutput(err);
   return r;
+}
+
+// An empty folder for the running test: `prefix` followed by the test's name, under the
+// system's temporary folder.
+inline std::filesystem::path FreshTestFolder(const std::string& prefix) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      (prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
 }
 
 // What `write` writes into a stream.

@@ -54,10 +54,7 @@ namespace {
 class VerifyToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           (std::string("mrvverify_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = mrvtool::test::FreshTestFolder("mrvverify_");
   }
   void TearDown() override { fs::remove_all(dir_); }
 

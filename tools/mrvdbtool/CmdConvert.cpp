@@ -183,11 +183,15 @@ int RunConvert(const ConvertOptions& o) {
   }
 
   const bool terminal = StdoutIsTerminal();
-  if (o.DryRun)
-    return DryRunConversion(info, {.ServiceName = o.NoService ? std::string() : o.Service,
-                                   .Existing = o.Existing, .CanAsk = StdinIsTerminal(),
-                                   .CreateSchema = o.CreateSchema, .CodePage = o.CodePage},
-                            stdout);
+  if (o.DryRun) {
+    TDryRunSettings dry;
+    dry.ServiceName = o.NoService ? std::string() : o.Service;
+    dry.Existing = o.Existing;
+    dry.CanAsk = StdinIsTerminal();
+    dry.CreateSchema = o.CreateSchema;
+    dry.CodePage = o.CodePage;
+    return DryRunConversion(info, dry, stdout);
+  }
   ConsoleReporter reporter(terminal, scrub);
 
   if (o.CreateSchema) {
