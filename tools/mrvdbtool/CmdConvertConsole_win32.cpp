@@ -1,4 +1,4 @@
-// Console services, Windows half: _isatty, a console control handler for Ctrl+C and
+// Console services, Windows half: console detection, a console control handler for Ctrl+C and
 // Ctrl+Break (it runs on its own thread and only counts), answers read from the console.
 #include <windows.h>
 #include <io.h>
@@ -21,8 +21,16 @@ BOOL WINAPI OnConsoleCtrl(DWORD type) {
 }
 }  // namespace
 
-bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+// A console, not merely a character device: _isatty is also true for NUL, from which no
+// answer can come.
+static bool IsConsole(std::FILE* stream) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+bool StdinIsTerminal() { return IsConsole(stdin); }
+bool StdoutIsTerminal() { return IsConsole(stdout); }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleCtrl, TRUE); }
 
