@@ -28,6 +28,10 @@
 #include "RemainingTime_un.h"
 #include "ToolCommands.h"
 #include "ToolFormat.h"
+#include "ToolDryRun.h"
+#include "ToolQuestion.h"
+#include "ToolTaskOptions.h"
+#include "ToolVerifyRun.h"
 
 namespace mrvtool {
 namespace {
@@ -38,11 +42,14 @@ struct ConvertOptions {
   std::array<std::string, 4> Files;
   std::array<std::string, 4> Targets;
   std::string Target;
+  std::string TargetFile;
   std::string InstallFolder;
   std::string Existing = "ask";
   std::string Service = mrv::MrvServiceName;
   bool NoService = false;
   bool CreateSchema = false;
+  bool DryRun = false;
+  bool Verify = false;
   std::uint32_t CodePage = 0;
 };
 
@@ -132,21 +139,20 @@ class ConsoleReporter {
   bool barShown_ = false;
 };
 
-mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind) {
+// Asked on standard error, so that it reaches the terminal also when the output is piped.
+mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind,
+                                         const std::string& target) {
+  const std::string question = ExistingRowsQuestion(kind, CountTargetDatabaseRows(target, kind));
   return reporter.Exclusive([&] {
     for (;;) {
-      std::printf("The target %s database already holds data. [d]elete it, [k]eep it or "
-                  "[c]ancel the conversion? ",
-                  mrv::DatabaseDisplayName(kind));
-      std::fflush(stdout);
+      std::fprintf(stderr, "%s", question.c_str());
+      std::fflush(stderr);
       std::string line;
       if (!ReadAnswerLine(line)) {
-        std::printf("\n");
+        std::fprintf(stderr, "\n");
         return mrv::taCancel;
       }
-      if (line == "d" || line == "delete") return mrv::taDelete;
-      if (line == "k" || line == "keep") return mrv::taKeep;
-      if (line == "c" || line == "cancel") return mrv::taCancel;
+      if (const auto answer = ParseExistingRowsAnswer(line)) return *answer;
     }
   });
 }
@@ -215,16 +221,25 @@ int RunConvert(const ConvertOptions& o) {
   }
 
   const bool terminal = StdoutIsTerminal();
+  if (o.DryRun) {
+    TDryRunSettings dry;
+    dry.ServiceName = o.NoService ? std::string() : o.Service;
+    dry.Existing = o.Existing;
+    dry.CanAsk = StdinIsTerminal();
+    dry.CreateSchema = o.CreateSchema;
+    dry.CodePage = o.CodePage;
+    return DryRunConversion(info, dry, stdout);
+  }
   ConsoleReporter reporter(terminal, scrub);
 
-  const bool canAsk = StdinIsTerminal() && terminal;
+  const bool canAsk = StdinIsTerminal();
   info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
   info.OnProgress = [&](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
   info.OnTargetNotEmpty = [&](TDatabaseKind kind, mrv::TTargetNotEmptyAnswer& answer) {
     if (o.Existing == "delete") answer = mrv::taDelete;
     else if (o.Existing == "keep") answer = mrv::taKeep;
     else if (o.Existing == "cancel") answer = mrv::taCancel;
-    else if (canAsk) answer = AskOnTerminal(reporter, kind);
+    else if (canAsk) answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
     else {
       // No one to ask: stop instead of guessing.
       info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
@@ -253,6 +268,9 @@ int RunConvert(const ConvertOptions& o) {
     return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
   };
 
+  TConvertVerification verification(codePage);
+  if (o.Verify) factory = verification.Wrap(factory);
+
   InstallInterruptHandler();
   mrv::TDbConverterThread thread;
   thread.Setup(info, factory);
@@ -268,7 +286,8 @@ int RunConvert(const ConvertOptions& o) {
   }
   thread.WaitFor();
   reporter.Finish();
-  const int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice);
+  int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice);
+  if (exitCode == 0 && o.Verify) exitCode = verification.Finish(info, stdout);
   SignalRunEnded();
   return exitCode;
 }
@@ -284,7 +303,11 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
     sub->add_option(std::string("--") + kOptionNames[k] + "-target", o->Targets[k],
                     std::string("Connection string of the ") + what[k] + " External Database");
   }
-  sub->add_option("--target", o->Target, "Connection string for every database without its own");
+  sub->add_option("--target", o->Target,
+                  "Connection string for every database without its own (default: the "
+                  "environment variable MRV_TARGET)");
+  sub->add_option("--target-file", o->TargetFile,
+                  "File whose first line is the connection string for --target");
   sub->add_option("--install-folder", o->InstallFolder,
                   "Product folder whose mrvent.ini names the files and connection strings");
   sub->add_option("--existing", o->Existing,
@@ -294,9 +317,20 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
   sub->add_option("--service", o->Service, "Service stopped while the copies are made (default MRVSVC)");
   sub->add_flag("--no-service", o->NoService, "Do not stop and restart any service");
   sub->add_flag("--create-schema", o->CreateSchema, "Create missing target tables first");
+  auto* dryRun = sub->add_flag(
+      "--dry-run", o->DryRun,
+      "Make every check of a run and print the plan; stop, copy and write nothing (exit status "
+      "0 when a real run would start, 1 otherwise)");
+  sub->add_flag("--verify", o->Verify,
+                "After the run, compare every table with its source (exit status 4 on a "
+                "difference)")
+      ->excludes(dryRun);
   sub->add_option("--codepage", o->CodePage,
                   "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
-  sub->callback([o, &exitCode] { exitCode = RunConvert(*o); });
+  sub->callback([o, &exitCode] {
+    ResolveTargetOption(o->Target, o->TargetFile);
+    exitCode = RunConvert(*o);
+  });
 });
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Console services, Windows half: _isatty, a console control handler for Ctrl+C and Ctrl+Break
-// (it runs on its own thread and only counts) and for closing the console, logging off and
-// shutting down: those count as an interrupt too and then hold the handler until the run has
-// cancelled and cleaned up, because the process ends as soon as the handler returns. The wait
-// stays inside the time Windows grants a console process (about five seconds).
+// Console services, Windows half: console detection, answers read from the console, and a
+// console control handler for Ctrl+C and Ctrl+Break (it runs on its own thread and only counts)
+// and for closing the console, logging off and shutting down: those count as an interrupt too
+// and then hold the handler until the run has cancelled and cleaned up, because the process ends
+// as soon as the handler returns. The wait stays inside the time Windows grants a console
+// process (about five seconds).
 #include <windows.h>
 #include <io.h>
 
@@ -39,8 +40,16 @@ BOOL WINAPI OnConsoleCtrl(DWORD type) {
 
 }  // namespace
 
-bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+// A console, not merely a character device: _isatty is also true for NUL, from which no
+// answer can come.
+static bool IsConsole(std::FILE* stream) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+bool StdinIsTerminal() { return IsConsole(stdin); }
+bool StdoutIsTerminal() { return IsConsole(stdout); }
 
 void IgnoreBrokenPipe() {}
 

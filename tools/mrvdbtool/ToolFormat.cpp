@@ -260,7 +260,11 @@ void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
   } else {
     for (size_t i = 0; i < values.size(); ++i) {
       if (i) buf_ += ',';
-      if (terminalSafe_ && values[i].Type() == edb::TEdbVarType::Text)
+      if (!nullText_.empty() && values[i].IsNull())
+        buf_ += nullText_;
+      else if (!nullText_.empty() && values[i].Type() == edb::TEdbVarType::Text && values[i].AsText() == nullText_)
+        AppendCsvField(buf_, nullText_, true);
+      else if (terminalSafe_ && values[i].Type() == edb::TEdbVarType::Text)
         AppendCsvField(buf_, EscapeControlChars(values[i].AsText(), true));
       else
         AppendCsvValue(buf_, values[i]);

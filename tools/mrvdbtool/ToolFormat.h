@@ -46,6 +46,9 @@ class TDumpWriter {
   TDumpWriter(const TDumpWriter&) = delete;
   TDumpWriter& operator=(const TDumpWriter&) = delete;
 
+  // CSV: a null is written as `text` instead of nothing, and a text value equal to `text` is
+  // quoted so that the two stay apart.
+  void SetNullText(std::string text) { nullText_ = std::move(text); }
   // Writes the CSV header row (nothing for JSON Lines).
   void Begin();
   void Record(const std::vector<edb::TEdbVariant>& values);
@@ -58,6 +61,7 @@ class TDumpWriter {
   std::vector<std::string> names_;
   std::vector<std::string> jsonKeys_;  // pre-encoded "name":
   std::string buf_;
+  std::string nullText_;
 };
 
 }  // namespace mrvtool
