@@ -10,6 +10,14 @@ namespace mrv {
 const char* const ExternalDatabaseGuide =
     "the External Databases guide (external-databases.html beside this program).";
 
+std::string MissingTableMessage(const char* displayName, const char* table) {
+  return FormatText(
+      "The %s (%s) table was not found in the target External Database. Make sure that the "
+      "database schema is already prepared for the conversion.\r\nLearn more about creating "
+      "External Databases in \r\n%s",
+      displayName, table, ExternalDatabaseGuide);
+}
+
 namespace {
 
 using ado::adDate;

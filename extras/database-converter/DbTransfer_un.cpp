@@ -120,12 +120,7 @@ std::int64_t TDbTransfer::CountTargetRecords(std::vector<std::int64_t>& counts) 
       counts[i] = CountTable(tables[i].Name);
       total += counts[i];
     } catch (const std::exception& e) {
-      info_.SetFormattedError(
-          &e,
-          "The %s (%s) table was not found in the target External Database. Make sure that the "
-          "database schema is already prepared for the conversion.\r\nLearn more about creating "
-          "External Databases in \r\n%s",
-          DisplayName(), tables[i].Name, ExternalDatabaseGuide);
+      info_.SetFormattedError(&e, "%s", MissingTableMessage(DisplayName(), tables[i].Name).c_str());
     }
   }
   return total;

@@ -35,6 +35,10 @@ inline constexpr int TransferBatchSize = 1000;
 // guide shipped beside the executables.
 extern const char* const ExternalDatabaseGuide;
 
+// "The %s (%s) table was not found in the target External Database. ..." for a database's
+// display name and a table, ending in the guide's name.
+std::string MissingTableMessage(const char* displayName, const char* table);
+
 // One parameter of a table's insert statement; parameters are in column order.
 struct TTransferParamDef {
   const char* Name;         // "@GREY_IP"

@@ -71,10 +71,7 @@ TTargetState InspectTarget(TDatabaseKind kind, const std::string& conn, bool cre
       } catch (const std::exception& e) {
         if (createSchema) continue;
         problems.push_back(ConsoleText(
-            mrv::FormatText("The %s (%s) table was not found in the target External Database. "
-                            "Make sure that the database schema is already prepared for the "
-                            "conversion.\r\nLearn more about creating External Databases at \r\n%s",
-                            name, defs[i].Name, mrv::ExternalDatabaseHelpUrl) +
+            mrv::MissingTableMessage(name, defs[i].Name) +
                 "\r\n\r\n" + mrv::ExceptionDetailBlock(e),
             conn));
       }

@@ -250,7 +250,7 @@ int PrintVerification(const std::vector<TTableVerification>& tables, std::FILE* 
 }
 
 std::string ConsoleText(std::string text, const std::string& connectionString) {
-  text = ado::ScrubSecrets(std::move(text), connectionString);
+  text = ado::MaskSecrets(std::move(text), connectionString);
   std::string out;
   for (size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
