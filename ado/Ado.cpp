@@ -303,24 +303,21 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
 
 // ---- Schema helper ----
 
+bool TableExists(Connection& connection, const std::string& table) {
+  try {
+    connection.Execute(connection.GetDialect().ProbeTableStatement(table));
+    return true;
+  } catch (const EAdoError&) {
+    return false;
+  }
+}
+
 bool CreateTableIfMissing(Connection& connection, const TableDef& table) {
   const Dialect& dialect = connection.GetDialect();
-  if (!dialect.SupportsCreateIfMissing()) {
-    try {
-      connection.Execute(dialect.ProbeTableStatement(table.Name));
-      return false;
-    } catch (const EAdoError&) {
-      // not there: create it below
-    }
-    connection.Execute(dialect.CreateTableStatement(table));
-    return true;
-  }
-  bool existed = true;
-  try {
-    connection.Execute(dialect.ProbeTableStatement(table.Name));
-  } catch (const EAdoError&) {
-    existed = false;
-  }
+  const bool existed = TableExists(connection, table.Name);
+  // Engines with an "if not exists" form get it even when the probe saw the table, so a table
+  // created by someone else in between is never an error.
+  if (existed && !dialect.SupportsCreateIfMissing()) return false;
   connection.Execute(dialect.CreateTableStatement(table));
   return !existed;
 }

@@ -215,5 +215,7 @@ class Command {
 
 // Creates `table` unless it exists already. Returns true when it was created.
 bool CreateTableIfMissing(Connection& connection, const TableDef& table);
+// True when a query on `table` succeeds on this connection.
+bool TableExists(Connection& connection, const std::string& table);
 
 }  // namespace ado

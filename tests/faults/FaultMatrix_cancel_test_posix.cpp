@@ -50,7 +50,8 @@ TEST_F(CancelFaults, InterruptAtTheQuestion) {
   TRunOptions terminal;
   terminal.Terminal = true;
   auto run = Start(Convert(SqliteTarget(target_), {}), terminal);
-  ASSERT_TRUE(run->WaitForText("[d]elete it, [k]eep it or [c]ancel the conversion? "));
+  ASSERT_TRUE(run->WaitForText(
+      "The target Honeypot database already holds 10 rows. [d]elete them, [k]eep them or [c]ancel the conversion? "));
   run->Type("\x03");  // Ctrl+C at the terminal
   const TRunResult r = run->Finish();
   ExpectEnd(r, 3, "Conversion cancelled.");

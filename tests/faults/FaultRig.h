@@ -29,7 +29,7 @@ struct TRunResult {
 };
 
 struct TRunOptions {
-  bool Terminal = false;       // stdin and stdout on a pseudo terminal the tool controls
+  bool Terminal = false;       // stdin, stdout and stderr on a pseudo terminal the tool controls
   bool DropDacOverride = false;  // run without the capabilities that let root read any file
 };
 

@@ -116,6 +116,7 @@ TToolRun::TToolRun(const std::vector<std::string>& args, const std::vector<std::
       ::ioctl(fd, TIOCSCTTY, 0);
       ::dup2(fd, 0);
       ::dup2(fd, 1);
+      ::dup2(fd, 2);  // questions and notices appear on the terminal too
     } else {
       ::setpgid(0, 0);  // its own process group, as a shell job
       const int in = ::open("/dev/null", O_RDONLY);
@@ -123,7 +124,7 @@ TToolRun::TToolRun(const std::vector<std::string>& args, const std::vector<std::
       ::dup2(childOut, 1);
     }
     const int err = ::open(errText.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(err, 2);
+    if (!terminal_) ::dup2(err, 2);
     if (::chdir(cwdText.c_str()) != 0) ::_exit(126);
     if (options.DropDacOverride) {
       ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);

@@ -1,6 +1,7 @@
 #include "ToolVerifyRun.h"
 
 #include "Ado.h"
+#include "AdoConnectionString.h"
 
 namespace mrvtool {
 
@@ -58,12 +59,19 @@ class TVerifyingTransfer : public mrv::IDbTransfer {
     if (!info_.IsOk()) return;
     TConvertVerification::TKind& k = owner_.kinds_[kind_];
     const std::string& conn = info_.Task(kind_).TargetConnectionString;
+    // A target the run is still to create (--create-schema) keeps no rows.
+    const auto& defs = mrv::TransferTableDefs(kind_);
+    if (ado::SqliteFileMissing(conn)) {
+      k.Kept.assign(defs.size(), TTargetRows{});
+      return;
+    }
     try {
       ado::Connection connection;
       connection.SetConnectionString(conn);
       connection.Open();
-      for (const mrv::TTransferTableDef& def : mrv::TransferTableDefs(kind_))
-        k.Kept.push_back(CountTargetRows(connection, def));
+      for (const mrv::TTransferTableDef& def : defs)
+        k.Kept.push_back(ado::TableExists(connection, def.Name) ? CountTargetRows(connection, def)
+                                                                 : TTargetRows{});
       connection.Close();
     } catch (const std::exception& e) {
       k.Problem = ConsoleText(std::string("the rows kept in the target could not be counted: ") + e.what(), conn);
