@@ -307,7 +307,9 @@ TEST_F(ConvertCommandTest, CreateSchemaChangesTheTargetOnlyAfterEverySourcePasse
   EXPECT_FALSE(fs::exists(file));
 
   // With every source sound, the file is created (also when named by a connection string).
-  fs::copy_file(good, greylist, fs::copy_options::overwrite_existing);
+  // (remove first: MinGW's copy_file does not overwrite even when asked to)
+  fs::remove(greylist);
+  fs::copy_file(good, greylist);
   for (const std::string& target : {file.string(), "Provider=SQLite;Data Source=" +
                                                       (dir_ / "fresh2.db").string()}) {
     r = Run("convert " + Sources() + " --target \"" + target + "\" --no-service --create-schema");
