@@ -7,6 +7,7 @@
 
 #include "AdoBackend.h"
 #include "AdoOdbcApi.h"
+#include "AdoOdbcBatch.h"
 
 namespace ado::detail {
 namespace {
@@ -353,7 +354,7 @@ class OdbcConnection final : public BackendConnection {
         throw;
       }
     }
-    return std::make_unique<OdbcStatement>(stmt, params);
+    return WithParameterArrays(dbc_, stmt, params, std::make_unique<OdbcStatement>(stmt, params));
   }
 
  private:

@@ -1,0 +1,24 @@
+// Rows sent together through ODBC parameter arrays: the queue behind Command::SetQueueRows for
+// drivers that execute a statement once for many parameter sets and report a status per set.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "AdoBackend.h"
+#include "AdoOdbcApi.h"
+
+namespace ado::detail {
+
+// True when the driver of `dbc` executes parameter arrays set by set with a count and a
+// status for each set (SQL_PARAM_ARRAY_ROW_COUNTS is SQL_PARC_BATCH).
+bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept;
+
+// Gives `statement` (prepared on `stmt` with `params`) a queue of up to 10,000 rows sent as
+// column-wise parameter arrays when the driver of `dbc` supports them; otherwise returns it
+// as it is. Row-by-row execution stays with `statement`.
+std::unique_ptr<BackendStatement> WithParameterArrays(SQLHDBC dbc, SQLHSTMT stmt,
+                                                      const std::vector<ParameterSpec>& params,
+                                                      std::unique_ptr<BackendStatement> statement);
+
+}  // namespace ado::detail
