@@ -109,12 +109,9 @@ class OdbcArrayStatement final : public BackendStatement {
   }
 
   void Queue(const std::vector<const Variant*>& values) override {
-    if (!stmt_)
+    if (!stmt_)  // released with its connection; Command re-prepares first, so only a guard
       throw EAdoError("The statement belongs to a closed connection.", kErrNotConnected,
                       kSourceOdbc);
-    if (values.size() != params_.size())
-      throw EAdoError("The parameter list changed after the statement was prepared.",
-                      kErrInvalidArgument, kSourceOdbc);
     try {
       for (std::size_t i = 0; i < values.size(); ++i) Append(i, *values[i]);
     } catch (...) {
@@ -176,21 +173,9 @@ class OdbcArrayStatement final : public BackendStatement {
     const bool isNull = v.IsNull();
     SQLLEN indicator = isNull ? SQL_NULL_DATA : 0;
     switch (params_[i].Type) {
-      case adDate: {
-        SQL_TIMESTAMP_STRUCT t{};
-        if (!isNull) {
-          const DateTimeParts p = DecodeDateTime(v.AsDateTime());
-          t.year = static_cast<SQLSMALLINT>(p.Year);
-          t.month = static_cast<SQLUSMALLINT>(p.Month);
-          t.day = static_cast<SQLUSMALLINT>(p.Day);
-          t.hour = static_cast<SQLUSMALLINT>(p.Hour);
-          t.minute = static_cast<SQLUSMALLINT>(p.Minute);
-          t.second = static_cast<SQLUSMALLINT>(p.Second);
-          t.fraction = static_cast<SQLUINTEGER>(p.Millisecond) * 1000000u;
-        }
-        c.Stamps.push_back(t);
+      case adDate:
+        c.Stamps.push_back(isNull ? SQL_TIMESTAMP_STRUCT{} : OdbcTimestamp(v));
         break;
-      }
       case adInteger:
       case adBigInt:
         c.Integers.push_back(isNull ? 0 : static_cast<SQLBIGINT>(v.AsInt64()));
@@ -237,36 +222,25 @@ class OdbcArrayStatement final : public BackendStatement {
   void BindColumn(std::size_t i, std::size_t from = 0) {
     const ParameterSpec& spec = params_[i];
     Column& c = columns_[i];
-    SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_VARCHAR, digits = 0;
-    SQLULEN columnSize = 0;
+    const OdbcParamType t = OdbcParamTypeOf(spec.Type);
+    SQLULEN columnSize = t.ColumnSize;
     SQLPOINTER buffer = nullptr;
     SQLLEN elementBytes = 0;
     switch (spec.Type) {
       case adDate:
-        cType = SQL_C_TYPE_TIMESTAMP;
-        sqlType = SQL_TYPE_TIMESTAMP;
-        columnSize = 23;
-        digits = 3;
         buffer = c.Stamps.data();
         elementBytes = sizeof(SQL_TIMESTAMP_STRUCT);
         break;
       case adInteger:
       case adBigInt:
-        cType = SQL_C_SBIGINT;
-        sqlType = spec.Type == adInteger ? SQL_INTEGER : SQL_BIGINT;
-        columnSize = spec.Type == adInteger ? 10 : 19;
         buffer = c.Integers.data();
         elementBytes = sizeof(SQLBIGINT);
         break;
       case adDouble:
-        cType = SQL_C_DOUBLE;
-        sqlType = SQL_DOUBLE;
-        columnSize = 15;
         buffer = c.Doubles.data();
         elementBytes = sizeof(SQLDOUBLE);
         break;
       default: {
-        sqlType = spec.Type == adVarWChar ? SQL_WVARCHAR : SQL_VARCHAR;
         std::size_t longest = 0, begin = 0;
         for (std::size_t end : c.Ends) {
           longest = std::max(longest, end - begin);
@@ -288,8 +262,8 @@ class OdbcArrayStatement final : public BackendStatement {
       }
     }
     buffer = static_cast<char*>(buffer) + from * static_cast<std::size_t>(elementBytes);
-    if (!Ok(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, cType,
-                             sqlType, columnSize, digits, buffer, elementBytes,
+    if (!Ok(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, t.CType,
+                             t.SqlType, columnSize, t.Digits, buffer, elementBytes,
                              c.Indicators.data() + from)))
       Fail(RowError(stmt_, 0, "Binding parameter " + spec.Name + " failed."), 0, rows_);
   }
@@ -312,6 +286,30 @@ class OdbcArrayStatement final : public BackendStatement {
 };
 
 }  // namespace
+
+OdbcParamType OdbcParamTypeOf(DataTypeEnum type) noexcept {
+  switch (type) {
+    case adDate: return {SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 3, 23};
+    case adInteger: return {SQL_C_SBIGINT, SQL_INTEGER, 0, 10};
+    case adBigInt: return {SQL_C_SBIGINT, SQL_BIGINT, 0, 19};
+    case adDouble: return {SQL_C_DOUBLE, SQL_DOUBLE, 0, 15};
+    case adVarWChar: return {SQL_C_WCHAR, SQL_WVARCHAR, 0, 0};
+    default: return {SQL_C_WCHAR, SQL_VARCHAR, 0, 0};
+  }
+}
+
+SQL_TIMESTAMP_STRUCT OdbcTimestamp(const Variant& value) {
+  const DateTimeParts p = DecodeDateTime(value.AsDateTime());
+  SQL_TIMESTAMP_STRUCT t{};
+  t.year = static_cast<SQLSMALLINT>(p.Year);
+  t.month = static_cast<SQLUSMALLINT>(p.Month);
+  t.day = static_cast<SQLUSMALLINT>(p.Day);
+  t.hour = static_cast<SQLUSMALLINT>(p.Hour);
+  t.minute = static_cast<SQLUSMALLINT>(p.Minute);
+  t.second = static_cast<SQLUSMALLINT>(p.Second);
+  t.fraction = static_cast<SQLUINTEGER>(p.Millisecond) * 1000000u;
+  return t;
+}
 
 bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept {
   SQLUINTEGER counts = 0;

@@ -10,6 +10,17 @@
 
 namespace ado::detail {
 
+// How a parameter of `type` is bound: C type, SQL type, decimal digits and column size (0 for
+// text, whose size comes from the parameter or the value).
+struct OdbcParamType {
+  SQLSMALLINT CType, SqlType, Digits;
+  SQLULEN ColumnSize;
+};
+OdbcParamType OdbcParamTypeOf(DataTypeEnum type) noexcept;
+
+// A date-time value as ODBC's timestamp, to the millisecond.
+SQL_TIMESTAMP_STRUCT OdbcTimestamp(const Variant& value);
+
 // True when the driver of `dbc` executes parameter arrays set by set with a count and a
 // status for each set (SQL_PARAM_ARRAY_ROW_COUNTS is SQL_PARC_BATCH).
 bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept;

@@ -14,16 +14,8 @@ using adotest::Target;
 class AdoBackendTest : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
-    connStr_ = adotest::ConnectionStringFor(GetParam(), dir_);
-    if (connStr_.empty()) GTEST_SKIP() << "MRV_PG_CONN is not set; PostgreSQL tests skipped";
-    try {
-      conn_.SetConnectionString(connStr_);
-      conn_.Open();
-    } catch (const ado::EAdoError& e) {
-      if (GetParam() == Target::SqliteOdbc && adotest::IsMissingDriver(e))
-        GTEST_SKIP() << "SQLite ODBC driver not installed: " << e.what();
-      FAIL() << "open failed: " << e.what();
-    }
+    const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_);
+    if (!skip.empty()) GTEST_SKIP() << skip;
     table_ = std::string("AdoT_") +
              ::testing::UnitTest::GetInstance()->current_test_info()->name();
     table_ = table_.substr(0, table_.find('/'));
@@ -85,7 +77,6 @@ class AdoBackendTest : public ::testing::TestWithParam<Target> {
   }
 
   adotest::TempDir dir_;
-  std::string connStr_;
   ado::Connection conn_;
   std::string table_;
 };

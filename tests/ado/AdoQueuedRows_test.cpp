@@ -17,16 +17,8 @@ using adotest::Target;
 class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
-    connStr_ = adotest::ConnectionStringFor(GetParam(), dir_);
-    if (connStr_.empty()) GTEST_SKIP() << "MRV_PG_CONN is not set; PostgreSQL tests skipped";
-    try {
-      conn_.SetConnectionString(connStr_);
-      conn_.Open();
-    } catch (const ado::EAdoError& e) {
-      if (GetParam() == Target::SqliteOdbc && adotest::IsMissingDriver(e))
-        GTEST_SKIP() << "SQLite ODBC driver not installed: " << e.what();
-      FAIL() << "open failed: " << e.what();
-    }
+    const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_);
+    if (!skip.empty()) GTEST_SKIP() << skip;
     conn_.Execute("DROP TABLE IF EXISTS AdoQ_Rows");
     ado::CreateTableIfMissing(conn_, {"AdoQ_Rows", "Id",
                                       {{"IpAddress", ado::ColumnKind::VarChar, 45},
@@ -77,7 +69,6 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
   bool NeverQueues() const { return GetParam() == Target::Sqlite; }
 
   adotest::TempDir dir_;
-  std::string connStr_;
   ado::Connection conn_;
   ado::Command insert_;
   std::vector<ado::ParameterPtr> params_;

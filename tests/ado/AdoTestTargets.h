@@ -83,4 +83,20 @@ inline bool IsMissingDriver(const ado::EAdoError& e) {
   return m.find("IM002") != std::string::npos || m.find("IM003") != std::string::npos;
 }
 
+// Opens `conn` on target `t`. Returns why the target is to be skipped (not configured here,
+// or its ODBC driver is not installed), empty once open; any other failure raises.
+inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& conn) {
+  const std::string text = ConnectionStringFor(t, dir);
+  if (text.empty()) return "MRV_PG_CONN is not set; PostgreSQL tests skipped";
+  try {
+    conn.SetConnectionString(text);
+    conn.Open();
+  } catch (const ado::EAdoError& e) {
+    if (t == Target::SqliteOdbc && IsMissingDriver(e))
+      return std::string("SQLite ODBC driver not installed: ") + e.what();
+    throw;
+  }
+  return std::string();
+}
+
 }  // namespace adotest
