@@ -145,13 +145,18 @@ class OdbcArrayStatement final : public BackendStatement {
       if (status[static_cast<std::size_t>(r)] == SQL_PARAM_ERROR ||
           status[static_cast<std::size_t>(r)] == SQL_PARAM_DIAG_UNAVAILABLE)
         failed = r;
-    if (failed < 0 && !Ok(rc) && rc != SQL_NO_DATA) failed = done < sent ? done : 0;
+    int last = failed;
+    if (failed >= 0) {
+      while (last + 1 < done && status[static_cast<std::size_t>(last + 1)] == SQL_PARAM_ERROR) ++last;
+    } else if (!Ok(rc) && rc != SQL_NO_DATA) {
+      failed = done < sent ? done : 0;  // no status says which: any row from here on
+      last = sent - 1;
+    }
     if (failed >= 0) {
       EAdoError error = RowError(stmt_, failed + 1, "SQLExecute failed.");
-      // Drivers that pass the sets on in groups mark a whole group as failed; the rows of such
-      // a group go again one by one, so the refused row itself and its own message are known.
-      int last = failed;
-      while (last + 1 < done && status[static_cast<std::size_t>(last + 1)] == SQL_PARAM_ERROR) ++last;
+      // Drivers that pass the sets on in groups mark a whole group as failed, others fail the
+      // execution without a status per row; those rows go again one by one, so the refused
+      // row itself and its own message are known.
       if (last > failed) failed = FindRefusedRow(failed, last, error);
       Fail(std::move(error), failed, sent);
     }
@@ -314,7 +319,7 @@ SQL_TIMESTAMP_STRUCT OdbcTimestamp(const Variant& value) {
 bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept {
   SQLUINTEGER counts = 0;
   return Ok(SQLGetInfoW(dbc, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr)) &&
-         counts == SQL_PARC_BATCH;
+         (counts == SQL_PARC_BATCH || counts == SQL_PARC_NO_BATCH);
 }
 
 std::unique_ptr<BackendStatement> WithParameterArrays(SQLHDBC dbc, SQLHSTMT stmt,

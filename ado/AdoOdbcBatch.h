@@ -21,8 +21,8 @@ OdbcParamType OdbcParamTypeOf(DataTypeEnum type) noexcept;
 // A date-time value as ODBC's timestamp, to the millisecond.
 SQL_TIMESTAMP_STRUCT OdbcTimestamp(const Variant& value);
 
-// True when the driver of `dbc` executes parameter arrays set by set with a count and a
-// status for each set (SQL_PARAM_ARRAY_ROW_COUNTS is SQL_PARC_BATCH).
+// True when the driver of `dbc` executes parameter arrays (SQL_PARAM_ARRAY_ROW_COUNTS is
+// SQL_PARC_BATCH, a count per set, or SQL_PARC_NO_BATCH, one count for all of them).
 bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept;
 
 // Gives `statement` (prepared on `stmt` with `params`) a queue of up to 10,000 rows sent as

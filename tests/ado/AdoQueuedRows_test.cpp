@@ -63,9 +63,10 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
     return cmd.Execute().Fields(0).Value().AsInt32();
   }
 
-  // What the backend queues: PostgreSQL's driver takes parameter arrays, the built-in SQLite
-  // backend runs every row at once; the SQLite ODBC driver decides for itself.
-  bool MustQueue() const { return GetParam() == Target::PostgreSql; }
+  // What the backend queues: the PostgreSQL and MariaDB drivers take parameter arrays (the
+  // latter without a status per row), the built-in SQLite backend runs every row at once; the
+  // SQLite ODBC driver decides for itself.
+  bool MustQueue() const { return GetParam() == Target::PostgreSql || GetParam() == Target::MariaDb; }
   bool NeverQueues() const { return GetParam() == Target::Sqlite; }
 
   adotest::TempDir dir_;
@@ -174,7 +175,8 @@ TEST_P(AdoQueuedRowsTest, RefusedRowIsReportedWithTheProvidersMessageAndPosition
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, AdoQueuedRowsTest,
-                         ::testing::Values(Target::Sqlite, Target::SqliteOdbc, Target::PostgreSql),
+                         ::testing::Values(Target::Sqlite, Target::SqliteOdbc, Target::PostgreSql,
+                                           Target::MariaDb),
                          [](const auto& info) { return adotest::TargetName(info.param); });
 
 }  // namespace
