@@ -14,6 +14,11 @@ void ConnectionState::ReleaseStatements() noexcept {
   Statements.clear();
 }
 
+BackendFactory& BackendFactoryForTesting() {
+  static BackendFactory factory;
+  return factory;
+}
+
 void ConnectionState::Forget(BackendStatement* statement) noexcept {
   Statements.erase(std::remove(Statements.begin(), Statements.end(), statement), Statements.end());
   if (Pending == statement) Pending = nullptr;
@@ -36,6 +41,20 @@ void ConnectionState::DiscardPending() noexcept {
 
 namespace {
 
+// Runs one call into a backend. Providers sometimes echo the connection string or the password
+// in their messages, so every failure leaves this layer with the string's passwords masked.
+template <class F>
+auto Masked(const std::string& connectionString, F&& call) -> decltype(call()) {
+  try {
+    return call();
+  } catch (const EAdoError& e) {
+    EAdoError masked(MaskSecrets(e.Message(), connectionString), e.ErrorCode(), e.ErrorSource(),
+                     e.ComponentUnavailable());
+    masked.SetFailedRow(e.FailedRowIndex(), e.RowsSent());
+    throw masked;
+  }
+}
+
 [[noreturn]] void NotOpen() {
   throw EAdoError("Operation is not allowed when the object is closed.", kErrNotConnected,
                   kSourceAccessLayer);
@@ -53,14 +72,17 @@ void Connection::SetConnectionString(const std::string& text) {
   if (state_->Open)
     throw EAdoError("Operation is not allowed when the object is open.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  BackendChoice choice = ChooseBackend(text);
-  std::unique_ptr<detail::BackendConnection> backend;
-  switch (choice.Kind) {
-    case BackendKind::Sqlite: backend = detail::CreateSqliteBackend(choice); break;
-    case BackendKind::Odbc: backend = detail::CreateOdbcBackend(choice); break;
-    case BackendKind::Provider: backend = detail::CreateProviderBackend(choice); break;
-  }
-  state_->Backend = std::move(backend);
+  state_->Backend = Masked(text, [&] {
+    BackendChoice choice = ChooseBackend(text);
+    choice.CreateIfMissing = choice.CreateIfMissing || createIfMissing_;
+    if (detail::BackendFactoryForTesting()) return detail::BackendFactoryForTesting()(choice);
+    switch (choice.Kind) {
+      case BackendKind::Sqlite: return detail::CreateSqliteBackend(choice);
+      case BackendKind::Odbc: return detail::CreateOdbcBackend(choice);
+      case BackendKind::Provider: break;
+    }
+    return detail::CreateProviderBackend(choice);
+  });
   state_->ConnectionString = text;
 }
 
@@ -72,13 +94,7 @@ void Connection::Open() {
   if (state_->Open)
     throw EAdoError("Operation is not allowed when the object is open.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  try {
-    state_->Backend->Open();
-  } catch (const EAdoError& e) {
-    // Providers sometimes echo parts of the string; never let a password through.
-    throw EAdoError(ScrubSecrets(e.Message(), state_->ConnectionString), e.ErrorCode(),
-                    e.ErrorSource(), e.ComponentUnavailable());
-  }
+  Masked(state_->ConnectionString, [&] { state_->Backend->Open(); });
   state_->Open = true;
   state_->InTransaction = false;
   ++state_->Epoch;
@@ -107,7 +123,7 @@ void Connection::BeginTrans() {
   if (state_->InTransaction)
     throw EAdoError("A transaction is already open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  state_->Backend->BeginTrans();
+  Masked(state_->ConnectionString, [&] { state_->Backend->BeginTrans(); });
   state_->InTransaction = true;
 }
 
@@ -116,8 +132,10 @@ void Connection::CommitTrans() {
   if (!state_->InTransaction)
     throw EAdoError("No transaction is open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  state_->FlushPending();  // queued rows belong to this transaction
-  state_->Backend->CommitTrans();
+  Masked(state_->ConnectionString, [&] {
+    state_->FlushPending();  // queued rows belong to this transaction
+    state_->Backend->CommitTrans();
+  });
   state_->InTransaction = false;
 }
 
@@ -128,7 +146,7 @@ void Connection::RollbackTrans() {
                     kSourceAccessLayer);
   state_->InTransaction = false;  // the transaction is over whatever the backend says
   state_->DiscardPending();
-  state_->Backend->RollbackTrans();
+  Masked(state_->ConnectionString, [&] { state_->Backend->RollbackTrans(); });
 }
 
 bool Connection::InTransaction() const noexcept { return state_->InTransaction; }
@@ -288,7 +306,8 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
     throw EAdoError("Command text was not set for the command object.", kErrInvalidArgument,
                     kSourceAccessLayer);
   // Rows queued by another statement go first, so everything arrives in order.
-  if (connection_->Pending && connection_->Pending != statement_.get()) connection_->FlushPending();
+  if (connection_->Pending && connection_->Pending != statement_.get())
+    Masked(connection_->ConnectionString, [&] { connection_->FlushPending(); });
   // Prepare once per text, parameter list and connection session; afterwards only bind.
   if (statement_ && (preparedGeneration_ != parameters_.generation_ ||
                      preparedConnectionEpoch_ != connection_->Epoch)) {
@@ -300,7 +319,8 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
     std::vector<detail::ParameterSpec> specs;
     for (const ParameterPtr& p : parameters_.items_)
       specs.push_back({p->Name(), p->Type(), p->Direction(), p->Size()});
-    statement_ = connection_->Backend->Prepare(text_, specs);
+    statement_ = Masked(connection_->ConnectionString,
+                        [&] { return connection_->Backend->Prepare(text_, specs); });
     connection_->Statements.push_back(statement_.get());
     preparedGeneration_ = parameters_.generation_;
     preparedConnectionEpoch_ = connection_->Epoch;
@@ -312,7 +332,7 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
   FlushOwnRows();
   std::int64_t affected = -1;
   detail::ResultRows rows;
-  statement_->Execute(values_, affected, rows);
+  Masked(connection_->ConnectionString, [&] { statement_->Execute(values_, affected, rows); });
   if (recordsAffected) *recordsAffected = affected;
   if (!rows.HasResult) return Recordset();
   return Recordset(std::move(rows.Names), std::move(rows.Rows));
@@ -321,7 +341,7 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
 bool Command::Queue(const std::int64_t* recordsAffected) {
   const int capacity = std::min(queueRows_, statement_->QueueCapacity());
   if (capacity <= 0 || recordsAffected || !connection_->InTransaction) return false;
-  if (statement_->Queued() >= capacity) connection_->FlushPending();
+  if (statement_->Queued() >= capacity) FlushOwnRows();
   statement_->Queue(values_);
   connection_->Pending = statement_.get();
   return true;
@@ -329,7 +349,7 @@ bool Command::Queue(const std::int64_t* recordsAffected) {
 
 void Command::FlushOwnRows() {
   if (statement_ && connection_ && connection_->Pending == statement_.get())
-    connection_->FlushPending();
+    Masked(connection_->ConnectionString, [&] { connection_->FlushPending(); });
 }
 
 void Command::SetQueueRows(int maxRows) {

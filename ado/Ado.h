@@ -74,6 +74,9 @@ class Connection {
   // Not allowed while open.
   void SetConnectionString(const std::string& text);
   const std::string& ConnectionString() const;
+  // Set before SetConnectionString: Open then creates a SQLite database file that does not
+  // exist yet, as "Create=yes" in the string does. Other backends are not affected.
+  void SetCreateIfMissing(bool create) noexcept { createIfMissing_ = create; }
 
   void Open();                 // returns only when connected
   void Close() noexcept;       // errors are ignored; an open transaction is rolled back
@@ -97,6 +100,7 @@ class Connection {
  private:
   friend class Command;
   std::shared_ptr<detail::ConnectionState> state_;
+  bool createIfMissing_ = false;
 };
 
 class Parameter {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +88,17 @@ std::unique_ptr<BackendConnection> CreateSqliteBackend(const BackendChoice& choi
 std::unique_ptr<BackendConnection> CreateOdbcBackend(const BackendChoice& choice);
 // Automation providers: ADO on Windows; elsewhere throws EAdoError naming the provider.
 std::unique_ptr<BackendConnection> CreateProviderBackend(const BackendChoice& choice);
+
+// Test seam: when set, every connection gets its backend from this factory instead of the
+// built-in ones (after the string has been parsed as usual). Empty by default.
+using BackendFactory = std::function<std::unique_ptr<BackendConnection>(const BackendChoice&)>;
+BackendFactory& BackendFactoryForTesting();
+
+// Fault injection for tests: when set, the ODBC backend asks it before every transaction end
+// (commit true for a commit) and, when it answers true, treats that end as failed by the
+// driver without calling the driver. Empty (the default) injects nothing.
+using OdbcEndTranFault = std::function<bool(bool commit)>;
+void SetOdbcEndTranFault(OdbcEndTranFault fault);
 
 // UTF-8 <-> UTF-16 for the wide interfaces (invalid sequences become U+FFFD).
 std::u16string Utf8ToUtf16(const std::string& text);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "AdoError.h"
 
@@ -155,12 +156,45 @@ std::vector<std::string> ConnectionStringSecrets(const std::string& text) {
   for (const RawPair& p : Scan(text)) {
     if (p.HasEquals && IsSecretKey(p.Key) && !p.Value.empty()) {
       secrets.push_back(p.Value);
+      std::string raw = Trim(text.substr(p.ValueBegin, p.ValueEnd - p.ValueBegin));
+      if (raw != p.Value) secrets.push_back(std::move(raw));
     } else if (p.HasEquals && !p.Complete) {
       for (std::string& s : ConnectionStringSecrets(text.substr(p.ValueBegin + 1)))
         secrets.push_back(std::move(s));
     }
   }
   return secrets;
+}
+
+namespace {
+
+bool IsWordByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b >= 0x80 || std::isalnum(b);
+}
+
+}  // namespace
+
+std::string MaskSecrets(std::string message, const std::string& connectionString) {
+  std::vector<std::string> secrets = ConnectionStringSecrets(connectionString);
+  // Longer first, so a password that contains another one is masked as a whole.
+  std::sort(secrets.begin(), secrets.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& secret : secrets) {
+    const bool needLeft = IsWordByte(secret.front()), needRight = IsWordByte(secret.back());
+    for (std::size_t pos = message.find(secret); pos != std::string::npos;) {
+      const std::size_t end = pos + secret.size();
+      const bool left = !needLeft || pos == 0 || !IsWordByte(message[pos - 1]);
+      const bool right = !needRight || end == message.size() || !IsWordByte(message[end]);
+      if (left && right) {
+        message.replace(pos, secret.size(), "***");
+        pos = message.find(secret, pos + 3);
+      } else {
+        pos = message.find(secret, pos + 1);
+      }
+    }
+  }
+  return message;
 }
 
 BackendChoice ChooseBackend(const std::string& connectionString) {
@@ -225,6 +259,20 @@ BackendChoice ChooseBackend(const std::string& connectionString) {
       "Provider=SQLite;Data Source=PATH for SQLite, or Provider=... for an OLE DB provider. "
       "Connection string: " + MaskConnectionString(text),
       kErrInvalidArgument, kSourceAccessLayer);
+}
+
+bool SqliteFileMissing(const std::string& connectionString) {
+  try {
+    const BackendChoice choice = ChooseBackend(connectionString);
+    if (choice.Kind != BackendKind::Sqlite || choice.Target.empty() || choice.Target[0] == ':' ||
+        Lower(choice.Target).rfind("file:", 0) == 0)
+      return false;
+    std::error_code ec;
+    const std::u8string path(choice.Target.begin(), choice.Target.end());  // SQLite takes UTF-8
+    return !std::filesystem::exists(std::filesystem::path(path), ec) && !ec;
+  } catch (const EAdoError&) {
+    return false;
+  }
 }
 
 }  // namespace ado

@@ -25,12 +25,17 @@ bool HasConnectionStringKey(const std::vector<ConnectionStringPair>& pairs, cons
 // also one that would not parse, so it is safe to call on whatever the user typed.
 std::string MaskConnectionString(const std::string& text);
 
-// The values MaskConnectionString would hide (used to scrub provider messages).
+// The values MaskConnectionString would hide, each as read and, where it was braced or quoted,
+// also as written.
 std::vector<std::string> ConnectionStringSecrets(const std::string& text);
 
-// Replaces every occurrence in `message` of a password value of `connectionString` (values of
-// three characters or more) by "***". For texts that came from a provider.
-std::string ScrubSecrets(std::string message, const std::string& connectionString);
+// Hides the passwords of `connectionString` in `message`, a text that came from a provider and
+// may echo the string or the password: every occurrence of a password that stands as a whole
+// token is replaced by "***" (so "Pwd=s3cret;" and "'s3cret'" are masked), while words that only
+// contain it stay intact (password "x" leaves "unexpected" alone). Letters, digits and the bytes
+// of non-ASCII characters form words; a password that begins or ends with another character
+// needs no boundary on that side.
+std::string MaskSecrets(std::string message, const std::string& connectionString);
 
 enum class BackendKind { Sqlite, Odbc, Provider };
 
@@ -49,5 +54,9 @@ struct BackendChoice {
 // Throws EAdoError (with the string masked) for an empty or unreadable string or one that
 // names no backend.
 BackendChoice ChooseBackend(const std::string& connectionString);
+
+// True when `connectionString` names a SQLite database file that does not exist (yet).
+// False for every other string, also one that cannot be read.
+bool SqliteFileMissing(const std::string& connectionString);
 
 }  // namespace ado

@@ -56,6 +56,24 @@ std::string Dialect::ClearBatchStatement(const std::string& table, const std::st
          " FROM " + table + ")";
 }
 
+namespace {
+
+// Type of a created date-time column. The transfer binds milliseconds, so every engine that
+// would otherwise round them away (SQL Server's DATETIME keeps 1/300 s) gets three digits.
+const char* DateTimeColumnType(Engine engine) {
+  switch (engine) {
+    case Engine::PostgreSql: return "TIMESTAMP(3)";
+    case Engine::MySql: return "DATETIME(3)";
+    case Engine::SqlServer: return "DATETIME2(3)";
+    case Engine::Sqlite:     // text with milliseconds
+    case Engine::Access:     // a double: milliseconds kept
+    case Engine::Unknown: break;
+  }
+  return "DATETIME";
+}
+
+}  // namespace
+
 bool Dialect::SupportsCreateIfMissing() const noexcept {
   return engine_ == Engine::Sqlite || engine_ == Engine::PostgreSql ||
          engine_ == Engine::MySql || engine_ == Engine::SqlServer;
@@ -82,9 +100,7 @@ std::string Dialect::CreateTableStatement(const TableDef& t) const {
         cols += "INTEGER";
         break;
       case ColumnKind::DateTime:
-        cols += engine_ == Engine::PostgreSql ? "TIMESTAMP(3)"
-                : engine_ == Engine::MySql    ? "DATETIME(3)"
-                                              : "DATETIME";
+        cols += DateTimeColumnType(engine_);
         break;
     }
   }

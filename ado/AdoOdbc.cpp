@@ -2,6 +2,7 @@
 // with SQLBindParameter, manual-commit transactions, SQLRowCount for records affected and
 // SQL_DBMS_NAME for the dialect.
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ std::string Narrow(const SQLWCHAR* s, std::size_t units) {
 }
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+OdbcEndTranFault& EndTranFault() {
+  static OdbcEndTranFault fault;
+  return fault;
+}
+
+const char* const kBrokenMessage =
+    "The connection failed while ending a transaction and the transaction may still be open; "
+    "nothing more is done on this connection until it is closed.";
 
 // Collects the diagnostic records of a handle into one message.
 [[noreturn]] void Raise(SQLSMALLINT type, SQLHANDLE handle, const std::string& context,
@@ -58,8 +68,10 @@ bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 
 class OdbcStatement final : public BackendStatement {
  public:
-  OdbcStatement(SQLHSTMT stmt, std::vector<ParameterSpec> params)
-      : stmt_(stmt), params_(std::move(params)), slots_(params_.size()) {}
+  OdbcStatement(SQLHSTMT stmt, std::vector<ParameterSpec> params,
+                std::shared_ptr<const bool> broken)
+      : stmt_(stmt), params_(std::move(params)), slots_(params_.size()),
+        broken_(std::move(broken)) {}
   ~OdbcStatement() override { Release(); }
 
   void Release() noexcept override {
@@ -72,6 +84,7 @@ class OdbcStatement final : public BackendStatement {
     if (!stmt_)
       throw EAdoError("The statement belongs to a closed connection.", kErrNotConnected,
                       kSourceOdbc);
+    if (*broken_) throw EAdoError(kBrokenMessage, kErrFail, kSourceOdbc);
     if (values.size() != params_.size())
       throw EAdoError("The parameter list changed after the statement was prepared.",
                       kErrInvalidArgument, kSourceOdbc);
@@ -243,6 +256,7 @@ class OdbcStatement final : public BackendStatement {
   SQLHSTMT stmt_;
   std::vector<ParameterSpec> params_;
   std::vector<Slot> slots_;
+  std::shared_ptr<const bool> broken_;  // the connection's flag
 };
 
 class OdbcConnection final : public BackendConnection {
@@ -286,6 +300,7 @@ class OdbcConnection final : public BackendConnection {
       }
     }
     dbc_ = dbc;
+    *broken_ = false;
     SQLWCHAR name[256] = {};
     SQLSMALLINT bytes = 0;
     if (Ok(SQLGetInfoW(dbc_, SQL_DBMS_NAME, name, sizeof name, &bytes))) {
@@ -295,19 +310,23 @@ class OdbcConnection final : public BackendConnection {
     engine_ = EngineFromDbmsName(dbms_);
   }
 
+  // Auto-commit is never switched back on here: with a transaction still open that would
+  // commit it. Disconnecting in manual-commit mode ends an open transaction without a commit.
   void Close() noexcept override {
     if (!dbc_) return;
     if (manual_) {
-      SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+      EndTran(SQL_ROLLBACK);
       manual_ = false;
     }
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
     dbc_ = SQL_NULL_HDBC;
+    *broken_ = false;
   }
 
   void BeginTrans() override {
     Connected();
+    if (*broken_) throw EAdoError(kBrokenMessage, kErrFail, kSourceOdbc);
     if (!Ok(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
                                reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
                                SQL_IS_UINTEGER)))
@@ -335,7 +354,11 @@ class OdbcConnection final : public BackendConnection {
         throw;
       }
     }
-    return WithParameterArrays(dbc_, stmt, params, std::make_unique<OdbcStatement>(stmt, params));
+    auto usable = [broken = std::shared_ptr<const bool>(broken_)] {
+      if (*broken) throw EAdoError(kBrokenMessage, kErrFail, kSourceOdbc);
+    };
+    return WithParameterArrays(dbc_, stmt, params, usable,
+                               std::make_unique<OdbcStatement>(stmt, params, broken_));
   }
 
  private:
@@ -343,36 +366,56 @@ class OdbcConnection final : public BackendConnection {
     if (!dbc_) throw EAdoError("The connection is closed.", kErrNotConnected, kSourceOdbc);
   }
 
-  void End(SQLSMALLINT completion) {
-    Connected();
-    const bool ended = Ok(SQLEndTran(SQL_HANDLE_DBC, dbc_, completion));
-    std::string failure;
-    std::int32_t code = kErrFail;
-    if (!ended) {
-      try {
-        Raise(SQL_HANDLE_DBC, dbc_, completion == SQL_COMMIT ? "CommitTrans" : "RollbackTrans");
-      } catch (const EAdoError& e) {
-        failure = e.Message();
-        code = e.ErrorCode();
-      }
-    }
-    // Back to auto-commit in every case, so the next batch starts cleanly.
+  SQLRETURN EndTran(SQLSMALLINT completion) {
+    if (EndTranFault() && EndTranFault()(completion == SQL_COMMIT)) return SQL_ERROR;
+    return SQLEndTran(SQL_HANDLE_DBC, dbc_, completion);
+  }
+
+  void AutoCommitOn() {
     SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)),
                        SQL_IS_UINTEGER);
     manual_ = false;
-    if (!ended) throw EAdoError(failure, code, kSourceOdbc);
+  }
+
+  // Ends the transaction. Switching auto-commit back on commits whatever is still open, so it
+  // happens only once the transaction is known to be over: after a failed commit the
+  // transaction is rolled back first, and when that fails too (or a rollback fails) the
+  // connection is marked broken and stays in manual-commit mode until it is closed.
+  void End(SQLSMALLINT completion) {
+    Connected();
+    if (*broken_) throw EAdoError(kBrokenMessage, kErrFail, kSourceOdbc);
+    if (Ok(EndTran(completion))) {
+      AutoCommitOn();
+      return;
+    }
+    std::string failure;
+    std::int32_t code = kErrFail;
+    try {
+      Raise(SQL_HANDLE_DBC, dbc_, completion == SQL_COMMIT ? "CommitTrans" : "RollbackTrans");
+    } catch (const EAdoError& e) {
+      failure = e.Message();
+      code = e.ErrorCode();
+    }
+    if (completion == SQL_COMMIT && Ok(EndTran(SQL_ROLLBACK)))
+      AutoCommitOn();
+    else
+      *broken_ = true;
+    throw EAdoError(failure, code, kSourceOdbc);
   }
 
   BackendChoice choice_;
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool manual_ = false;
+  std::shared_ptr<bool> broken_ = std::make_shared<bool>(false);
   std::string dbms_;
   Engine engine_ = Engine::Unknown;
 };
 
 }  // namespace
+
+void SetOdbcEndTranFault(OdbcEndTranFault fault) { EndTranFault() = std::move(fault); }
 
 std::unique_ptr<BackendConnection> CreateOdbcBackend(const BackendChoice& choice) {
   return std::make_unique<OdbcConnection>(choice);

@@ -87,9 +87,9 @@ struct Column {
 class OdbcArrayStatement final : public BackendStatement {
  public:
   OdbcArrayStatement(SQLHSTMT stmt, std::vector<ParameterSpec> params,
-                     std::unique_ptr<BackendStatement> inner)
+                     std::function<void()> ensureUsable, std::unique_ptr<BackendStatement> inner)
       : stmt_(stmt), params_(std::move(params)), columns_(params_.size()),
-        inner_(std::move(inner)) {}
+        ensureUsable_(std::move(ensureUsable)), inner_(std::move(inner)) {}
 
   void Execute(const std::vector<const Variant*>& values, std::int64_t& affected,
                ResultRows& rows) override {
@@ -124,6 +124,13 @@ class OdbcArrayStatement final : public BackendStatement {
   void Flush() override {
     if (rows_ == 0) return;
     const int sent = rows_;
+    try {
+      ensureUsable_();
+    } catch (EAdoError& e) {
+      Discard();
+      e.SetFailedRow(0, sent);
+      throw;
+    }
     struct Reset {
       OdbcArrayStatement& self;
       ~Reset() { self.EndArrays(); }
@@ -286,6 +293,7 @@ class OdbcArrayStatement final : public BackendStatement {
   SQLHSTMT stmt_;
   std::vector<ParameterSpec> params_;
   std::vector<Column> columns_;
+  std::function<void()> ensureUsable_;
   std::unique_ptr<BackendStatement> inner_;
   int rows_ = 0;
 };
@@ -324,9 +332,11 @@ bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept {
 
 std::unique_ptr<BackendStatement> WithParameterArrays(SQLHDBC dbc, SQLHSTMT stmt,
                                                       const std::vector<ParameterSpec>& params,
+                                                      std::function<void()> ensureUsable,
                                                       std::unique_ptr<BackendStatement> statement) {
   if (params.empty() || !OdbcSupportsParameterArrays(dbc)) return statement;
-  return std::make_unique<OdbcArrayStatement>(stmt, params, std::move(statement));
+  return std::make_unique<OdbcArrayStatement>(stmt, params, std::move(ensureUsable),
+                                              std::move(statement));
 }
 
 }  // namespace ado::detail

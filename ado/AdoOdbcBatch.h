@@ -2,6 +2,7 @@
 // drivers that execute a statement once for many parameter sets and report a status per set.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,9 +28,11 @@ bool OdbcSupportsParameterArrays(SQLHDBC dbc) noexcept;
 
 // Gives `statement` (prepared on `stmt` with `params`) a queue of up to 10,000 rows sent as
 // column-wise parameter arrays when the driver of `dbc` supports them; otherwise returns it
-// as it is. Row-by-row execution stays with `statement`.
+// as it is. Row-by-row execution stays with `statement`. `ensureUsable` raises when the
+// connection may no longer send anything; it is asked before every send.
 std::unique_ptr<BackendStatement> WithParameterArrays(SQLHDBC dbc, SQLHSTMT stmt,
                                                       const std::vector<ParameterSpec>& params,
+                                                      std::function<void()> ensureUsable,
                                                       std::unique_ptr<BackendStatement> statement);
 
 }  // namespace ado::detail

@@ -1,4 +1,4 @@
-// UTF-8 / UTF-16 conversion for the wide backend interfaces, and scrubbing of credentials.
+// UTF-8 / UTF-16 conversion for the wide backend interfaces.
 #include <string>
 
 #include "AdoBackend.h"
@@ -82,17 +82,3 @@ std::string Utf16ToUtf8(const std::u16string& s) {
 }
 
 }  // namespace ado::detail
-
-namespace ado {
-
-std::string ScrubSecrets(std::string message, const std::string& connectionString) {
-  for (const std::string& secret : ConnectionStringSecrets(connectionString)) {
-    if (secret.size() < 3) continue;  // too short to tell from ordinary words
-    for (std::size_t pos = message.find(secret); pos != std::string::npos;
-         pos = message.find(secret, pos + 3))
-      message.replace(pos, secret.size(), "***");
-  }
-  return message;
-}
-
-}  // namespace ado

@@ -6,12 +6,14 @@ namespace edb {
 
 namespace {
 
-// Windows-1252 0x80..0x9F; 0 marks the five undefined bytes.
+// Windows-1252 0x80..0x9F. The five bytes the code page leaves unassigned (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) stand for the C1 control characters of the same value, as Windows maps them, so
+// every byte survives the round trip through UTF-8.
 constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
@@ -49,6 +51,16 @@ uint32_t NextUtf8(const std::string& s, size_t& i) {
   return cp;
 }
 
+// True when every byte sequence of `s` is well-formed UTF-8.
+bool IsValidUtf8(std::string_view s) {
+  const std::string text(s);
+  for (size_t i = 0; i < text.size();) {
+    const size_t at = i;
+    if (NextUtf8(text, i) == 0xFFFD && text.compare(at, 3, "\xEF\xBF\xBD") != 0) return false;
+  }
+  return true;
+}
+
 uint32_t Resolve(uint32_t codePage) {
   return codePage == kEdbDefaultCodePage ? EdbDefaultCodePage() : codePage;
 }
@@ -83,7 +95,7 @@ std::string EdbAnsiToUtf8(std::string_view text, uint32_t codePage) {
     for (size_t i = 0; i < len; ++i) {
       const auto b = uint8_t(bytes[i]);
       uint32_t cp = b;
-      if (b >= 0x80 && b < 0xA0) cp = kCp1252High[b - 0x80] ? kCp1252High[b - 0x80] : 0xFFFD;
+      if (b >= 0x80 && b < 0xA0) cp = kCp1252High[b - 0x80];
       AppendUtf8(out, cp);
     }
     return out;
@@ -92,6 +104,20 @@ std::string EdbAnsiToUtf8(std::string_view text, uint32_t codePage) {
     throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
   }
   return out;
+}
+
+bool EdbAnsiDecodable(std::string_view text, uint32_t codePage) {
+  codePage = Resolve(codePage);
+  bool ascii = true;
+  for (size_t i = 0; i < text.size() && ascii; ++i) ascii = uint8_t(text[i]) < 0x80;
+  if (ascii || codePage == 1252) return true;  // Windows-1252 assigns every byte
+  if (codePage == 65001) return IsValidUtf8(text);
+  std::string out;
+  bool invalid = false;
+  if (!EdbSysAnsiToUtf8(codePage, text.data(), text.size(), out, &invalid)) {
+    throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
+  }
+  return !invalid;
 }
 
 std::string EdbUtf8ToAnsi(const std::string& utf8, uint32_t codePage) {

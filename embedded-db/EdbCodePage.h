@@ -23,6 +23,10 @@ bool EdbCodePageSupported(uint32_t codePage);
 // Raises EEdbComponentError for an unsupported code page.
 std::string EdbAnsiToUtf8(std::string_view bytes, uint32_t codePage = kEdbDefaultCodePage);
 
+// True when every byte of `bytes` stands for a character of the code page, so that decoding
+// needs no U+FFFD. Raises EEdbComponentError for an unsupported code page.
+bool EdbAnsiDecodable(std::string_view bytes, uint32_t codePage = kEdbDefaultCodePage);
+
 // UTF-8 -> ANSI bytes. Characters the code page cannot represent become '?'.
 std::string EdbUtf8ToAnsi(const std::string& utf8, uint32_t codePage = kEdbDefaultCodePage);
 
@@ -34,7 +38,9 @@ std::string EdbUtf8ToUtf16Le(const std::string& utf8);
 
 // Platform half: conversions through the operating system (iconv / MultiByteToWideChar) for
 // code pages that have no built-in table. Return false when the code page is unavailable.
-bool EdbSysAnsiToUtf8(uint32_t codePage, const char* bytes, size_t len, std::string& out);
+// `invalid` (when given) is set when some input had no character and was replaced.
+bool EdbSysAnsiToUtf8(uint32_t codePage, const char* bytes, size_t len, std::string& out,
+                      bool* invalid = nullptr);
 bool EdbSysUtf8ToAnsi(uint32_t codePage, const std::string& utf8, std::string& out);
 uint32_t EdbSysDefaultCodePage();
 

@@ -30,7 +30,7 @@ std::string IconvName(uint32_t codePage) {
 // Converts with iconv; unconvertible input is replaced by `bad` and skipped by one byte
 // (decoding) or one UTF-8 sequence (encoding).
 bool Convert(const std::string& from, const std::string& to, const char* in, size_t len,
-             std::string& out, const std::string& bad, bool inputIsUtf8) {
+             std::string& out, const std::string& bad, bool inputIsUtf8, bool* invalid) {
   iconv_t cd = iconv_open(to.c_str(), from.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   out.clear();
@@ -46,6 +46,7 @@ bool Convert(const std::string& from, const std::string& to, const char* in, siz
     if (r == size_t(-1)) {
       if (errno == E2BIG) continue;
       // EILSEQ or EINVAL: replace the offending input and go on.
+      if (invalid) *invalid = true;
       out += bad;
       size_t skip = 1;
       if (inputIsUtf8) {
@@ -66,16 +67,17 @@ bool Convert(const std::string& from, const std::string& to, const char* in, siz
 
 uint32_t EdbSysDefaultCodePage() { return 1252; }
 
-bool EdbSysAnsiToUtf8(uint32_t codePage, const char* bytes, size_t len, std::string& out) {
+bool EdbSysAnsiToUtf8(uint32_t codePage, const char* bytes, size_t len, std::string& out,
+                      bool* invalid) {
   const std::string name = IconvName(codePage);
   if (name.empty()) return false;
-  return Convert(name, "UTF-8", bytes, len, out, "\xEF\xBF\xBD", false);
+  return Convert(name, "UTF-8", bytes, len, out, "\xEF\xBF\xBD", false, invalid);
 }
 
 bool EdbSysUtf8ToAnsi(uint32_t codePage, const std::string& utf8, std::string& out) {
   const std::string name = IconvName(codePage);
   if (name.empty()) return false;
-  return Convert("UTF-8", name, utf8.data(), utf8.size(), out, "?", true);
+  return Convert("UTF-8", name, utf8.data(), utf8.size(), out, "?", true, nullptr);
 }
 
 }  // namespace edb

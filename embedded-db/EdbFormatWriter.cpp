@@ -143,6 +143,13 @@ void TEdbRecordBuilder::SetAnsiString(int field, std::string_view bytes) {
   std::memcpy(Field(field), bytes.data(), n);
 }
 
+void TEdbRecordBuilder::SetEmptyAnsiString(int field) {
+  const auto& f = md_->Fields.at(size_t(field));
+  if (f.BaseType != bftFixedChar && f.BaseType != bftString)
+    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  Field(field);  // zero-filled, not NULL
+}
+
 void TEdbRecordBuilder::SetWideString(int field, std::u16string_view units) {
   const auto& f = md_->Fields.at(size_t(field));
   if (f.BaseType != bftFixedWideChar && f.BaseType != bftWideString)

@@ -68,6 +68,8 @@ class TEdbRecordBuilder {
   void SetDateTime(int field, int32_t dayNumber, int32_t ms);  // 17
   // ANSI bytes for base 1 and 3 (cut to FieldSize; an empty text stores NULL).
   void SetAnsiString(int field, std::string_view bytes);
+  // An empty text for base 1 and 3 that is not NULL.
+  void SetEmptyAnsiString(int field);
   // UTF-16 code units for base 2 and 4 (cut to FieldSize; empty stores NULL).
   void SetWideString(int field, std::u16string_view units);
   // Raw bytes for base 23 and 24 (at most FieldSize + 1 bytes).

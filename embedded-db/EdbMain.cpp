@@ -1,6 +1,7 @@
 #include "EdbMain.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -254,6 +255,31 @@ TEdbVariant TEdbField::AsVariant() const {
     return EdbConvertBlobValue(fd, EdbReadBlobValue(blob, fd), c->CodePage);
   }
   return EdbConvertFieldValue(fd, data, c->CodePage);
+}
+
+bool TEdbField::IsAnsiText() const {
+  const TEdbValueKind k = Def().Kind;
+  return k == TEdbValueKind::FixedAnsiString || k == TEdbValueKind::AnsiString ||
+         k == TEdbValueKind::Memo || k == TEdbValueKind::FormattedMemo;
+}
+
+std::string TEdbField::AnsiBytes() const {
+  TEdbTable::Cursor* c = table_->cursor_.get();
+  if (!c) throw EEdbComponentError("Cannot perform this operation on a closed dataset");
+  if (!IsAnsiText()) throw EEdbComponentError(StrFormat("Field '%s' holds no ANSI text", FieldName().c_str()));
+  if (!c->Walk->Record() || c->Walk->IsNull(index_))
+    throw EEdbComponentError("Could not convert variant to type (String)");
+  const TEdbFieldDef& fd = c->Table->Metadata.Fields[size_t(index_)];
+  const uint8_t* data = c->Walk->FieldData(index_);
+  if (fd.IsBlob()) {
+    const TEdbLoadedBlob blob = EdbLoadBlob(*c->BlobPages, TEdbBlobRef::Parse(data), c->MaxBlobPages);
+    const std::vector<uint8_t> bytes = EdbReadBlobValue(blob, fd);
+    return std::string(bytes.begin(), bytes.end());
+  }
+  const size_t max = fd.FieldSize > 0 ? size_t(fd.FieldSize) : 0;
+  const void* z = std::memchr(data, 0, max);
+  return std::string(reinterpret_cast<const char*>(data),
+                     z ? size_t(static_cast<const uint8_t*>(z) - data) : max);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -181,6 +181,11 @@ class TEdbField {
   TEdbVariant AsVariant() const;
   // Text of the value; raises EEdbComponentError for null.
   std::string AsString() const { return AsVariant().ToString(); }
+  // True for the kinds whose text is stored as ANSI bytes (strings, fixed strings, memos).
+  bool IsAnsiText() const;
+  // The ANSI bytes of such a field as stored, before any decoding; raises EEdbComponentError
+  // for null, like AsString, and for a field of another kind.
+  std::string AnsiBytes() const;
 
  private:
   friend class TEdbTable;

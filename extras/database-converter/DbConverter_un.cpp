@@ -140,6 +140,9 @@ void TDbConverter::StopService() {
   std::int32_t id;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    // A cancel since the run-state test before this stage found no operation to cancel; under
+    // the lock none can slip in between this test and the registration below.
+    if (!info_.IsOk()) return;
     id = services_->StopServiceAsync(
         serviceName_, MrvServiceTimeoutMs, false,
         [this](const std::string& text, std::uint8_t outcome) { ServiceFinished(true, text, outcome); });

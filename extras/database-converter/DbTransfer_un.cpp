@@ -2,78 +2,18 @@
 // database from the temporary copy of its local file.
 #include "DbTransfer_un.h"
 
-#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
-#include <cryptopp/md5.h>
-
 #include <cassert>
 
+#include "AdoConnectionString.h"
 #include "EdbMain.h"
 
 namespace mrv {
-
-const char* const ExternalDatabaseHelpUrl = "https://docs.mrv.example/external-databases";
 
 namespace {
 
 const char* const NotImplemented = "Not implemented.";
 const char* const CheckSourceAlias = "CheckSourceDb_SourceDb";
 const char* const TransferAlias = "TransferDatabase_SourceDb";
-
-using ado::adDate;
-using ado::adVarChar;
-
-const std::vector<TTransferTableDef>& AswlTables() {
-  static const std::vector<TTransferTableDef> t = {
-      {"ASWL", "ASWL_ID",
-       "INSERT INTO ASWL(\r\n  ASWL_SENDER_EMAIL, ASWL_SENDER_DOMAIN, \r\n  ASWL_RECIPIENT_EMAIL, "
-       "ASWL_LASTHIT) \r\n  VALUES(?, ?, ?, ?);",
-       {{"@ASWL_SENDER_EMAIL", adVarChar, 255, "ASWL_SENDER_EMAIL", "ASWL_SENDER_EMAIL"},
-        {"@ASWL_SENDER_DOMAIN", adVarChar, 255, "ASWL_SENDER_DOMAIN", "ASWL_SENDER_DOMAIN"},
-        {"@ASWL_RECIPIENT_EMAIL", adVarChar, 255, "ASWL_RECIPIENT_EMAIL", "ASWL_RECIPIENT_EMAIL"},
-        {"@ASWL_LASTHIT", adDate, 0, "ASWL_LASTHIT", "ASWL_LASTHIT"}},
-       {"ASWL_SENDER_EMAIL", "ASWL_SENDER_DOMAIN", "ASWL_RECIPIENT_EMAIL", "ASWL_LASTHIT"}}};
-  return t;
-}
-
-const std::vector<TTransferTableDef>& GreyTables() {
-  static const std::vector<TTransferTableDef> t = {
-      {"GREY", "GREY_ID",
-       "INSERT INTO GREY(\r\n  GREY_SIGNATURE, GREY_SIGNATURE_24, GREY_IP, GREY_SENDER, \r\n  "
-       "GREY_RECIPIENT, GREY_CREATED, GREY_LASTHIT)\r\n  VALUES(?, ?, ?, ?, ?, ?, ?);",
-       {{"@GREY_SIGNATURE", adVarChar, 32, "GREY_SIGNATURE", "GREY_SIGNATURE"},
-        {"@GREY_SIGNATURE_24", adVarChar, 32, "GREY_SIGNATURE_24", "GREY_SIGNATURE_24"},
-        {"@GREY_IP", adVarChar, 45, "GREY_IP", "GREY_IP"},
-        {"@GREY_SENDER", adVarChar, 255, "GREY_SENDER", "GREY_SENDER"},
-        {"@GREY_RECIPIENT", adVarChar, 255, "GREY_RECIPIENT", "GREY_RECIPIENT"},
-        {"@GREY_CREATED", adDate, 0, "GREY_CREATED", "GREY_CREATED"},
-        {"@GREY_LASTHIT", adDate, 0, "GREY_LASTHIT", "GREY_LASTHIT"}},
-       {"GREY_SIGNATURE", "GREY_IP", "GREY_SENDER", "GREY_RECIPIENT", "GREY_CREATED",
-        "GREY_LASTHIT"}}};
-  return t;
-}
-
-const std::vector<TTransferTableDef>& DhaTables() {
-  static const std::vector<TTransferTableDef> t = {
-      {"DhaHistory", "Id", "INSERT INTO DhaHistory(IpAddress, AttemptTime)\r\nVALUES(?, ?);",
-       {{"@IPAddress", adVarChar, 45, "IpAddress", "IpAddress"},
-        {"@AttemptTime", adDate, 0, "AttemptTime", "AttemptTime"}},
-       {"IpAddress", "AttemptTime"}},
-      {"DhaBlacklist", "Id", "INSERT INTO DhaBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
-       {{"@IPAddress", adVarChar, 15, "IpAddress", "IpAddress"},
-        {"@LastUpdateTime", adDate, 0, "LastUpdateTime", "LastUpdateTime"}},
-       {"IpAddress", "LastUpdateTime"}}};
-  return t;
-}
-
-const std::vector<TTransferTableDef>& HoneypotTables() {
-  static const std::vector<TTransferTableDef> t = {
-      {"HoneypotBlacklist", "Id",
-       "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
-       {{"@IPAddress", adVarChar, 45, "IpAddress", "IpAddress"},
-        {"@LastUpdateTime", adDate, 0, "LastUpdateTime", "LastUpdateTime"}},
-       {"IpAddress", "LastUpdateTime"}}};
-  return t;
-}
 
 // A source value as a parameter value: text stays text, a date-time stays a date-time, null
 // stays null.
@@ -92,53 +32,6 @@ ado::Variant ToAdoVariant(edb::TEdbVariant&& v) {
 
 }  // namespace
 
-const std::vector<TTransferTableDef>& TransferTableDefs(TDatabaseKind kind) {
-  switch (kind) {
-    case dkAswl: return AswlTables();
-    case dkGrey: return GreyTables();
-    case dkDha: return DhaTables();
-    case dkHoneypot: return HoneypotTables();
-  }
-  throw EDbTransfer(NotImplemented);
-}
-
-ado::TableDef TargetTableSchema(const TTransferTableDef& table) {
-  ado::TableDef def;
-  def.Name = table.Name;
-  def.KeyColumn = table.KeyColumn;
-  const bool dhaBlacklist = std::string(table.Name) == "DhaBlacklist";
-  for (const TTransferParamDef& p : table.Params) {
-    ado::ColumnDef c;
-    c.Name = p.Column;
-    c.Kind = p.Type == adDate ? ado::ColumnKind::DateTime : ado::ColumnKind::VarChar;
-    c.Size = (dhaBlacklist && p.Type == adVarChar) ? 45 : p.Size;
-    def.Columns.push_back(c);
-  }
-  return def;
-}
-
-std::string ComputeSignature24(const std::string& ipAnsi, const std::string& senderAnsi,
-                               const std::string& recipientAnsi) {
-  const size_t dot = ipAnsi.rfind('.');
-  std::string text = dot == std::string::npos ? ipAnsi : ipAnsi.substr(0, dot);
-  text += '\t';
-  text += senderAnsi;
-  text += '\t';
-  text += recipientAnsi;
-
-  CryptoPP::Weak::MD5 md5;
-  unsigned char digest[CryptoPP::Weak::MD5::DIGESTSIZE];
-  md5.CalculateDigest(digest, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(2 * sizeof digest);
-  for (unsigned char b : digest) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
-}
-
 TDbTransfer::TDbTransfer(TDbConversionInfo& info, TDatabaseKind kind, std::uint32_t codePage)
     : info_(info), kind_(kind), codePage_(codePage) {}
 
@@ -151,6 +44,7 @@ const char* TDbTransfer::DisplayName() const { return DatabaseDisplayName(kind_)
 bool TDbTransfer::Connect(const std::string& customError) {
   try {
     connection_ = std::make_unique<ado::Connection>();
+    connection_->SetCreateIfMissing(createSchema_);
     connection_->SetConnectionString(info_.Task(kind_).TargetConnectionString);
     connection_->Open();
   } catch (const std::exception& e) {
@@ -190,6 +84,12 @@ void TDbTransfer::ConnectTarget() {
       "Could not connect to the target %s database.\r\n\r\nMake sure the database has been "
       "created,\r\nand the database server is up and running.",
       DisplayName());
+  if (createSchema_ && ado::SqliteFileMissing(info_.Task(kind_).TargetConnectionString)) {
+    // Nothing to count or clear; the file is created by Transfer, not before.
+    info_.ReportStatusFmt("The target %s database does not exist yet; it will be created.",
+                          DisplayName());
+    return;
+  }
   if (!Connect(custom)) return;
   struct Guard {
     TDbTransfer* self;
@@ -216,18 +116,34 @@ std::int64_t TDbTransfer::CountTargetRecords(std::vector<std::int64_t>& counts) 
   std::int64_t total = 0;
   for (size_t i = 0; i < tables.size(); ++i) {
     try {
+      if (createSchema_ && !TargetTableExists(tables[i].Name)) continue;  // created later
       counts[i] = CountTable(tables[i].Name);
       total += counts[i];
     } catch (const std::exception& e) {
-      info_.SetFormattedError(
-          &e,
-          "The %s (%s) table was not found in the target External Database. Make sure that the "
-          "database schema is already prepared for the conversion.\r\nLearn more about creating "
-          "External Databases at \r\n%s",
-          DisplayName(), tables[i].Name, ExternalDatabaseHelpUrl);
+      info_.SetFormattedError(&e, "%s", MissingTableMessage(DisplayName(), tables[i].Name).c_str());
     }
   }
   return total;
+}
+
+bool TDbTransfer::TargetTableExists(const std::string& table) {
+  try {
+    connection_->Execute(connection_->GetDialect().ProbeTableStatement(table));
+    return true;
+  } catch (const ado::EAdoError&) {
+    return false;
+  }
+}
+
+void TDbTransfer::CreateMissingTables() {
+  try {
+    for (const TTransferTableDef& t : TransferTableDefs(kind_))
+      if (ado::CreateTableIfMissing(*connection_, TargetTableSchema(t)))
+        info_.ReportStatusFmt("Created table %s in the target %s database.", t.Name, DisplayName());
+  } catch (const ado::EAdoError& e) {
+    info_.SetFormattedError(&e, "Could not create the tables of the target %s database.",
+                            DisplayName());
+  }
 }
 
 void TDbTransfer::CheckTargetEmpty() {
@@ -399,6 +315,10 @@ void TDbTransfer::Transfer(const std::string& sourcePath) {
   cleanup.db->SetDatabaseName(TransferAlias);
   cleanup.db->Open();
 
+  if (createSchema_) {
+    CreateMissingTables();
+    if (!info_.IsOk()) return;
+  }
   cleanup.table = std::make_unique<edb::TEdbTable>();
   cleanup.table->SetDatabaseName(TransferAlias);
   TransferTables(*cleanup.table);
@@ -499,9 +419,12 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
   }
 
   const std::int64_t recordCount = table.RecordCount();
+  std::int64_t recordNo = 0;
   while (!table.Eof() && info_.IsOk()) {
+    ++recordNo;
     info_.ReportProgress(insertedCount_, recordCount);
     for (size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i]) CheckDecodable(*fields[i], def, recordNo);
       if (static_cast<int>(i) == signatureIndex) continue;
       params[i]->SetValue(ToAdoVariant(fields[i]->AsVariant()));
     }
@@ -511,13 +434,11 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
       if (!stored.IsNull() && !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
         params[signatureIndex]->SetValue(ToAdoVariant(std::move(stored)));
       } else {
-        // Recipient first, then sender, then IP, as single-byte text; a null cannot be
+        // Recipient first, then sender, then IP, as the file's own bytes; a null cannot be
         // converted and ends the copy.
-        const std::string recipient =
-            edb::EdbUtf8ToAnsi(fields[recipientIndex]->AsVariant().ToString(), codePage_);
-        const std::string sender =
-            edb::EdbUtf8ToAnsi(fields[senderIndex]->AsVariant().ToString(), codePage_);
-        const std::string ip = edb::EdbUtf8ToAnsi(fields[ipIndex]->AsVariant().ToString(), codePage_);
+        const std::string recipient = SignatureText(*fields[recipientIndex]);
+        const std::string sender = SignatureText(*fields[senderIndex]);
+        const std::string ip = SignatureText(*fields[ipIndex]);
         params[signatureIndex]->SetValue(ado::Variant(ComputeSignature24(ip, sender, recipient)));
       }
     }
@@ -528,6 +449,23 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
   }
   SendQueuedRows();
   info_.ReportProgress(insertedCount_, recordCount);
+}
+
+std::string TDbTransfer::SignatureText(const edb::TEdbField& field) const {
+  if (field.IsAnsiText()) return field.AnsiBytes();
+  return edb::EdbUtf8ToAnsi(field.AsVariant().ToString(), codePage_);
+}
+
+void TDbTransfer::CheckDecodable(const edb::TEdbField& field, const TTransferTableDef& def,
+                                 std::int64_t recordNo) const {
+  if (!field.IsAnsiText() || field.IsNull()) return;
+  if (edb::EdbAnsiDecodable(field.AnsiBytes(), codePage_)) return;
+  // Text that the code page cannot decode would reach the target as replacement characters.
+  throw EDbTransfer(FormatText(
+      "The %s field of record %lld in the %s table of the source %s database holds text that "
+      "code page %u cannot decode.",
+      field.FieldName().c_str(), static_cast<long long>(recordNo), def.Name, DisplayName(),
+      static_cast<unsigned>(codePage_ ? codePage_ : edb::EdbDefaultCodePage())));
 }
 
 // ---- batch transactions --------------------------------------------------------------------
@@ -582,22 +520,12 @@ void TDbTransfer::RollbackBatch() noexcept {
   }
 }
 
-std::vector<std::string> CreateTargetTables(const std::string& connectionString,
-                                            TDatabaseKind kind) {
-  ado::ComInitializer com;  // callers run this on their own thread (COM for ADO on Windows)
-  ado::Connection connection;
-  connection.SetConnectionString(connectionString);
-  connection.Open();
-  std::vector<std::string> created;
-  for (const TTransferTableDef& table : TransferTableDefs(kind))
-    if (ado::CreateTableIfMissing(connection, TargetTableSchema(table))) created.push_back(table.Name);
-  connection.Close();
-  return created;
-}
-
-TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage) {
-  return [codePage](TDbConversionInfo& info, TDatabaseKind kind) -> std::unique_ptr<IDbTransfer> {
-    return std::make_unique<TDbTransfer>(info, kind, codePage);
+TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage, bool createSchema) {
+  return [codePage, createSchema](TDbConversionInfo& info,
+                                  TDatabaseKind kind) -> std::unique_ptr<IDbTransfer> {
+    auto transfer = std::make_unique<TDbTransfer>(info, kind, codePage);
+    transfer->SetCreateSchema(createSchema);
+    return transfer;
   };
 }
 

@@ -17,6 +17,7 @@
 #include "DbTransferIntf_un.h"
 
 namespace edb {
+class TEdbField;
 class TEdbTable;
 }
 
@@ -30,8 +31,13 @@ class EDbTransfer : public std::runtime_error {
 // Rows per insert transaction and per clearing statement.
 inline constexpr int TransferBatchSize = 1000;
 
-// Where to learn how to create the External Databases (end of the missing-table message).
-extern const char* const ExternalDatabaseHelpUrl;
+// Where to learn how to create the External Databases (end of the missing-table message): the
+// guide shipped beside the executables.
+extern const char* const ExternalDatabaseGuide;
+
+// "The %s (%s) table was not found in the target External Database. ..." for a database's
+// display name and a table, ending in the guide's name.
+std::string MissingTableMessage(const char* displayName, const char* table);
 
 // One parameter of a table's insert statement; parameters are in column order.
 struct TTransferParamDef {
@@ -70,6 +76,12 @@ class TDbTransfer : public IDbTransfer {
   TDbTransfer(TDbConversionInfo& info, TDatabaseKind kind, std::uint32_t codePage = 0);
   ~TDbTransfer() override;
 
+  // With `create` set (before ConnectTarget), missing target tables are not an error: they
+  // count as empty, and Transfer creates them (a missing SQLite file too) in the engine's
+  // dialect before it copies. The conversion procedure runs every Transfer only after every
+  // source has passed CheckSource, so the target is left unchanged when a source is refused.
+  void SetCreateSchema(bool create) { createSchema_ = create; }
+
   void ConnectTarget() override;
   void CheckSource(const std::string& sourcePath) override;
   void Transfer(const std::string& sourcePath) override;
@@ -87,12 +99,17 @@ class TDbTransfer : public IDbTransfer {
   void Disconnect() noexcept;
   std::int64_t CountTargetRecords(std::vector<std::int64_t>& counts);
   std::int64_t CountTable(const std::string& table);
+  bool TargetTableExists(const std::string& table);
+  void CreateMissingTables();
   void CheckTargetEmpty();
   void ClearTable(const TTransferTableDef& table, std::int64_t tableCount, std::int64_t& deleted,
                   std::int64_t total);
   void CheckSourceTable(edb::TEdbTable& table, const std::vector<const char*>& required);
   void TransferTables(edb::TEdbTable& table);
   void CopyTable(edb::TEdbTable& table, const TTransferTableDef& def);
+  std::string SignatureText(const edb::TEdbField& field) const;
+  void CheckDecodable(const edb::TEdbField& field, const TTransferTableDef& def,
+                      std::int64_t recordNo) const;
   void SetUpParameters(const TTransferTableDef& def, std::vector<ado::ParameterPtr>& params);
 
   void BeginBatch();
@@ -107,6 +124,7 @@ class TDbTransfer : public IDbTransfer {
   TDbConversionInfo& info_;
   TDatabaseKind kind_;
   std::uint32_t codePage_;
+  bool createSchema_ = false;
   std::unique_ptr<ado::Connection> connection_;
   std::unique_ptr<ado::Command> command_;
   bool inTransaction_ = false;
@@ -124,7 +142,8 @@ class TDbTransfer : public IDbTransfer {
 std::vector<std::string> CreateTargetTables(const std::string& connectionString,
                                             TDatabaseKind kind);
 
-// A factory for TDbConverter creating TDbTransfer objects that use `codePage`.
-TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage = 0);
+// A factory for TDbConverter creating TDbTransfer objects that use `codePage` (and create the
+// missing target tables with `createSchema`).
+TDbTransferFactory MakeDbTransferFactory(std::uint32_t codePage = 0, bool createSchema = false);
 
 }  // namespace mrv

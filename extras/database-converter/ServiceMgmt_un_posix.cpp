@@ -3,11 +3,17 @@
 //   active, reloading, refreshing -> running;   activating -> start pending;
 //   deactivating -> stop pending;               inactive, failed -> stopped;
 //   anything else -> unknown (outside every expected sequence, so the operation fails).
+// A unit that is inactive or failed while a job is queued for it (a start waiting for its
+// dependencies) is start pending, not stopped: its state only changes once the job runs.
 // A change of the unit's sub-state counts as checkpoint progress; systemd gives no wait hint.
 // A unit whose LoadState is "not-found" does not exist (error 1060, as on Windows).
 // A machine without a running systemd (no `systemctl`, or no /run/systemd/system, as in many
 // containers) has no services at all: ServiceExists answers false there instead of raising, so
 // that a run which only stops a service that exists goes ahead; every other call still raises.
+//
+// `systemctl` runs in a process group of its own, so that Ctrl+C at the terminal, which goes to
+// the tool's whole group, cannot kill it half way through a request (the tool itself turns
+// Ctrl+C into a cancel); signal dispositions the tool ignores are reset for it.
 //
 // Service name to unit name: a name without a '.' gets ".service" appended ("MRVSVC" ->
 // "MRVSVC.service"); a name with a suffix is used as given. Names that are empty, start with
@@ -15,6 +21,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,8 +94,20 @@ TCommandResult RunSystemctl(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), 1);
   posix_spawn_file_actions_adddup2(&actions, errWrite.Get(), 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, none;
+  sigemptyset(&defaults);
+  for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "systemctl", &actions, nullptr, pointers.data(), environ);
+  const int spawned = posix_spawnp(&pid, "systemctl", &actions, &attributes, pointers.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   outWrite.Reset();
   errWrite.Reset();
@@ -158,6 +177,7 @@ std::string UnitName(const std::string& name) {
 
 struct TUnitState {
   std::string LoadState, ActiveState, SubState;
+  bool JobQueued = false;  // systemctl prints Job= only while a job is queued for the unit
 };
 
 TUnitState ParseShow(const std::string& out) {
@@ -171,18 +191,20 @@ TUnitState ParseShow(const std::string& out) {
     if (eq != std::string::npos) values[line.substr(0, eq)] = Trimmed(line.substr(eq + 1));
     at = end + 1;
   }
-  return {values["LoadState"], values["ActiveState"], values["SubState"]};
+  const std::string job = values["Job"];
+  return {values["LoadState"], values["ActiveState"], values["SubState"], !job.empty() && job != "0"};
 }
 
 TCommandResult ShowUnit(const std::string& unit) {
-  return RunSystemctl({"--property=LoadState,ActiveState,SubState", "show", "--", unit});
+  return RunSystemctl({"--property=LoadState,ActiveState,SubState,Job", "show", "--", unit});
 }
 
-std::uint32_t MapActiveState(const std::string& active) {
+std::uint32_t MapState(const TUnitState& state) {
+  const std::string& active = state.ActiveState;
   if (active == "active" || active == "reloading" || active == "refreshing") return ssRunning;
   if (active == "activating") return ssStartPending;
   if (active == "deactivating") return ssStopPending;
-  if (active == "inactive" || active == "failed") return ssStopped;
+  if (active == "inactive" || active == "failed") return state.JobQueued ? ssStartPending : ssStopped;
   return ssUnknown;
 }
 
@@ -202,7 +224,7 @@ class TSystemdServiceHandle : public TServiceHandle {
     if (!first_ && state.SubState != lastSubState_) ++checkPoint_;
     first_ = false;
     lastSubState_ = state.SubState;
-    return {MapActiveState(state.ActiveState), checkPoint_, 0};
+    return {MapState(state), checkPoint_, 0};
   }
 
   void RequestStop() override { Request("stop"); }
@@ -247,7 +269,7 @@ class TSystemdServiceBackend : public TServiceBackend {
       throw EServiceControllerException(
           edb::StrFormat("Could not open service \"%s\". Error %d \"%s\".", name.c_str(),
                          kErrorServiceDoesNotExist, kNotFoundText));
-    return MapActiveState(state.ActiveState) != ssStopped;
+    return MapState(state) != ssStopped;
   }
 
   std::unique_ptr<TServiceHandle> OpenForOperation(const std::string& name,

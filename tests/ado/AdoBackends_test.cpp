@@ -14,7 +14,7 @@ using adotest::Target;
 class AdoBackendTest : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
-    const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_);
+    const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr_);
     if (!skip.empty()) GTEST_SKIP() << skip;
     table_ = std::string("AdoT_") +
              ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -77,6 +77,7 @@ class AdoBackendTest : public ::testing::TestWithParam<Target> {
   }
 
   adotest::TempDir dir_;
+  std::string connStr_;
   ado::Connection conn_;
   std::string table_;
 };

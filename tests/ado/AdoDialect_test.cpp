@@ -51,7 +51,7 @@ TEST(AdoDialect, CreateTableKeyAndColumnTypes) {
             "KEY, IpAddress VARCHAR(15), LastUpdateTime DATETIME(3))");
   EXPECT_EQ(ado::DialectFor(Engine::SqlServer).CreateTableStatement(t),
             "IF OBJECT_ID(N'DhaBlacklist', N'U') IS NULL CREATE TABLE DhaBlacklist (Id INT "
-            "IDENTITY(1,1) PRIMARY KEY, IpAddress VARCHAR(15), LastUpdateTime DATETIME)");
+            "IDENTITY(1,1) PRIMARY KEY, IpAddress VARCHAR(15), LastUpdateTime DATETIME2(3))");
   EXPECT_EQ(ado::DialectFor(Engine::Access).CreateTableStatement(t),
             "CREATE TABLE DhaBlacklist (Id COUNTER PRIMARY KEY, IpAddress VARCHAR(15), "
             "LastUpdateTime DATETIME)");

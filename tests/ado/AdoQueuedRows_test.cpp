@@ -17,7 +17,8 @@ using adotest::Target;
 class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
-    const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_);
+    std::string connStr;
+    const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr);
     if (!skip.empty()) GTEST_SKIP() << skip;
     conn_.Execute("DROP TABLE IF EXISTS AdoQ_Rows");
     ado::CreateTableIfMissing(conn_, {"AdoQ_Rows", "Id",

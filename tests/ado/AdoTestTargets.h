@@ -88,22 +88,23 @@ inline bool IsMissingDriver(const ado::EAdoError& e) {
   return m.find("IM002") != std::string::npos || m.find("IM003") != std::string::npos;
 }
 
-// Opens `conn` on target `t`. Returns why the target is to be skipped (not configured here,
-// or its ODBC driver is not installed), empty once open; any other failure raises.
-inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& conn) {
-  const std::string text = ConnectionStringFor(t, dir);
-  if (text.empty())
+// Opens `conn` on target `t` (its string in `connStr`). Returns an empty text when it is open,
+// else why the target is not available here, for the test to skip; other failures are raised.
+inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& conn,
+                              std::string& connStr) {
+  connStr = ConnectionStringFor(t, dir);
+  if (connStr.empty())
     return t == Target::MariaDb ? "MRV_MARIADB_CONN is not set; MariaDB tests skipped"
                                 : "MRV_PG_CONN is not set; PostgreSQL tests skipped";
   try {
-    conn.SetConnectionString(text);
+    conn.SetConnectionString(connStr);
     conn.Open();
   } catch (const ado::EAdoError& e) {
     if (t == Target::SqliteOdbc && IsMissingDriver(e))
       return std::string("SQLite ODBC driver not installed: ") + e.what();
     throw;
   }
-  return std::string();
+  return {};
 }
 
 }  // namespace adotest

@@ -66,6 +66,8 @@ TEST_F(RunFixture, CleanRunLogsEveryStageInOrderAndLeavesServiceRunning) {
   EXPECT_TRUE(shared.copyMismatch.empty());
   EXPECT_TRUE(services->running);
   EXPECT_TRUE(serviceProblems.empty());
+  // Both waits give a slow service five minutes without progress.
+  EXPECT_EQ(services->timeouts, (std::vector<std::uint32_t>{300000, 300000}));
 }
 
 TEST_F(RunFixture, AbsentOrStoppedServiceIsLeftAloneButCopiesAreMade) {
@@ -319,4 +321,37 @@ TEST_F(RunFixture, CancelAnsweredBeforeTheStopTouchesNothing) {
   EXPECT_TRUE(log.Has("Cancelling operation..."));
   EXPECT_EQ(services->stops, 0);
   EXPECT_FALSE(log.Has("Removing temporary files..."));
+}
+
+TEST_F(RunFixture, CancelJustBeforeTheStopIsRegisteredStopsNothing) {
+  Select(dkGrey, tmp.MakeFile("g.abs", 10));
+  std::unique_ptr<TDbConverter> converter = Make();
+  // The user cancels after the run-state test, before the stop operation exists to be cancelled.
+  info.OnBeforeServiceStop = [&](bool&) { converter->Cancel(); };
+  converter->Run();
+  EXPECT_EQ(services->stops, 0);
+  EXPECT_EQ(services->starts, 0);
+  EXPECT_TRUE(services->running);
+  EXPECT_EQ(log.Lines().back(), "Conversion cancelled.");
+  EXPECT_FALSE(log.Has("Stopped the Mrv service."));
+  EXPECT_TRUE(serviceProblems.empty());
+}
+
+TEST_F(RunFixture, CancelWhileClearingLeavesTheServiceAloneAndCopiesNothing) {
+  Select(dkAswl, tmp.MakeFile("a.abs", 10));
+  Select(dkGrey, tmp.MakeFile("g.abs", 10));
+  std::unique_ptr<TDbConverter> converter = Make();
+  shared.onConnect = [&](TDatabaseKind kind) {
+    if (kind == dkAswl) converter->Cancel();  // while the first target is being cleared
+  };
+  converter->Run();
+  const Lines expected = {"Database conversion started.", "connect Automatic Sender Whitelist",
+                          "Cancelling operation...", "Conversion cancelled."};
+  EXPECT_EQ(log.Lines(), expected);
+  EXPECT_EQ(services->stops, 0);
+  EXPECT_EQ(services->starts, 0);
+  EXPECT_TRUE(services->running);
+  EXPECT_EQ(info.GetError(), "");
+  EXPECT_FALSE(converter->Succeeded());
+  EXPECT_TRUE(serviceProblems.empty());
 }

@@ -4,6 +4,7 @@
 // date-times to the millisecond against calendar texts computed in the test.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 
 #include "Ado.h"
@@ -22,15 +23,19 @@ class PostgresTransferTest : public ::testing::Test {
     const char* base = std::getenv("MRV_PG_CONN");
     if (!base || !*base) GTEST_SKIP() << "MRV_PG_CONN is not set";
     base_ = base;
+    // A schema and folder per test, so that tests run side by side do not meet.
+    schema_ = std::string("mrv_xfer_") +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : schema_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     {
       ado::Connection c;
       c.SetConnectionString(base_);
       c.Open();
-      c.Execute("DROP SCHEMA IF EXISTS mrv_transfer_test CASCADE");
-      c.Execute("CREATE SCHEMA mrv_transfer_test");
+      c.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+      c.Execute("CREATE SCHEMA " + schema_);
     }
-    conn_ = base_ + ";ConnSettings=SET search_path TO mrv_transfer_test";
-    dir_ = fs::temp_directory_path() / "mrvxfer_pg";
+    conn_ = base_ + ";ConnSettings=SET search_path TO " + schema_;
+    dir_ = fs::temp_directory_path() / schema_;
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     info_.OnStatus = [this](const std::string& s) { status_.push_back(s); };
@@ -41,7 +46,7 @@ class PostgresTransferTest : public ::testing::Test {
     ado::Connection c;
     c.SetConnectionString(base_);
     c.Open();
-    c.Execute("DROP SCHEMA IF EXISTS mrv_transfer_test CASCADE");
+    c.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
   }
   std::vector<std::vector<std::string>> Query(const std::string& sql) {
     ado::Connection c;
@@ -61,7 +66,7 @@ class PostgresTransferTest : public ::testing::Test {
     return rows;
   }
 
-  std::string base_, conn_;
+  std::string base_, conn_, schema_;
   fs::path dir_;
   TDbConversionInfo info_;
   std::vector<std::string> status_;
@@ -193,4 +198,35 @@ TEST_F(PostgresTransferTest, RefusedRowInTheMiddleOfABatchRollsBackOnlyThatBatch
   ASSERT_GE(status_.size(), 2u);
   EXPECT_EQ(status_[status_.size() - 2], "Error occured, rolling back data...");
   EXPECT_EQ(status_.back(), "Finished rolling back.");
+}
+
+TEST_F(PostgresTransferTest, SessionKilledMidBatchKeepsOnlyCommittedBatches) {
+  EXPECT_EQ(CreateTargetTables(conn_, dkHoneypot).size(), 1u);
+  SourceTable honeypot{"HoneypotBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
+  for (int i = 0; i < 2500; ++i)
+    honeypot.Rows.push_back({{"10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256)},
+                             {{720000 + i, i}}});
+  WriteSource(dir_ / "h.abs", {honeypot});
+  // The transfer's session is told apart from every other one by its application name.
+  info_.Task(dkHoneypot).Selected = true;
+  info_.Task(dkHoneypot).TargetConnectionString =
+      base_ + ";ConnSettings={SET search_path TO " + schema_ +
+      ";SET application_name TO mrv_transfer_victim}";
+  info_.OnProgress = [&](int64_t done, int64_t) {
+    if (done != 1500) return;
+    ado::Connection killer;
+    killer.SetConnectionString(base_);
+    killer.Open();
+    killer.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                   "application_name = 'mrv_transfer_victim'");
+  };
+  TDbTransfer t(info_, dkHoneypot);
+  t.ConnectTarget();
+  t.CheckSource((dir_ / "h.abs").string());
+  ASSERT_TRUE(info_.IsOk()) << info_.GetError();
+  EXPECT_THROW(t.Transfer((dir_ / "h.abs").string()), std::exception);
+  ASSERT_GE(status_.size(), 2u);
+  EXPECT_EQ(status_[status_.size() - 2], "Error occured, rolling back data...");
+  EXPECT_EQ(status_.back(), "Finished rolling back.");
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM HoneypotBlacklist")[0][0], "1000");
 }

@@ -3,15 +3,19 @@
 // and a few independent helpers (calendar text of a stored date-time, direct SQLite reads)
 // that do not go through the code under test.
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "DbTransfer_un.h"
 #include "EdbFormatWriter.h"
 
 namespace transfertest {
@@ -62,7 +66,10 @@ inline void WriteSource(const std::filesystem::path& file, const std::vector<Sou
           r.SetDateTime(field, s.Day, s.Ms);
         } else {
           const Text& v = row.Texts.at(ti++);
-          if (v) r.SetAnsiString(field, *v);
+          if (v && v->empty())
+            r.SetEmptyAnsiString(field);  // empty, not NULL
+          else if (v)
+            r.SetAnsiString(field, *v);
         }
       }
       tw.Insert(r);
@@ -167,5 +174,50 @@ inline const char* SqliteTargetSchema() {
          "CREATE TABLE HoneypotBlacklist(Id INTEGER PRIMARY KEY AUTOINCREMENT, IpAddress "
          "VARCHAR(45), LastUpdateTime DATETIME);";
 }
+
+// A fresh folder with a SQLite target holding the prepared schema, and a run's settings record
+// that collects the status lines and progress reports.
+class TransferFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::temp_directory_path() / (std::string("mrvxfer_") + info->test_suite_name() + "_" +
+                                        info->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    target_ = dir_ / "target.db";
+    SqliteFile(target_).Exec(SqliteTargetSchema());
+    info_.OnStatus = [this](const std::string& s) { status_.push_back(s); };
+    info_.OnProgress = [this](int64_t d, int64_t t) {
+      progress_.emplace_back(d, t);
+      if (onProgress_) onProgress_(d, t);
+    };
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string TargetString() const { return "Provider=SQLite;Data Source=" + target_.string(); }
+  void Select(mrv::TDatabaseKind kind) {
+    info_.Task(kind).Selected = true;
+    info_.Task(kind).TargetConnectionString = TargetString();
+  }
+  // The three operations in the order of a run.
+  void RunAll(mrv::TDbTransfer& t, const std::filesystem::path& source) {
+    t.ConnectTarget();
+    t.CheckSource(source.string());
+    t.Transfer(source.string());
+  }
+  bool HasStatus(const std::string& s) const {
+    return std::find(status_.begin(), status_.end(), s) != status_.end();
+  }
+  long CountStatus(const std::string& s) const {
+    return std::count(status_.begin(), status_.end(), s);
+  }
+
+  std::filesystem::path dir_, target_;
+  mrv::TDbConversionInfo info_;
+  std::vector<std::string> status_;
+  std::vector<std::pair<int64_t, int64_t>> progress_;
+  std::function<void(int64_t, int64_t)> onProgress_;
+};
 
 }  // namespace transfertest

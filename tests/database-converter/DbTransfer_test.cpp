@@ -18,48 +18,7 @@ using namespace transfertest;
 
 namespace {
 
-class TransferTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("mrvxfer_") + info->test_suite_name() + "_" +
-                                        info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    target_ = dir_ / "target.db";
-    SqliteFile(target_).Exec(SqliteTargetSchema());
-    info_.OnStatus = [this](const std::string& s) { status_.push_back(s); };
-    info_.OnProgress = [this](int64_t d, int64_t t) {
-      progress_.emplace_back(d, t);
-      if (onProgress_) onProgress_(d, t);
-    };
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string TargetString() const { return "Provider=SQLite;Data Source=" + target_.string(); }
-  void Select(TDatabaseKind kind) {
-    info_.Task(kind).Selected = true;
-    info_.Task(kind).TargetConnectionString = TargetString();
-  }
-  // The three operations in the order of a run.
-  void RunAll(TDbTransfer& t, const fs::path& source) {
-    t.ConnectTarget();
-    t.CheckSource(source.string());
-    t.Transfer(source.string());
-  }
-  bool HasStatus(const std::string& s) const {
-    return std::find(status_.begin(), status_.end(), s) != status_.end();
-  }
-  long CountStatus(const std::string& s) const {
-    return std::count(status_.begin(), status_.end(), s);
-  }
-
-  fs::path dir_, target_;
-  TDbConversionInfo info_;
-  std::vector<std::string> status_;
-  std::vector<std::pair<int64_t, int64_t>> progress_;
-  std::function<void(int64_t, int64_t)> onProgress_;
-};
+class TransferTest : public TransferFixture {};
 
 Stamp StampOf(int i) { return {730120 + i % 9000, int32_t(int64_t(i) * 7919013 % 86400000)}; }
 
@@ -104,7 +63,10 @@ const GreyCase kComputed[] = {
      "158a14510dafa4b9a19257ba572b87a6"},
     {"2001:db8::1", "a", "b", "2c18a24ca012db405c2a897b586346ad"},
     {"10.1.2.3", "Jos\xE9@caf\xE9.fr", "r", "88a9db91ddbe5e8d44affbefd9af4fa5"},
+    // Bytes Windows-1252 leaves unassigned: the digest is over the file's own bytes.
+    {"10.0.0.9", "s\x81@x", "r\x9D", "d3ee55d40aa7e8ea14a20479ff8666a1"},
 };
+constexpr int kComputedCount = static_cast<int>(std::size(kComputed));
 
 SourceTable GreyTable(int rows, bool withSignature24) {
   SourceTable t{"GREY", {{"GREY_SIGNATURE", false, 32}}, {}};
@@ -117,8 +79,10 @@ SourceTable GreyTable(int rows, bool withSignature24) {
     char sig[40];
     std::snprintf(sig, sizeof sig, "%032x", i * 2654435761u);
     r.Texts.push_back(std::string(sig));
-    const bool computed = i < 4;
-    if (withSignature24) r.Texts.push_back(computed ? Text() : Text("stored" + std::to_string(i)));
+    const bool computed = i < kComputedCount;
+    // Computed where the stored value is NULL (even rows) or an empty text (odd rows).
+    if (withSignature24)
+      r.Texts.push_back(computed ? (i % 2 ? Text("") : Text()) : Text("stored" + std::to_string(i)));
     if (computed) {
       r.Texts.push_back(kComputed[i].Ip);
       r.Texts.push_back(kComputed[i].Sender);
@@ -202,10 +166,14 @@ TEST_F(TransferTest, AllFourDatabasesArriveRowForRowWithTheirStatusLines) {
              aswl);
   ExpectRows(db,
              "SELECT GREY_SIGNATURE, GREY_SIGNATURE_24, GREY_IP, GREY_SENDER, GREY_RECIPIENT, "
-             "GREY_CREATED, GREY_LASTHIT FROM GREY WHERE GREY_ID > 4 ORDER BY GREY_ID",
-             grey, 4);
-  auto computed = db.Query("SELECT GREY_SIGNATURE_24 FROM GREY ORDER BY GREY_ID LIMIT 4");
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(computed[i][0], Text(kComputed[i].Md5)) << i;
+             "GREY_CREATED, GREY_LASTHIT FROM GREY WHERE GREY_ID > " +
+                 std::to_string(kComputedCount) + " ORDER BY GREY_ID",
+             grey, kComputedCount);
+  auto computed = db.Query("SELECT GREY_SIGNATURE_24, GREY_SENDER FROM GREY ORDER BY GREY_ID");
+  for (int i = 0; i < kComputedCount; ++i) {
+    EXPECT_EQ(computed[i][0], Text(kComputed[i].Md5)) << i;
+    EXPECT_EQ(computed[i][1], Text(Latin1ToUtf8(*kComputed[i].Sender))) << i;
+  }
   ExpectRows(db, "SELECT IpAddress, AttemptTime FROM DhaHistory ORDER BY Id", hist);
   ExpectRows(db, "SELECT IpAddress, LastUpdateTime FROM DhaBlacklist ORDER BY Id", black);
   EXPECT_EQ(db.Count("HoneypotBlacklist"), 0);
@@ -227,14 +195,14 @@ TEST_F(TransferTest, AllFourDatabasesArriveRowForRowWithTheirStatusLines) {
 }
 
 TEST_F(TransferTest, GreylistingWithoutTheSignatureFieldComputesEverySignature) {
-  WriteSource(dir_ / "g.abs", {GreyTable(4, false)});
+  WriteSource(dir_ / "g.abs", {GreyTable(kComputedCount, false)});
   Select(dkGrey);
   TDbTransfer t(info_, dkGrey, 1252);
   RunAll(t, dir_ / "g.abs");
   ASSERT_TRUE(info_.IsOk()) << info_.GetError();
   auto rows = SqliteFile(target_).Query("SELECT GREY_SIGNATURE_24 FROM GREY ORDER BY GREY_ID");
-  ASSERT_EQ(rows.size(), 4u);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(rows[i][0], Text(kComputed[i].Md5)) << i;
+  ASSERT_EQ(rows.size(), std::size(kComputed));
+  for (int i = 0; i < kComputedCount; ++i) EXPECT_EQ(rows[i][0], Text(kComputed[i].Md5)) << i;
 }
 
 TEST_F(TransferTest, TargetNotEmptyAnswersDeleteKeepAndCancel) {
@@ -431,8 +399,9 @@ TEST_F(TransferTest, MissingTargetTablesAreReportedPerTable) {
   EXPECT_EQ(err.rfind(std::string("The DHA Protection (DhaHistory) table was not found in the "
                                   "target External Database. Make sure that the database schema "
                                   "is already prepared for the conversion.\r\nLearn more about "
-                                  "creating External Databases at \r\n") +
-                          ExternalDatabaseHelpUrl + "\r\n\r\nError EAdoError.\r\n",
+                                  "creating External Databases in \r\nthe External Databases guide "
+                                  "(external-databases.html beside this program).\r\n\r\n"
+                                  "Error EAdoError.\r\n"),
                       0),
             0u)
       << err;

@@ -246,6 +246,7 @@ class TScriptedServices : public mrv::IServiceControl {
   std::atomic<bool> running{true};
   TScript stop, start;
   int stops = 0, starts = 0;
+  std::vector<std::uint32_t> timeouts;  // of every stop and start, in order
   TEvent operationWaiting;  // set when an untilCancelled operation has begun
 
   ~TScriptedServices() override {
@@ -254,13 +255,15 @@ class TScriptedServices : public mrv::IServiceControl {
   }
   bool ServiceExists(const std::string&) override { return exists; }
   bool IsServiceRunning(const std::string&) override { return running; }
-  std::int32_t StopServiceAsync(const std::string&, std::uint32_t, bool, TFinished done) override {
+  std::int32_t StopServiceAsync(const std::string&, std::uint32_t timeout, bool, TFinished done) override {
     ++stops;
+    timeouts.push_back(timeout);
     return Launch(stop, false, std::move(done));
   }
-  std::int32_t StartServiceAsync(const std::string&, std::uint32_t, const std::vector<std::string>*, bool,
+  std::int32_t StartServiceAsync(const std::string&, std::uint32_t timeout, const std::vector<std::string>*, bool,
                                  TFinished done) override {
     ++starts;
+    timeouts.push_back(timeout);
     return Launch(start, true, std::move(done));
   }
   bool CancelOperation(std::int32_t id) override {

@@ -1,6 +1,6 @@
 // The systemd half of the service control, run against a fake `systemctl` placed first on PATH.
-// The fake answers `show` from a list of "ActiveState SubState" lines, one line per poll after
-// the last start or stop request (the last line repeats), and fails on request.
+// The fake answers `show` from a list of "ActiveState SubState [Job]" lines, one line per poll
+// after the last start or stop request (the last line repeats), and fails on request.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -41,7 +41,9 @@ case "$verb" in
     n=$(cat "$dir/polls" 2>/dev/null || echo 0); n=$((n + 1)); echo "$n" > "$dir/polls"
     line=$(sed -n "${n}p" "$dir/states"); [ -n "$line" ] || line=$(tail -n 1 "$dir/states")
     set -- $line
-    printf 'Id=%s\nLoadState=loaded\nActiveState=%s\nSubState=%s\n' "$unit" "$1" "$2" ;;
+    printf 'Id=%s\nLoadState=loaded\nActiveState=%s\nSubState=%s\n' "$unit" "$1" "$2"
+    [ -n "$3" ] && printf 'Job=%s\n' "$3"
+    exit 0 ;;
   start|stop)
     if [ -f "$dir/$verb.err" ]; then cat "$dir/$verb.err" >&2; exit "$(cat "$dir/$verb.rc")"; fi
     echo 0 > "$dir/polls" ;;
@@ -215,6 +217,15 @@ TEST_F(SystemdServiceControl, StopAndStartFollowPendingStates) {
   // A unit that is active at the first poll has skipped start pending.
   States({"active running"});
   EXPECT_EQ(Operate(soStart, 5000).Outcome, soReached);
+
+  // A start job queued behind the unit's dependencies: still inactive, but start pending.
+  States({"inactive dead 97", "inactive dead 97", "failed failed 97", "activating start 97", "active running"});
+  const TResult queued = Operate(soStart, 5000);
+  EXPECT_EQ(queued.Outcome, soReached) << queued.ErrorText;
+  EXPECT_NE(Calls().find("--property=LoadState,ActiveState,SubState,Job show -- MRVSVC.service\n"),
+            std::string::npos);
+  States({"inactive dead 97"});
+  EXPECT_TRUE(TServiceController::IsServiceRunning("MRVSVC"));
 }
 
 TEST_F(SystemdServiceControl, FailuresAndDropsBackEndWithTheirTexts) {

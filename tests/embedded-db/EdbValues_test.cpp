@@ -96,6 +96,8 @@ TEST(EdbValueConvert, IntegersWidenBySignedness) {
   EXPECT_EQ(Conv(Def(bftUInt8, aftByte), {0xFF}).AsInteger(), 255);
   EXPECT_EQ(Conv(Def(bftInt16, aftSmallInt), {0x00, 0x80}).AsInteger(), -32768);
   EXPECT_EQ(Conv(Def(bftUInt16, aftWord), {0xFF, 0xFF}).AsInteger(), 65535);
+  EXPECT_EQ(Conv(Def(bftUInt16, aftWord), {0x34, 0x12}).AsInteger(), 0x1234);  // little-endian
+  EXPECT_EQ(Conv(Def(bftUInt16, aftWord), {0x01, 0x80}).AsInteger(), 0x8001);
   EXPECT_EQ(Conv(Def(bftInt32, aftInteger), {0xFE, 0xFF, 0xFF, 0xFF}).AsInteger(), -2);
   EXPECT_EQ(Conv(Def(bftUInt32, aftCardinal), {0xFF, 0xFF, 0xFF, 0xFF}).AsInteger(), 4294967295LL);
   EXPECT_EQ(Conv(Def(bftInt64, aftLargeInt), {1, 0, 0, 0, 0, 0, 0, 0x80}).AsInteger(),
@@ -103,6 +105,7 @@ TEST(EdbValueConvert, IntegersWidenBySignedness) {
   // Autoinc kinds: int8/int16 sign-extended, uint8/uint16 zero-extended, uint32 taken as signed.
   EXPECT_EQ(Conv(Def(bftInt8, aftAutoincShortInt), {0x80}).AsInteger(), -128);
   EXPECT_EQ(Conv(Def(bftUInt16, aftAutoincWord), {0xFF, 0xFF}).AsInteger(), 65535);
+  EXPECT_EQ(Conv(Def(bftUInt16, aftAutoincWord), {0x02, 0x01}).AsInteger(), 258);
   EXPECT_EQ(Conv(Def(bftUInt32, aftAutoincCardinal), {0xFF, 0xFF, 0xFF, 0xFF}).AsInteger(), -1);
 }
 
@@ -181,8 +184,7 @@ TEST(EdbCodePage, ReverseConversionForHashing) {
   EXPECT_EQ(EdbUtf8ToAnsi("\xE6\x97\xA5\xE6\x9C\xAC", 932), "\x93\xFA\x96\x7B");
   EXPECT_EQ(EdbAnsiToUtf8("\x93\xFA\x96\x7B", 932), "\xE6\x97\xA5\xE6\x9C\xAC");
   EXPECT_EQ(EdbUtf8ToAnsi("\xD0\x90", 1251), "\xC0");
-  // Undefined 1252 bytes become U+FFFD; the last byte of the upper control range is a letter.
-  EXPECT_EQ(EdbAnsiToUtf8("\x81", 1252), "\xEF\xBF\xBD");
+  // The last byte of the upper control range is a letter.
   EXPECT_EQ(EdbAnsiToUtf8("\x9F", 1252), "\xC5\xB8");
   EXPECT_EQ(EdbUtf8ToAnsi("\xC5\xB8", 1252), "\x9F");
   EXPECT_EQ(EdbUtf16LeToUtf8(reinterpret_cast<const uint8_t*>(EdbUtf8ToUtf16Le("a\xF0\x9F\x98\x80").data()), 3),

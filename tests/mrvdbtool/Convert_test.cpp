@@ -22,6 +22,7 @@ extern char** environ;
 
 #include "EdbFormatWriter.h"
 #include "ToolSample.h"
+#include "ToolTestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -56,18 +57,7 @@ std::string ReadFile(const fs::path& p) {
   return out;
 }
 
-int64_t Count(const fs::path& db, const std::string& table) {
-  sqlite3* h = nullptr;
-  sqlite3_open(db.string().c_str(), &h);
-  sqlite3_stmt* st = nullptr;
-  int64_t n = -1;
-  if (sqlite3_prepare_v2(h, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) == SQLITE_OK &&
-      sqlite3_step(st) == SQLITE_ROW)
-    n = sqlite3_column_int64(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(h);
-  return n;
-}
+using tooltest::Count;
 
 class ConvertCommandTest : public ::testing::Test {
  protected:
@@ -190,6 +180,63 @@ TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {
   EXPECT_EQ(r.Out.find("Automatic Sender Whitelist"), std::string::npos) << "only what is configured";
 }
 
+TEST_F(ConvertCommandTest, SampleNeverReplacesFilesWithoutForce) {
+  fs::create_directories(dir_ / "data");
+  std::ofstream(dir_ / "data" / "dha.abs") << "the real database";
+  Result r = Run("sample \"" + (dir_ / "data").string() + "\" --rows 5");
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_NE(r.Err.find("dha.abs already exists; nothing was written.\nRun again with --force to "
+                       "replace the files."),
+            std::string::npos)
+      << r.Err;
+  EXPECT_EQ(ReadFile(dir_ / "data" / "dha.abs"), "the real database");
+  EXPECT_FALSE(fs::exists(dir_ / "data" / "aswl.abs")) << "nothing written before the check";
+
+  r = Run("sample \"" + (dir_ / "data").string() + "\" --rows 5 --force");
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_NE(ReadFile(dir_ / "data" / "dha.abs"), "the real database");
+  for (const char* f : {"aswl.abs", "greylist.abs", "honeypot.abs"}) EXPECT_TRUE(fs::exists(dir_ / "data" / f)) << f;
+}
+
+TEST_F(ConvertCommandTest, BytesFromAFileNeverReachTheTerminalRaw) {
+  // A "database" that begins with escape sequences: clear the screen, retitle the window.
+  std::string bytes = "\x1b[2J\x1b]0;owned\x07\x9b" "31m";
+  bytes.resize(4096, '\0');
+  std::ofstream(dir_ / "evil.abs", std::ios::binary) << bytes;
+  const std::string evil = (dir_ / "evil.abs").string();
+  auto raw = [](const std::string& text) {
+    return text.find_first_of(std::string("\x1b\x07\x9b", 3)) != std::string::npos;
+  };
+  for (const std::string& command : {"tables \"" + evil + "\"", "schema \"" + evil + "\"",
+                                     "dump \"" + evil + "\" T",
+                                     "convert --honeypot \"" + evil + "\" --target \"" + Target() +
+                                         "\" --create-schema --no-service"}) {
+    const Result r = Run(command);
+    EXPECT_EQ(r.Exit, 1) << command;
+    EXPECT_FALSE(raw(r.Out + r.Err)) << command << "\n" << r.Out << r.Err;
+    if (command.rfind("convert", 0) != 0)  // convert names the file instead of quoting it
+      EXPECT_NE(r.Err.find("Found signature: '\\x1B[2J\\x1B]0;owned\\x07\\x9B3'"), std::string::npos)
+          << command << "\n" << r.Err;
+  }
+
+  // Names inside a valid file are escaped the same way.
+  {
+    using namespace edb;
+    TEdbFormatWriter w;
+    w.CreateDatabase((dir_ / "names.abs").string());
+    TEdbTableWriter& t = w.CreateTable("T\x1b[2J", {EdbMakeFieldDef("F\x1b]0;x\x07", aftInteger)});
+    TEdbRecordBuilder b = t.NewRecord();
+    b.SetInt(0, 1);
+    t.Insert(b);
+    w.Close();
+  }
+  const Result r = Run("schema \"" + (dir_ / "names.abs").string() + "\"");
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_FALSE(raw(r.Out)) << r.Out;
+  EXPECT_NE(r.Out.find("T\\x1B[2J: 1 records\n  F\\x1B]0;x\\x07\t"), std::string::npos) << r.Out;
+}
+
 #ifndef _WIN32
 TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
   {
@@ -240,3 +287,35 @@ TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
   EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist") % 1000, 0) << "only whole batches stay";
 }
 #endif
+
+TEST_F(ConvertCommandTest, CreateSchemaChangesTheTargetOnlyAfterEverySourcePassedItsChecks) {
+  mrvtool::TSampleOptions opts;
+  opts.Rows = 40;
+  mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);
+  const fs::path greylist = dir_ / "src" / "greylist.abs";
+  const fs::path good = dir_ / "greylist.good";
+  fs::copy_file(greylist, good);
+  std::ofstream(greylist, std::ios::trunc) << "not a database";
+
+  // A SQLite file that does not exist yet, named by its path alone: not created while a source
+  // is refused.
+  const fs::path file = dir_ / "fresh.db";
+  Result r = Run("convert " + Sources() + " --target \"" + file.string() +
+                 "\" --no-service --create-schema");
+  EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Err.find("Could not open the source Greylisting database."), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(file));
+
+  // With every source sound, the file is created (also when named by a connection string).
+  fs::copy_file(good, greylist, fs::copy_options::overwrite_existing);
+  for (const std::string& target : {file.string(), "Provider=SQLite;Data Source=" +
+                                                      (dir_ / "fresh2.db").string()}) {
+    r = Run("convert " + Sources() + " --target \"" + target + "\" --no-service --create-schema");
+    ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+    const fs::path made = target == file.string() ? file : dir_ / "fresh2.db";
+    for (const char* t : {"ASWL", "GREY", "DhaHistory", "DhaBlacklist", "HoneypotBlacklist"})
+      EXPECT_EQ(Count(made, t), 40) << t;
+    EXPECT_NE(r.Out.find("Created table GREY in the target Greylisting database."),
+              std::string::npos);
+  }
+}

@@ -26,10 +26,10 @@ std::string Csv(const TEdbVariant& v) {
 }
 
 std::string Written(TDumpFormat f, const std::vector<std::string>& names,
-                    const std::vector<std::vector<TEdbVariant>>& rows) {
+                    const std::vector<std::vector<TEdbVariant>>& rows, bool terminalSafe = false) {
   std::FILE* tmp = std::tmpfile();
   {
-    TDumpWriter w(tmp, f, names);
+    TDumpWriter w(tmp, f, names, terminalSafe);
     w.Begin();
     for (const auto& r : rows) w.Record(r);
   }
@@ -102,4 +102,29 @@ TEST(ToolFormat, WriterProducesParsableLines) {
 
   EXPECT_EQ(Written(TDumpFormat::Csv, names, rows),
             "ID,\"Name, full\",When\r\n1,\"x\"\"y\",2026-12-08T00:00:01.000\r\n2,,\r\n");
+}
+
+TEST(ToolFormat, TextFromFilesCannotDriveTheTerminal) {
+  // Escape sequences (clear screen, window title, CSI as a C1 control), DEL and a lone CR.
+  EXPECT_EQ(EscapeControlChars("\x1b[2J\x1b]0;owned\x07 ok\x7f\r", false),
+            "\\x1B[2J\\x1B]0;owned\\x07 ok\\x7F\\x0D");
+  EXPECT_EQ(EscapeControlChars("a\xC2\x9B" "31mb\xC2\x85", false), "a\\u009B31mb\\u0085");
+  // Letters of every script stay; tabs stay; line feeds only where asked for.
+  const std::string text = "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xA0\t";
+  EXPECT_EQ(EscapeControlChars(text, false), text);
+  EXPECT_EQ(EscapeControlChars("a\nb", true), "a\nb");
+  EXPECT_EQ(EscapeControlChars("a\nb", false), "a\\x0Ab");
+  // Bytes that are not UTF-8: stray continuation, overlong form, surrogate, cut sequence.
+  EXPECT_EQ(EscapeControlChars("\x80x\xC0\xAF\xED\xA0\x80\xE2\x82", false),
+            "\\x80x\\xC0\\xAF\\xED\\xA0\\x80\\xE2\\x82");
+
+  // JSON: still exact and parsable, but DEL and C1 are escaped too.
+  const std::string json = Json(TEdbVariant::Text("\x1b[2J\x7f\xC2\x9B\xC3\xA9"));
+  EXPECT_EQ(json, "\"\\u001b[2J\\u007f\\u009b\xC3\xA9\"");
+  EXPECT_EQ(nlohmann::json::parse(json).get<std::string>(), "\x1b[2J\x7f\xC2\x9B\xC3\xA9");
+
+  // CSV keeps exact text for files; on a terminal names and text are escaped.
+  const std::vector<std::vector<TEdbVariant>> rows = {{TEdbVariant::Text("\x1b]0;t\x07")}};
+  EXPECT_EQ(Written(TDumpFormat::Csv, {"N\x1b"}, rows), "N\x1b\r\n\x1b]0;t\x07\r\n");
+  EXPECT_EQ(Written(TDumpFormat::Csv, {"N\x1b"}, rows, true), "N\\x1B\r\n\\x1B]0;t\\x07\r\n");
 }

@@ -3,9 +3,11 @@
 
 #include <cstdio>
 
+#include "CmdConvertConsole.h"
 #include "EdbCodePage.h"
 #include "ToolCommands.h"
 #include "ToolBrowse.h"
+#include "ToolOutputFile.h"
 
 namespace mrvtool {
 namespace {
@@ -27,9 +29,13 @@ const bool kTables = RegisterToolCommand("tables", [](CLI::App& app, int&) {
   auto* sub = app.add_subcommand("tables", "List the table names of a database file");
   auto file = std::make_shared<std::string>();
   auto opts = std::make_shared<TBrowseOptions>();
+  auto json = std::make_shared<bool>(false);
   sub->add_option("FILE", *file, "Database file")->required();
   sub->add_option("--password", opts->Password, "Password of an encrypted file");
-  sub->callback([file, opts] { ListTables(*file, *opts, stdout); });
+  sub->add_flag("--json", *json, "Write the names as one JSON array");
+  sub->callback([file, opts, json] {
+    if (*json) ListTablesJson(*file, *opts, stdout); else ListTables(*file, *opts, stdout);
+  });
 });
 
 const bool kSchema = RegisterToolCommand("schema", [](CLI::App& app, int&) {
@@ -39,9 +45,13 @@ const bool kSchema = RegisterToolCommand("schema", [](CLI::App& app, int&) {
   auto table = std::make_shared<std::string>();
   auto opts = std::make_shared<TBrowseOptions>();
   sub->add_option("FILE", *file, "Database file")->required();
+  auto json = std::make_shared<bool>(false);
   sub->add_option("TABLE", *table, "Table (default: every table)");
   sub->add_option("--password", opts->Password, "Password of an encrypted file");
-  sub->callback([file, table, opts] { WriteSchema(*file, *table, *opts, stdout); });
+  sub->add_flag("--json", *json, "Write the schema as JSON");
+  sub->callback([file, table, opts, json] {
+    if (*json) WriteSchemaJson(*file, *table, *opts, stdout); else WriteSchema(*file, *table, *opts, stdout);
+  });
 });
 
 const bool kDump = RegisterToolCommand("dump", [](CLI::App& app, int&) {
@@ -51,15 +61,38 @@ const bool kDump = RegisterToolCommand("dump", [](CLI::App& app, int&) {
   auto format = std::make_shared<std::string>("jsonl");
   auto opts = std::make_shared<TBrowseOptions>();
   sub->add_option("FILE", *file, "Database file")->required();
-  sub->add_option("TABLE", *table, "Table name")->required();
+  auto output = std::make_shared<std::string>();
+  auto all = std::make_shared<std::string>();
+  auto* tableOption = sub->add_option("TABLE", *table, "Table name");
   sub->add_option("--format", *format, "Output format: jsonl (default) or csv")
       ->check(CLI::IsMember({"jsonl", "csv"}));
+  auto* outputOption = sub->add_option("--output,-o", *output, "Write into FILE instead of standard output");
+  sub->add_option("--all", *all, "Dump every table into a file of its own (TABLE.jsonl or TABLE.csv) in DIR")
+      ->excludes(tableOption)
+      ->excludes(outputOption);
+  sub->add_option("--null", opts->NullText,
+                  "CSV: write a null as TEXT (a text value equal to TEXT is then quoted); by "
+                  "default a null is written as nothing and an empty text as \"\"");
   sub->add_option("--password", opts->Password, "Password of an encrypted file");
   AddCodePageOption(sub, opts->CodePage);
-  sub->callback([file, table, format, opts] {
+  sub->callback([file, table, format, opts, output, all] {
     TDumpFormat f = TDumpFormat::JsonLines;
     ParseDumpFormat(*format, f);
-    DumpTable(*file, *table, f, *opts, stdout);
+    if (!all->empty()) {
+      for (const TDumpedTable& d : DumpAllTables(*file, *all, f, *opts))
+        std::printf("%s\t%s\t%lld records\n", EscapeControlChars(d.Table, true).c_str(),
+                    EscapeControlChars(d.Path, true).c_str(), static_cast<long long>(d.Records));
+      return;
+    }
+    if (table->empty()) throw CLI::RequiredError("TABLE or --all");
+    if (output->empty()) {
+      opts->TerminalSafe = StdoutIsTerminal();
+      DumpTable(*file, *table, f, *opts, stdout);
+      return;
+    }
+    TOutputFile out(*output);
+    DumpTable(*file, *table, f, *opts, out.Get());
+    out.Close();
   });
 });
 

@@ -1,19 +1,25 @@
 // Subcommand convert: one conversion run from the command line. Sources and targets come from
 // the options or from the installed product's configuration; the run's status lines are
-// printed as they come, with a progress bar and remaining-time estimate on a terminal; Ctrl+C
-// cancels the run (a second one is ignored while it winds down).
+// printed as they come, with a progress bar and remaining-time estimate on a terminal. Ctrl+C,
+// SIGTERM and SIGHUP (on Windows also closing the console, logging off and shutting down)
+// cancel the run, which then restarts the service if it stopped it and removes its copies; a
+// second request is ignored while the run winds down.
 //
-// Exit status: 0 success, 1 error (the run's error text on stderr), 3 cancelled.
+// Exit status: 0 success, 1 error (the run's error text on stderr), 3 cancelled. When the run
+// may have left the service stopped, the wizard's notice follows on stderr: "Could not
+// automatically restart the Mrv Service." / "Could not stop the Mrv Service." with what to do.
+// Status lines and messages quote text from files and servers only through
+// EscapeControlChars.
 #include <CLI/CLI.hpp>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "AdoConnectionString.h"
 #include "CmdConvertConsole.h"
 #include "DbConverterThread_un.h"
 #include "DbTransfer_un.h"
@@ -21,6 +27,11 @@
 #include "MrvConfigPeek_un.h"
 #include "RemainingTime_un.h"
 #include "ToolCommands.h"
+#include "ToolFormat.h"
+#include "ToolDryRun.h"
+#include "ToolQuestion.h"
+#include "ToolTaskOptions.h"
+#include "ToolVerifyRun.h"
 
 namespace mrvtool {
 namespace {
@@ -31,35 +42,29 @@ struct ConvertOptions {
   std::array<std::string, 4> Files;
   std::array<std::string, 4> Targets;
   std::string Target;
+  std::string TargetFile;
   std::string InstallFolder;
   std::string Existing = "ask";
   std::string Service = mrv::MrvServiceName;
   bool NoService = false;
   bool CreateSchema = false;
+  bool DryRun = false;
+  bool Verify = false;
   std::uint32_t CodePage = 0;
 };
 
 const char* const kOptionNames[4] = {"aswl", "greylist", "dha", "honeypot"};
 
-// Text for the console: CR LF becomes LF, and no secret of any target string survives.
+// Text for the console: CR LF becomes LF. (Passwords never get this far: the access layer masks
+// them in every message a target reports.)
 class Scrubber {
  public:
-  void AddSecretsOf(const std::string& connectionString) {
-    for (std::string& s : ado::ConnectionStringSecrets(connectionString))
-      if (!s.empty()) secrets_.push_back(std::move(s));
-  }
-  std::string operator()(std::string text) const {
-    for (const std::string& s : secrets_)
-      for (size_t p = text.find(s); p != std::string::npos; p = text.find(s, p + 3))
-        text.replace(p, s.size(), "***");
+  std::string operator()(const std::string& text) const {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i)
       if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
     return out;
   }
-
- private:
-  std::vector<std::string> secrets_;
 };
 
 std::uint32_t NowTick() {
@@ -76,8 +81,8 @@ class ConsoleReporter {
   void Status(const std::string& text) {
     std::lock_guard<std::mutex> lock(lock_);
     ClearBar();
-    std::printf("%s\n", scrub_(text).c_str());
-    std::fflush(stdout);
+    std::printf("%s\n", EscapeControlChars(scrub_(text), true).c_str());
+    Flush();
     estimate_.StartStep(NowTick());
     estimateText_.clear();
     lastPosition_ = -1;
@@ -97,7 +102,7 @@ class ConsoleReporter {
     bar.append(static_cast<size_t>(width - filled), '.');
     std::printf("\r[%s] %3d%%%s%s\033[K", bar.c_str(), u.Position,
                 estimateText_.empty() ? "" : "  remaining: ", estimateText_.c_str());
-    std::fflush(stdout);
+    Flush();
     barShown_ = true;
   }
 
@@ -115,6 +120,9 @@ class ConsoleReporter {
   }
 
  private:
+  static void Flush() {
+    if (std::fflush(stdout) != 0) NoteOutputError(errno);
+  }
   void ClearBar() {
     if (barShown_) {
       std::printf("\r\033[K");
@@ -131,23 +139,60 @@ class ConsoleReporter {
   bool barShown_ = false;
 };
 
-mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind) {
+// Asked on standard error, so that it reaches the terminal also when the output is piped.
+mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKind kind,
+                                         const std::string& target) {
+  const std::string question = ExistingRowsQuestion(kind, CountTargetDatabaseRows(target, kind));
   return reporter.Exclusive([&] {
     for (;;) {
-      std::printf("The target %s database already holds data. [d]elete it, [k]eep it or "
-                  "[c]ancel the conversion? ",
-                  mrv::DatabaseDisplayName(kind));
-      std::fflush(stdout);
+      std::fprintf(stderr, "%s", question.c_str());
+      std::fflush(stderr);
       std::string line;
       if (!ReadAnswerLine(line)) {
-        std::printf("\n");
+        std::fprintf(stderr, "\n");
         return mrv::taCancel;
       }
-      if (line == "d" || line == "delete") return mrv::taDelete;
-      if (line == "k" || line == "keep") return mrv::taKeep;
-      if (line == "c" || line == "cancel") return mrv::taCancel;
+      if (const auto answer = ParseExistingRowsAnswer(line)) return *answer;
     }
   });
+}
+
+// Prints the table of counts after a successful run, or the error and notices; answers the
+// exit status.
+int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionInfo& info,
+                  const std::array<mrv::TDbTransfer*, 4>& transfers, const Scrubber& scrub,
+                  const char* serviceNotice) {
+  if (converter.Succeeded()) {
+    std::printf("\n%-27s %-18s %12s %12s\n", "Database", "Table", "Source rows", "Inserted");
+    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+      const mrv::TDbTransfer* t = transfers[k];
+      if (!t) continue;
+      const auto& defs = mrv::TransferTableDefs(TDatabaseKind(k));
+      for (size_t i = 0; i < defs.size(); ++i) {
+        const long long src = i < t->SourceCounts().size() ? t->SourceCounts()[i] : 0;
+        const long long ins = i < t->InsertedPerTable().size() ? t->InsertedPerTable()[i] : 0;
+        std::printf("%-27s %-18s %12lld %12lld\n", mrv::DatabaseDisplayName(TDatabaseKind(k)),
+                    defs[i].Name, src, ins);
+      }
+    }
+    // The status lines may not have reached anyone: say the outcome where it is seen.
+    if (std::fflush(stdout) != 0) NoteOutputError(errno);
+    if (std::ferror(stdout))
+      std::fprintf(stderr, "Conversion finished successfully.\n");
+    return 0;
+  }
+  if (std::fflush(stdout) != 0) NoteOutputError(errno);
+  const std::string error = info.GetError();
+  int exitCode = 1;
+  if (!error.empty())
+    std::fprintf(stderr, "%s\n", EscapeControlChars(scrub(error), true).c_str());
+  else if (info.Cancelled)
+    exitCode = 3;
+  else
+    std::fprintf(stderr, "The conversion did not complete.\n");
+  if (std::ferror(stdout) && info.Cancelled) std::fprintf(stderr, "Conversion cancelled.\n");
+  if (serviceNotice) std::fprintf(stderr, "%s\n", serviceNotice);
+  return exitCode;
 }
 
 int RunConvert(const ConvertOptions& o) {
@@ -173,38 +218,28 @@ int RunConvert(const ConvertOptions& o) {
     task.TargetConnectionString = !o.Targets[k].empty() ? o.Targets[k]
                                   : !o.Target.empty()   ? o.Target
                                                         : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
-    scrub.AddSecretsOf(task.TargetConnectionString);
   }
 
   const bool terminal = StdoutIsTerminal();
+  if (o.DryRun) {
+    TDryRunSettings dry;
+    dry.ServiceName = o.NoService ? std::string() : o.Service;
+    dry.Existing = o.Existing;
+    dry.CanAsk = StdinIsTerminal();
+    dry.CreateSchema = o.CreateSchema;
+    dry.CodePage = o.CodePage;
+    return DryRunConversion(info, dry, stdout);
+  }
   ConsoleReporter reporter(terminal, scrub);
 
-  if (o.CreateSchema) {
-    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
-      const mrv::TConversionTask& task = info.Task(TDatabaseKind(k));
-      if (!task.Selected || task.TargetConnectionString.empty()) continue;
-      try {
-        for (const std::string& t : mrv::CreateTargetTables(task.TargetConnectionString, TDatabaseKind(k)))
-          reporter.Status("Created table " + t + " in the target " +
-                          mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database.");
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n",
-                     scrub(std::string("Could not create the tables of the target ") +
-                           mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database.\n" + e.what())
-                         .c_str());
-        return 1;
-      }
-    }
-  }
-
-  const bool canAsk = StdinIsTerminal() && terminal;
+  const bool canAsk = StdinIsTerminal();
   info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
   info.OnProgress = [&](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
   info.OnTargetNotEmpty = [&](TDatabaseKind kind, mrv::TTargetNotEmptyAnswer& answer) {
     if (o.Existing == "delete") answer = mrv::taDelete;
     else if (o.Existing == "keep") answer = mrv::taKeep;
     else if (o.Existing == "cancel") answer = mrv::taCancel;
-    else if (canAsk) answer = AskOnTerminal(reporter, kind);
+    else if (canAsk) answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
     else {
       // No one to ask: stop instead of guessing.
       info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
@@ -215,19 +250,26 @@ int RunConvert(const ConvertOptions& o) {
     }
   };
   info.OnBeforeServiceStop = [](bool&) {};
+  // The service may be down after this run: said last, on stderr, in the wizard's words.
+  const char* serviceNotice = nullptr;
   info.OnServiceProblem = [&](bool wasStopped) {
-    reporter.Status(wasStopped ? "The Mrv service was stopped but could not be restarted; start it by hand."
-                               : "The Mrv service could not be stopped.");
+    serviceNotice = wasStopped ? "Could not automatically restart the Mrv Service.\nPlease start it manually."
+                               : "Could not stop the Mrv Service.\nIt might have to be started manually.";
   };
 
   std::array<mrv::TDbTransfer*, 4> transfers{};
   const std::uint32_t codePage = o.CodePage;
-  mrv::TDbTransferFactory factory = [&transfers, codePage](mrv::TDbConversionInfo& i,
-                                                          TDatabaseKind kind) {
+  const bool createSchema = o.CreateSchema;  // tables made by the transfer, after the checks
+  mrv::TDbTransferFactory factory = [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i,
+                                                                        TDatabaseKind kind) {
     auto t = std::make_unique<mrv::TDbTransfer>(i, kind, codePage);
+    t->SetCreateSchema(createSchema);
     transfers[kind] = t.get();
     return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
   };
+
+  TConvertVerification verification(codePage);
+  if (o.Verify) factory = verification.Wrap(factory);
 
   InstallInterruptHandler();
   mrv::TDbConverterThread thread;
@@ -244,32 +286,10 @@ int RunConvert(const ConvertOptions& o) {
   }
   thread.WaitFor();
   reporter.Finish();
-
-  if (thread.Converter()->Succeeded()) {
-    std::printf("\n%-27s %-18s %12s %12s\n", "Database", "Table", "Source rows", "Inserted");
-    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
-      const mrv::TDbTransfer* t = transfers[k];
-      if (!t) continue;
-      const auto& defs = mrv::TransferTableDefs(TDatabaseKind(k));
-      for (size_t i = 0; i < defs.size(); ++i) {
-        const long long src = i < t->SourceCounts().size() ? t->SourceCounts()[i] : 0;
-        const long long ins = i < t->InsertedPerTable().size() ? t->InsertedPerTable()[i] : 0;
-        std::printf("%-27s %-18s %12lld %12lld\n", mrv::DatabaseDisplayName(TDatabaseKind(k)),
-                    defs[i].Name, src, ins);
-      }
-    }
-    std::fflush(stdout);
-    return 0;
-  }
-  std::fflush(stdout);
-  const std::string error = info.GetError();
-  if (!error.empty()) {
-    std::fprintf(stderr, "%s\n", scrub(error).c_str());
-    return 1;
-  }
-  if (info.Cancelled) return 3;
-  std::fprintf(stderr, "The conversion did not complete.\n");
-  return 1;
+  int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice);
+  if (exitCode == 0 && o.Verify) exitCode = verification.Finish(info, stdout);
+  SignalRunEnded();
+  return exitCode;
 }
 
 const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exitCode) {
@@ -283,7 +303,11 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
     sub->add_option(std::string("--") + kOptionNames[k] + "-target", o->Targets[k],
                     std::string("Connection string of the ") + what[k] + " External Database");
   }
-  sub->add_option("--target", o->Target, "Connection string for every database without its own");
+  sub->add_option("--target", o->Target,
+                  "Connection string for every database without its own (default: the "
+                  "environment variable MRV_TARGET)");
+  sub->add_option("--target-file", o->TargetFile,
+                  "File whose first line is the connection string for --target");
   sub->add_option("--install-folder", o->InstallFolder,
                   "Product folder whose mrvent.ini names the files and connection strings");
   sub->add_option("--existing", o->Existing,
@@ -293,9 +317,20 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
   sub->add_option("--service", o->Service, "Service stopped while the copies are made (default MRVSVC)");
   sub->add_flag("--no-service", o->NoService, "Do not stop and restart any service");
   sub->add_flag("--create-schema", o->CreateSchema, "Create missing target tables first");
+  auto* dryRun = sub->add_flag(
+      "--dry-run", o->DryRun,
+      "Make every check of a run and print the plan; stop, copy and write nothing (exit status "
+      "0 when a real run would start, 1 otherwise)");
+  sub->add_flag("--verify", o->Verify,
+                "After the run, compare every table with its source (exit status 4 on a "
+                "difference)")
+      ->excludes(dryRun);
   sub->add_option("--codepage", o->CodePage,
                   "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
-  sub->callback([o, &exitCode] { exitCode = RunConvert(*o); });
+  sub->callback([o, &exitCode] {
+    ResolveTargetOption(o->Target, o->TargetFile);
+    exitCode = RunConvert(*o);
+  });
 });
 
 }  // namespace

@@ -1,5 +1,7 @@
-// Console services, POSIX half: isatty, SIGINT through sigaction (without restarting reads, so
-// that a pending question gives up when Ctrl+C is pressed).
+// Console services, POSIX half: isatty; SIGINT, SIGTERM and SIGHUP counted through sigaction
+// (a closed SSH session, `timeout` or a service manager ends a run the way Ctrl+C does: it is
+// cancelled and cleaned up); SIGPIPE ignored so that a closed output pipe is a write error.
+// A pending question polls, so it gives up on the next interrupt whatever thread receives it.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,13 +22,18 @@ extern "C" void OnInterrupt(int) { g_interrupts.fetch_add(1); }
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+
 void InstallInterruptHandler() {
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;
-  ::sigaction(SIGINT, &sa, nullptr);
+  // Restarted system calls keep the worker's file and database work free of stray EINTRs.
+  sa.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &sa, nullptr);
 }
+
+void SignalRunEnded() {}
 
 int InterruptCount() { return g_interrupts.load(); }
 

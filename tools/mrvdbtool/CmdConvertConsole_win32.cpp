@@ -1,5 +1,9 @@
-// Console services, Windows half: _isatty, a console control handler for Ctrl+C and
-// Ctrl+Break (it runs on its own thread and only counts), answers read from the console.
+// Console services, Windows half: console detection, answers read from the console, and a
+// console control handler for Ctrl+C and Ctrl+Break (it runs on its own thread and only counts)
+// and for closing the console, logging off and shutting down: those count as an interrupt too
+// and then hold the handler until the run has cancelled and cleaned up, because the process ends
+// as soon as the handler returns. The wait stays inside the time Windows grants a console
+// process (about five seconds).
 #include <windows.h>
 #include <io.h>
 
@@ -11,22 +15,54 @@
 namespace mrvtool {
 
 namespace {
+
+constexpr DWORD kEndingWaitMs = 4500;
+
 std::atomic<int> g_interrupts{0};
+HANDLE g_runEnded = nullptr;  // manual-reset event, set by SignalRunEnded
+
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
-  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
-    g_interrupts.fetch_add(1);
-    return TRUE;
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      g_interrupts.fetch_add(1);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      g_interrupts.fetch_add(1);
+      if (g_runEnded) WaitForSingleObject(g_runEnded, kEndingWaitMs);
+      return TRUE;
+    default:
+      return FALSE;
   }
-  return FALSE;
 }
+
 }  // namespace
 
-bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+// A console, not merely a character device: _isatty is also true for NUL, from which no
+// answer can come.
+static bool IsConsole(std::FILE* stream) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
 
-void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleCtrl, TRUE); }
+bool StdinIsTerminal() { return IsConsole(stdin); }
+bool StdoutIsTerminal() { return IsConsole(stdout); }
+
+void IgnoreBrokenPipe() {}
+
+void InstallInterruptHandler() {
+  if (!g_runEnded) g_runEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
+}
 
 int InterruptCount() { return g_interrupts.load(); }
+
+void SignalRunEnded() {
+  if (g_runEnded) SetEvent(g_runEnded);
+}
 
 bool ReadAnswerLine(std::string& line) {
   line.clear();

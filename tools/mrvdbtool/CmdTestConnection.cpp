@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "AdoConnectionString.h"
 #include "AdoConnectionTestThread_un.h"
 #include "ToolCommands.h"
+#include "ToolFormat.h"
 
 namespace mrvtool {
 namespace {
@@ -20,16 +20,14 @@ int RunTestConnection(const std::string& connectionString) {
   mrv::TAdoConnectionTestThread test(connectionString);
   test.Start();
   test.WaitFor();
-  std::string text = mrv::ConnectionTestResultText(test.Outcome(), test.ErrorMessage());
-  for (const std::string& s : ado::ConnectionStringSecrets(connectionString))
-    for (size_t p = s.empty() ? std::string::npos : text.find(s); p != std::string::npos;
-         p = text.find(s, p + 3))
-      text.replace(p, s.size(), "***");
+  // The access layer has masked the passwords in the error message already.
+  const std::string text = mrv::ConnectionTestResultText(test.Outcome(), test.ErrorMessage());
   std::string out;
   for (size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
   const bool failed = mrv::ConnectionTestIsError(test.Outcome());
-  std::fprintf(failed ? stderr : stdout, "%s\n", out.c_str());
+  // The server's message may hold anything: never raw to the terminal.
+  std::fprintf(failed ? stderr : stdout, "%s\n", EscapeControlChars(out, true).c_str());
   return failed ? 1 : 0;
 }
 

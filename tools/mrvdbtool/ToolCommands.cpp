@@ -3,13 +3,19 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <iostream>
 #include <vector>
+
+#include "ToolFormat.h"
 
 namespace mrvtool {
 
-const char* ToolVersion();
+std::string ToolVersionText();
 
 namespace {
 
@@ -23,7 +29,30 @@ std::vector<Entry>& Registry() {
   return entries;
 }
 
+std::atomic<int> g_outputError{0};
+
+// Flushes standard output; false with a message on standard error when anything written to it
+// was lost (a full disk, a closed pipe, a terminal that went away).
+bool OutputWritten() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int code = errno;
+  std::cout.flush();
+  if (flushed && !std::ferror(stdout) && std::cout.good()) return true;
+  const int reason = g_outputError.load() != 0 ? g_outputError.load() : flushed ? 0 : code;
+  if (reason != 0)
+    std::fprintf(stderr, "Cannot write the output: %s.\n", std::strerror(reason));
+  else
+    std::fprintf(stderr, "Cannot write the output.\n");
+  return false;
+}
+
 }  // namespace
+
+void NoteOutputError(int code) {
+  int none = 0;
+  if (code != 0) g_outputError.compare_exchange_strong(none, code);
+}
 
 bool RegisterToolCommand(const std::string& name, TToolCommandSetup setup) {
   Registry().push_back({name, std::move(setup)});
@@ -33,7 +62,8 @@ bool RegisterToolCommand(const std::string& name, TToolCommandSetup setup) {
 int RunTool(int argc, char** argv) {
   CLI::App app{"mrvdbtool - inspect embedded database files and convert them into External "
                "Databases"};
-  app.set_version_flag("--version", std::string(ToolVersion()));
+  app.set_version_flag("--version", ToolVersionText);
+  app.set_help_all_flag("--help-all", "Print this help with the options of every command");
   app.require_subcommand(1);
   int exitCode = 0;
   std::vector<Entry> entries = Registry();
@@ -43,20 +73,24 @@ int RunTool(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
+    const int code = app.exit(e);
+    return OutputWritten() ? code : 1;
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    const int code = app.exit(e);
+    return OutputWritten() ? code : 1;
   } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+    const int code = app.exit(e);
+    return OutputWritten() ? code : 1;
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return 2;
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", e.what());
+    // Messages may quote bytes of a file (a signature, a name): never raw to the terminal.
+    std::fprintf(stderr, "%s\n", EscapeControlChars(e.what(), true).c_str());
     return 1;
   }
-  std::fflush(stdout);
+  if (!OutputWritten() && exitCode == 0) return 1;
   return exitCode;
 }
 

@@ -1,7 +1,9 @@
 #include "ToolFormat.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace mrvtool {
@@ -40,12 +42,91 @@ std::string Base64(const uint8_t* d, size_t n) {
   return out;
 }
 
+namespace {
+
+const char kHexUpper[] = "0123456789ABCDEF";
+
+// Length of the valid UTF-8 sequence at s[i] (0 when the bytes there are not one).
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// True for the two-byte UTF-8 form of a C1 control (U+0080..U+009F).
+bool IsC1(std::string_view s, size_t i) {
+  return static_cast<unsigned char>(s[i]) == 0xC2 && i + 1 < s.size() &&
+         static_cast<unsigned char>(s[i + 1]) <= 0x9F && static_cast<unsigned char>(s[i + 1]) >= 0x80;
+}
+
+void AppendHexByte(std::string& out, const char* prefix, unsigned char c) {
+  out += prefix;
+  out += kHexUpper[c >> 4];
+  out += kHexUpper[c & 15];
+}
+
+}  // namespace
+
+std::string EscapeControlChars(std::string_view s, bool keepLineFeeds) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == 0x7F) {
+      if (c == '\t' || (c == '\n' && keepLineFeeds)) out += static_cast<char>(c);
+      else AppendHexByte(out, "\\x", c);
+      ++i;
+      continue;
+    }
+    const size_t n = Utf8SequenceLength(s, i);
+    if (n == 0) {
+      AppendHexByte(out, "\\x", c);
+      ++i;
+    } else if (n == 2 && IsC1(s, i)) {
+      AppendHexByte(out, "\\u00", static_cast<unsigned char>(s[i + 1]));
+      i += 2;
+    } else {
+      out.append(s.data() + i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 void AppendJsonString(std::string& out, std::string_view s) {
   static const char kHex[] = "0123456789abcdef";
   out += '"';
   size_t run = 0;  // start of the pending run of bytes that need no escape
   for (size_t i = 0; i < s.size(); ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
+    if (c == 0x7F || IsC1(s, i)) {
+      // Valid JSON leaves them raw, but a terminal would act on them.
+      out.append(s.data() + run, i - run);
+      const unsigned char code = c == 0x7F ? c : static_cast<unsigned char>(s[++i]);
+      run = i + 1;
+      out += "\\u00";
+      out += kHex[code >> 4];
+      out += kHex[code & 15];
+      continue;
+    }
     if (c >= 0x20 && c != '"' && c != '\\') continue;
     out.append(s.data() + run, i - run);
     run = i + 1;
@@ -141,8 +222,9 @@ void AppendCsvValue(std::string& out, const edb::TEdbVariant& v) {
   }
 }
 
-TDumpWriter::TDumpWriter(std::FILE* out, TDumpFormat format, std::vector<std::string> names)
-    : out_(out), format_(format), names_(std::move(names)) {
+TDumpWriter::TDumpWriter(std::FILE* out, TDumpFormat format, std::vector<std::string> names,
+                         bool terminalSafe)
+    : out_(out), format_(format), terminalSafe_(terminalSafe), names_(std::move(names)) {
   for (size_t i = 0; i < names_.size(); ++i) {
     std::string k = i == 0 ? "{" : ",";
     AppendJsonString(k, names_[i]);
@@ -163,7 +245,7 @@ void TDumpWriter::Begin() {
   if (format_ != TDumpFormat::Csv) return;
   for (size_t i = 0; i < names_.size(); ++i) {
     if (i) buf_ += ',';
-    AppendCsvField(buf_, names_[i]);
+    AppendCsvField(buf_, terminalSafe_ ? EscapeControlChars(names_[i], true) : names_[i]);
   }
   buf_ += "\r\n";
 }
@@ -178,7 +260,14 @@ void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
   } else {
     for (size_t i = 0; i < values.size(); ++i) {
       if (i) buf_ += ',';
-      AppendCsvValue(buf_, values[i]);
+      if (!nullText_.empty() && values[i].IsNull())
+        buf_ += nullText_;
+      else if (!nullText_.empty() && values[i].Type() == edb::TEdbVarType::Text && values[i].AsText() == nullText_)
+        AppendCsvField(buf_, nullText_, true);
+      else if (terminalSafe_ && values[i].Type() == edb::TEdbVarType::Text)
+        AppendCsvField(buf_, EscapeControlChars(values[i].AsText(), true));
+      else
+        AppendCsvValue(buf_, values[i]);
     }
     buf_ += "\r\n";
   }
@@ -187,9 +276,14 @@ void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
 
 void TDumpWriter::Flush() {
   if (buf_.empty()) return;
+  errno = 0;
   const size_t n = std::fwrite(buf_.data(), 1, buf_.size(), out_);
+  const int code = errno;
+  const bool complete = n == buf_.size();
   buf_.clear();
-  if (n == 0 && std::ferror(out_)) throw std::runtime_error("Cannot write the output");
+  if (!complete || std::ferror(out_))
+    throw std::runtime_error(code != 0 ? "Cannot write the output: " + std::string(std::strerror(code)) + "."
+                                       : std::string("Cannot write the output."));
 }
 
 }  // namespace mrvtool

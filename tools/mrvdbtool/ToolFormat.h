@@ -18,7 +18,14 @@ enum class TDumpFormat { JsonLines, Csv };
 bool ParseDumpFormat(std::string_view text, TDumpFormat& out);
 
 std::string Base64(const uint8_t* data, size_t size);
-// A JSON string literal (with quotes) of UTF-8 text.
+
+// Text that came from a file or a server made safe for a terminal: control characters (C0, DEL,
+// and the C1 range U+0080..U+009F) become "\x1B" / "\u009B" escapes and bytes that are not valid
+// UTF-8 become "\xNN", so that no escape sequence reaches the terminal; every other character,
+// including non-ASCII letters, stays as it is. Tabs stay; line feeds stay when keepLineFeeds.
+std::string EscapeControlChars(std::string_view text, bool keepLineFeeds);
+// A JSON string literal (with quotes) of UTF-8 text; DEL and C1 controls are escaped as well, so
+// that a record printed to a terminal cannot drive it.
 void AppendJsonString(std::string& out, std::string_view utf8);
 // null, true/false, integers, numbers (non-finite doubles as null), dates "YYYY-MM-DD",
 // times "HH:MM:SS.mmm", date-times "YYYY-MM-DDTHH:MM:SS.mmm", bytes as base64 strings.
@@ -28,14 +35,20 @@ void AppendJsonValue(std::string& out, const edb::TEdbVariant& v);
 void AppendCsvField(std::string& out, std::string_view text, bool quoteAlways = false);
 void AppendCsvValue(std::string& out, const edb::TEdbVariant& v);
 
-// Writes records to a stream in one format, buffering at most about 64 KiB.
+// Writes records to a stream in one format, buffering at most about 64 KiB. With
+// `terminalSafe`, CSV text (which has no escapes of its own) goes through EscapeControlChars;
+// meant for output shown on a terminal, not for files, which keep the exact text.
 class TDumpWriter {
  public:
-  TDumpWriter(std::FILE* out, TDumpFormat format, std::vector<std::string> fieldNames);
+  TDumpWriter(std::FILE* out, TDumpFormat format, std::vector<std::string> fieldNames,
+              bool terminalSafe = false);
   ~TDumpWriter();
   TDumpWriter(const TDumpWriter&) = delete;
   TDumpWriter& operator=(const TDumpWriter&) = delete;
 
+  // CSV: a null is written as `text` instead of nothing, and a text value equal to `text` is
+  // quoted so that the two stay apart.
+  void SetNullText(std::string text) { nullText_ = std::move(text); }
   // Writes the CSV header row (nothing for JSON Lines).
   void Begin();
   void Record(const std::vector<edb::TEdbVariant>& values);
@@ -44,9 +57,11 @@ class TDumpWriter {
  private:
   std::FILE* out_;
   TDumpFormat format_;
+  bool terminalSafe_;
   std::vector<std::string> names_;
   std::vector<std::string> jsonKeys_;  // pre-encoded "name":
   std::string buf_;
+  std::string nullText_;
 };
 
 }  // namespace mrvtool

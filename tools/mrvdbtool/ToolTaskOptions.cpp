@@ -1,0 +1,72 @@
+#include "ToolTaskOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "EdbCodePage.h"
+#include "MrvConfigPeek_un.h"
+
+namespace mrvtool {
+
+namespace {
+const char* const kOptionNames[mrv::DatabaseKindCount] = {"aswl", "greylist", "dha", "honeypot"};
+}
+
+void AddTaskOptions(CLI::App* sub, TTaskOptions& o) {
+  for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+    const std::string what = mrv::DatabaseDisplayName(mrv::TDatabaseKind(k));
+    sub->add_option(std::string("--") + kOptionNames[k], o.Files[k],
+                    "Source file of the " + what + " database");
+    sub->add_option(std::string("--") + kOptionNames[k] + "-target", o.Targets[k],
+                    "Connection string of the " + what + " External Database");
+  }
+  sub->add_option("--target", o.Target,
+                  "Connection string for every database without its own (default: the "
+                  "environment variable MRV_TARGET)");
+  sub->add_option("--target-file", o.TargetFile,
+                  "File whose first line is the connection string for --target");
+  sub->add_option("--install-folder", o.InstallFolder,
+                  "Product folder whose mrvent.ini names the files and connection strings");
+  sub->add_option("--codepage", o.CodePage,
+                  "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
+}
+
+void ResolveTargetOption(std::string& target, const std::string& targetFile) {
+  if (!target.empty()) return;
+  if (targetFile.empty()) {
+    const char* env = std::getenv("MRV_TARGET");
+    if (env) target = env;
+    return;
+  }
+  std::ifstream in(std::filesystem::path(std::u8string(targetFile.begin(), targetFile.end())), std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read the file \"" + targetFile + "\".");
+  std::getline(in, target);
+  while (!target.empty() && (target.back() == '\r' || target.back() == ' ')) target.pop_back();
+  if (target.empty()) throw std::runtime_error("The file \"" + targetFile + "\" holds no connection string.");
+}
+
+void BuildTasks(const TTaskOptions& given, mrv::TDbConversionInfo& info) {
+  TTaskOptions o = given;
+  ResolveTargetOption(o.Target, o.TargetFile);
+  if (!o.InstallFolder.empty()) mrv::TMrvConfigPeek::SetInstallFolderOverride(o.InstallFolder);
+  if (!edb::EdbCodePageSupported(o.CodePage == 0 ? edb::EdbDefaultCodePage() : o.CodePage))
+    throw std::runtime_error("Code page " + std::to_string(o.CodePage) +
+                             " is not available on this system.");
+  bool anyFile = false;
+  for (const std::string& f : o.Files) anyFile |= !f.empty();
+  for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
+    mrv::TConversionTask& task = info.Task(mrv::TDatabaseKind(k));
+    task.SourcePath = anyFile ? o.Files[k] : mrv::TMrvConfigPeek::GetDatabaseFileName(k);
+    task.Selected = !task.SourcePath.empty();
+    if (!task.Selected) continue;
+    task.TargetConnectionString = !o.Targets[k].empty() ? o.Targets[k]
+                                  : !o.Target.empty()   ? o.Target
+                                                        : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
+  }
+}
+
+}  // namespace mrvtool
