@@ -160,19 +160,29 @@ TEST_P(AdoQueuedRowsTest, RefusedRowIsReportedWithTheProvidersMessageAndPosition
   EXPECT_EQ(Count(), 1);
 
   // Queued rows of a command that goes away still travel with the transaction.
-  conn_.BeginTrans();
-  {
+  auto queueInShortLivedCommand = [this](const std::string& note) {
     ado::Command other;
     other.SetActiveConnection(conn_);
     other.SetCommandText("INSERT INTO AdoQ_Rows(Note) VALUES(?)");
     auto p = other.CreateParameter("@Note", ado::adVarChar, ado::adParamInput, 255);
     other.Parameters().Append(p);
     other.SetQueueRows(10);
-    p->SetValue("kept");
+    p->SetValue(note);
     other.Execute();
-  }
+  };
+  conn_.BeginTrans();
+  queueInShortLivedCommand("kept");
   conn_.CommitTrans();
   EXPECT_EQ(Count(), 2);
+  // When they are refused as it goes, the commit fails rather than committing without them.
+  if (MustQueue()) {
+    conn_.BeginTrans();
+    queueInShortLivedCommand("kept");
+    EXPECT_THROW(conn_.CommitTrans(), ado::EAdoError);
+    EXPECT_TRUE(conn_.InTransaction());
+    conn_.RollbackTrans();
+    EXPECT_EQ(Count(), 2);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, AdoQueuedRowsTest,
