@@ -21,6 +21,20 @@ BackendFactory& BackendFactoryForTesting() {
 
 void ConnectionState::Forget(BackendStatement* statement) noexcept {
   Statements.erase(std::remove(Statements.begin(), Statements.end(), statement), Statements.end());
+  if (Pending == statement) Pending = nullptr;
+}
+
+void ConnectionState::FlushPending() {
+  if (LostRows) std::rethrow_exception(LostRows);
+  BackendStatement* statement = Pending;
+  Pending = nullptr;
+  if (statement) statement->Flush();
+}
+
+void ConnectionState::DiscardPending() noexcept {
+  if (Pending) Pending->Discard();
+  Pending = nullptr;
+  LostRows = nullptr;
 }
 
 }  // namespace detail
@@ -34,8 +48,10 @@ auto Masked(const std::string& connectionString, F&& call) -> decltype(call()) {
   try {
     return call();
   } catch (const EAdoError& e) {
-    throw EAdoError(MaskSecrets(e.Message(), connectionString), e.ErrorCode(), e.ErrorSource(),
-                    e.ComponentUnavailable());
+    EAdoError masked(MaskSecrets(e.Message(), connectionString), e.ErrorCode(), e.ErrorSource(),
+                     e.ComponentUnavailable());
+    masked.SetFailedRow(e.FailedRowIndex(), e.RowsSent());
+    throw masked;
   }
 }
 
@@ -86,6 +102,7 @@ void Connection::Open() {
 
 void Connection::Close() noexcept {
   if (!state_->Open) return;
+  state_->DiscardPending();
   state_->ReleaseStatements();
   if (state_->InTransaction) {
     try {
@@ -115,7 +132,10 @@ void Connection::CommitTrans() {
   if (!state_->InTransaction)
     throw EAdoError("No transaction is open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  Masked(state_->ConnectionString, [&] { state_->Backend->CommitTrans(); });
+  Masked(state_->ConnectionString, [&] {
+    state_->FlushPending();  // queued rows belong to this transaction
+    state_->Backend->CommitTrans();
+  });
   state_->InTransaction = false;
 }
 
@@ -125,6 +145,7 @@ void Connection::RollbackTrans() {
     throw EAdoError("No transaction is open on this connection.", kErrInvalidArgument,
                     kSourceAccessLayer);
   state_->InTransaction = false;  // the transaction is over whatever the backend says
+  state_->DiscardPending();
   Masked(state_->ConnectionString, [&] { state_->Backend->RollbackTrans(); });
 }
 
@@ -219,10 +240,19 @@ void Recordset::Close() noexcept {
 Command::Command() = default;
 
 Command::~Command() {
+  if (statement_ && connection_ && connection_->Pending == statement_.get()) {
+    // Queued rows still travel; a failure makes the transaction's commit fail instead.
+    try {
+      connection_->FlushPending();
+    } catch (...) {
+      connection_->LostRows = std::current_exception();
+    }
+  }
   if (statement_ && connection_) connection_->Forget(statement_.get());
 }
 
 void Command::SetActiveConnection(Connection& connection) {
+  FlushOwnRows();
   if (statement_ && connection_) connection_->Forget(statement_.get());
   statement_.reset();
   connection_ = connection.state_;
@@ -236,6 +266,7 @@ void Command::SetCommandType(CommandTypeEnum type) {
 
 void Command::SetCommandText(const std::string& text) {
   if (text == text_) return;
+  FlushOwnRows();
   text_ = text;
   if (statement_ && connection_) connection_->Forget(statement_.get());
   statement_.reset();
@@ -274,9 +305,13 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
   if (text_.empty())
     throw EAdoError("Command text was not set for the command object.", kErrInvalidArgument,
                     kSourceAccessLayer);
+  // Rows queued by another statement go first, so everything arrives in order.
+  if (connection_->Pending && connection_->Pending != statement_.get())
+    Masked(connection_->ConnectionString, [&] { connection_->FlushPending(); });
   // Prepare once per text, parameter list and connection session; afterwards only bind.
   if (statement_ && (preparedGeneration_ != parameters_.generation_ ||
                      preparedConnectionEpoch_ != connection_->Epoch)) {
+    FlushOwnRows();
     connection_->Forget(statement_.get());
     statement_.reset();
   }
@@ -293,6 +328,8 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
   }
   values_.clear();
   for (const ParameterPtr& p : parameters_.items_) values_.push_back(&p->Value());
+  if (Queue(recordsAffected)) return Recordset();
+  FlushOwnRows();
   std::int64_t affected = -1;
   detail::ResultRows rows;
   Masked(connection_->ConnectionString, [&] { statement_->Execute(values_, affected, rows); });
@@ -300,6 +337,35 @@ Recordset Command::Run(std::int64_t* recordsAffected) {
   if (!rows.HasResult) return Recordset();
   return Recordset(std::move(rows.Names), std::move(rows.Rows));
 }
+
+bool Command::Queue(const std::int64_t* recordsAffected) {
+  const int capacity = std::min(queueRows_, statement_->QueueCapacity());
+  if (capacity <= 0 || recordsAffected || !connection_->InTransaction) return false;
+  if (statement_->Queued() >= capacity) FlushOwnRows();
+  statement_->Queue(values_);
+  connection_->Pending = statement_.get();
+  return true;
+}
+
+void Command::FlushOwnRows() {
+  if (statement_ && connection_ && connection_->Pending == statement_.get())
+    Masked(connection_->ConnectionString, [&] { connection_->FlushPending(); });
+}
+
+void Command::SetQueueRows(int maxRows) {
+  if (maxRows < 0)
+    throw EAdoError("The number of queued rows must not be negative.", kErrInvalidArgument,
+                    kSourceAccessLayer);
+  if (maxRows == 0) FlushOwnRows();
+  queueRows_ = maxRows;
+}
+
+int Command::QueuedRows() const noexcept {
+  return statement_ && connection_ && connection_->Pending == statement_.get() ? statement_->Queued()
+                                                                               : 0;
+}
+
+void Command::Flush() { FlushOwnRows(); }
 
 // ---- Schema helper ----
 

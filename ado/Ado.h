@@ -199,8 +199,25 @@ class Command {
   // How often this command prepared a statement (for diagnostics and tests).
   std::uint64_t PrepareCount() const noexcept { return prepareCount_; }
 
+  // Rows sent together (bulk inserts). With `maxRows` > 0, Execute() without a
+  // records-affected argument, inside a transaction, on a backend that can send many rows in
+  // one execution (ODBC drivers with parameter arrays), copies the values into a queue and
+  // returns a closed recordset; nothing reaches the database yet. The queued rows are sent
+  // in order, in one execution: by Flush(), before CommitTrans, before any other statement
+  // of the connection runs, before this command's statement changes, and before a row is
+  // queued while `maxRows` rows wait. RollbackTrans drops them. A refused row raises
+  // EAdoError from whichever of these sent it, carrying the provider's message for that row
+  // and its position (FailedRowIndex, RowsSent); none of the rows sent with it remains, since
+  // the caller is expected to roll the transaction back. Elsewhere Execute runs at once.
+  void SetQueueRows(int maxRows);
+  int QueueRows() const noexcept { return queueRows_; }
+  int QueuedRows() const noexcept;
+  void Flush();
+
  private:
   Recordset Run(std::int64_t* recordsAffected);
+  bool Queue(const std::int64_t* recordsAffected);  // true when the row was queued
+  void FlushOwnRows();
 
   std::shared_ptr<detail::ConnectionState> connection_;
   CommandTypeEnum type_ = adCmdText;
@@ -211,6 +228,7 @@ class Command {
   std::uint64_t preparedConnectionEpoch_ = 0;
   std::uint64_t prepareCount_ = 0;
   std::vector<const Variant*> values_;  // reused for every execution
+  int queueRows_ = 0;
 };
 
 // Creates `table` unless it exists already. Returns true when it was created.

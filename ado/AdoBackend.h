@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +38,16 @@ class BackendStatement {
   // Frees the backend's handle; the object stays but can no longer execute. Called by the
   // connection before it closes.
   virtual void Release() noexcept = 0;
+
+  // Rows sent together. A statement that can hold rows and send them in one execution says
+  // how many (0: it cannot, the default). Queue copies `values` as the next row; Flush sends
+  // the queued rows and empties the queue whatever happens, raising EAdoError with the failing
+  // row set (EAdoError::SetFailedRow) when one is refused; Discard drops them unsent.
+  virtual int QueueCapacity() const noexcept { return 0; }
+  virtual void Queue(const std::vector<const Variant*>& /*values*/) {}
+  virtual int Queued() const noexcept { return 0; }
+  virtual void Flush() {}
+  virtual void Discard() noexcept {}
 };
 
 class BackendConnection {
@@ -62,9 +73,15 @@ struct ConnectionState {
   bool InTransaction = false;
   std::uint64_t Epoch = 0;  // bumped on every Open/Close, so commands re-prepare
   std::vector<BackendStatement*> Statements;  // live prepared statements of this connection
+  BackendStatement* Pending = nullptr;  // the statement holding queued rows, if any
+  std::exception_ptr LostRows;          // a send that failed where it could not raise
 
   void ReleaseStatements() noexcept;
   void Forget(BackendStatement* statement) noexcept;
+  // Sends the rows of Pending (and clears it); raises the failure of an earlier send that
+  // could not raise where it happened.
+  void FlushPending();
+  void DiscardPending() noexcept;
 };
 
 std::unique_ptr<BackendConnection> CreateSqliteBackend(const BackendChoice& choice);

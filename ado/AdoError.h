@@ -33,11 +33,22 @@ class EAdoError : public std::runtime_error {
   std::string ErrorSource() const { return source_; }
   bool ComponentUnavailable() const noexcept { return componentUnavailable_; }
 
+  // For rows that travelled together (see Command::SetQueueRows): the 0-based position of the
+  // row that failed among them and how many were sent; -1 and 0 for every other failure.
+  int FailedRowIndex() const noexcept { return failedRow_; }
+  int RowsSent() const noexcept { return rowsSent_; }
+  void SetFailedRow(int index, int rowsSent) noexcept {
+    failedRow_ = index;
+    rowsSent_ = rowsSent;
+  }
+
  private:
   std::string message_;
   std::int32_t code_;
   std::string source_;
   bool componentUnavailable_;
+  int failedRow_ = -1;
+  int rowsSent_ = 0;
 };
 
 }  // namespace ado

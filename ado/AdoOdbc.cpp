@@ -8,6 +8,7 @@
 
 #include "AdoBackend.h"
 #include "AdoOdbcApi.h"
+#include "AdoOdbcBatch.h"
 
 namespace ado::detail {
 namespace {
@@ -125,49 +126,30 @@ class OdbcStatement final : public BackendStatement {
     Slot& s = slots_[i];
     const bool isNull = v.IsNull();
     s.Indicator = isNull ? SQL_NULL_DATA : 0;
-    SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_VARCHAR, digits = 0;
-    SQLULEN columnSize = 0;
+    const OdbcParamType t = OdbcParamTypeOf(spec.Type);
+    const SQLSMALLINT cType = t.CType, sqlType = t.SqlType, digits = t.Digits;
+    SQLULEN columnSize = t.ColumnSize;
     SQLPOINTER buffer = nullptr;
     SQLLEN bufferLength = 0;
     switch (spec.Type) {
       case adDate: {
-        cType = SQL_C_TYPE_TIMESTAMP;
-        sqlType = SQL_TYPE_TIMESTAMP;
-        columnSize = 23;
-        digits = 3;
-        if (!isNull) {
-          DateTimeParts p = DecodeDateTime(v.AsDateTime());
-          s.Timestamp.year = static_cast<SQLSMALLINT>(p.Year);
-          s.Timestamp.month = static_cast<SQLUSMALLINT>(p.Month);
-          s.Timestamp.day = static_cast<SQLUSMALLINT>(p.Day);
-          s.Timestamp.hour = static_cast<SQLUSMALLINT>(p.Hour);
-          s.Timestamp.minute = static_cast<SQLUSMALLINT>(p.Minute);
-          s.Timestamp.second = static_cast<SQLUSMALLINT>(p.Second);
-          s.Timestamp.fraction = static_cast<SQLUINTEGER>(p.Millisecond) * 1000000u;
-        }
+        if (!isNull) s.Timestamp = OdbcTimestamp(v);
         buffer = &s.Timestamp;
         bufferLength = sizeof s.Timestamp;
         break;
       }
       case adInteger:
       case adBigInt:
-        cType = SQL_C_SBIGINT;
-        sqlType = spec.Type == adInteger ? SQL_INTEGER : SQL_BIGINT;
-        columnSize = spec.Type == adInteger ? 10 : 19;
         if (!isNull) s.Integer = static_cast<SQLBIGINT>(v.AsInt64());
         buffer = &s.Integer;
         bufferLength = sizeof s.Integer;
         break;
       case adDouble:
-        cType = SQL_C_DOUBLE;
-        sqlType = SQL_DOUBLE;
-        columnSize = 15;
         if (!isNull) s.Double = v.AsDouble();
         buffer = &s.Double;
         bufferLength = sizeof s.Double;
         break;
       default: {
-        sqlType = spec.Type == adVarWChar ? SQL_WVARCHAR : SQL_VARCHAR;
         s.Text = isNull ? std::u16string() : Wide(v.AsText());
         const std::size_t units = s.Text.size();
         s.Text.push_back(u'\0');
@@ -372,7 +354,11 @@ class OdbcConnection final : public BackendConnection {
         throw;
       }
     }
-    return std::make_unique<OdbcStatement>(stmt, params, broken_);
+    auto usable = [broken = std::shared_ptr<const bool>(broken_)] {
+      if (*broken) throw EAdoError(kBrokenMessage, kErrFail, kSourceOdbc);
+    };
+    return WithParameterArrays(dbc_, stmt, params, usable,
+                               std::make_unique<OdbcStatement>(stmt, params, broken_));
   }
 
  private:

@@ -390,6 +390,10 @@ void TDbTransfer::SetUpParameters(const TTransferTableDef& def,
 void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def) {
   std::vector<ado::ParameterPtr> params;
   SetUpParameters(def, params);
+  // Where the target can take them, the rows of a batch travel together (see SendQueuedRows).
+  command_->SetQueueRows(TransferBatchSize);
+  copyingTable_ = def.Name;
+  tableStart_ = insertedCount_;
 
   // Source field of every parameter; the Greylisting signature's field is optional and its
   // value is computed where it is missing or empty.
@@ -443,6 +447,7 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
     RecordInserted();
     table.Next();
   }
+  SendQueuedRows();
   info_.ReportProgress(insertedCount_, recordCount);
 }
 
@@ -480,9 +485,28 @@ void TDbTransfer::RecordInserted() {
 
 void TDbTransfer::CommitBatch() {
   if (inTransaction_) {
+    SendQueuedRows();
     connection_->CommitTrans();
     inTransaction_ = false;
     uncommittedCount_ = 0;
+  }
+}
+
+void TDbTransfer::SendQueuedRows() {
+  try {
+    if (command_) command_->Flush();
+  } catch (const ado::EAdoError& e) {
+    if (e.RowsSent() <= 0) throw;
+    // Queued rows were counted as they were queued; the refused row and those after it never
+    // arrived, so the counts go back to where inserting row by row would have stopped.
+    const std::int32_t lost = e.RowsSent() - e.FailedRowIndex();
+    insertedCount_ -= lost;
+    uncommittedCount_ -= lost;
+    ado::EAdoError named(FormatText("%s\r\nRow %d of the %s table was refused.", e.Message().c_str(),
+                                    insertedCount_ - tableStart_ + 1, copyingTable_),
+                         e.ErrorCode(), e.ErrorSource());
+    named.SetFailedRow(e.FailedRowIndex(), e.RowsSent());
+    throw named;
   }
 }
 

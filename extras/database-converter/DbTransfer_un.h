@@ -116,6 +116,8 @@ class TDbTransfer : public IDbTransfer {
   void RecordInserted();
   void CommitBatch();
   void RollbackBatch() noexcept;
+  // Sends the rows the command queued; a refused row reaches the caller as EAdoError naming it.
+  void SendQueuedRows();
 
   const char* DisplayName() const;
 
@@ -130,6 +132,8 @@ class TDbTransfer : public IDbTransfer {
   std::int32_t insertedCount_ = 0;
   std::vector<std::int64_t> sourceCounts_;
   std::vector<std::int64_t> insertedPerTable_;
+  const char* copyingTable_ = "";  // the table being copied and
+  std::int32_t tableStart_ = 0;    // InsertedCount when its first row came
 };
 
 // Creates the tables of `kind` that are missing in the target (key column plus the columns of

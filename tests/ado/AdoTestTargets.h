@@ -14,13 +14,14 @@
 
 namespace adotest {
 
-enum class Target { Sqlite, SqliteOdbc, PostgreSql };
+enum class Target { Sqlite, SqliteOdbc, PostgreSql, MariaDb };
 
 inline const char* TargetName(Target t) {
   switch (t) {
     case Target::Sqlite: return "Sqlite";
     case Target::SqliteOdbc: return "SqliteOdbc";
     case Target::PostgreSql: return "PostgreSql";
+    case Target::MariaDb: return "MariaDb";
   }
   return "?";
 }
@@ -73,6 +74,10 @@ inline std::string ConnectionStringFor(Target t, const TempDir& dir) {
       const char* pg = std::getenv("MRV_PG_CONN");
       return pg ? pg : "";
     }
+    case Target::MariaDb: {
+      const char* maria = std::getenv("MRV_MARIADB_CONN");
+      return maria ? maria : "";
+    }
   }
   return "";
 }
@@ -88,7 +93,9 @@ inline bool IsMissingDriver(const ado::EAdoError& e) {
 inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& conn,
                               std::string& connStr) {
   connStr = ConnectionStringFor(t, dir);
-  if (connStr.empty()) return "MRV_PG_CONN is not set; PostgreSQL tests skipped";
+  if (connStr.empty())
+    return t == Target::MariaDb ? "MRV_MARIADB_CONN is not set; MariaDB tests skipped"
+                                : "MRV_PG_CONN is not set; PostgreSQL tests skipped";
   try {
     conn.SetConnectionString(connStr);
     conn.Open();

@@ -146,6 +146,60 @@ TEST_F(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
   EXPECT_EQ(left[0][0], "0");
 }
 
+TEST_F(PostgresTransferTest, RefusedRowInTheMiddleOfABatchRollsBackOnlyThatBatchAndIsNamed) {
+  ASSERT_EQ(CreateTargetTables(conn_, dkGrey).size(), 1u);
+  {
+    ado::Connection c;
+    c.SetConnectionString(conn_);
+    c.Open();
+    c.Execute("CREATE UNIQUE INDEX grey_signature_unique ON GREY(GREY_SIGNATURE)");
+  }
+  // Row 1500 (of 2500) repeats the signature of row 6, which the first batch committed.
+  SourceTable grey{"GREY",
+                   {{"GREY_SIGNATURE", false, 32}, {"GREY_SIGNATURE_24", false, 32}, {"GREY_IP", false, 45},
+                    {"GREY_SENDER"}, {"GREY_RECIPIENT"}, {"GREY_CREATED", true}, {"GREY_LASTHIT", true}},
+                   {}};
+  for (int i = 0; i < 2500; ++i)
+    grey.Rows.push_back({{"sig" + std::to_string(i == 1499 ? 5 : i), "s24", "10.0.0.1", "a@b", "c@d"},
+                         {{730000 + i, i}, {730000 + i, 2 * i}}});
+  WriteSource(dir_ / "g.abs", {grey});
+  info_.Task(dkGrey).Selected = true;
+  info_.Task(dkGrey).TargetConnectionString = conn_;
+  TDbTransfer g(info_, dkGrey);
+  g.CheckSource((dir_ / "g.abs").string());
+  std::string message;
+  try {
+    g.Transfer((dir_ / "g.abs").string());
+    ADD_FAILURE() << "the duplicate signature was accepted";
+  } catch (const ado::EAdoError& e) {
+    message = e.Message();
+  }
+
+  // The same row inserted on its own is refused with the text the batch's failure starts with.
+  std::string single;
+  {
+    ado::Connection c;
+    c.SetConnectionString(conn_);
+    c.Open();
+    try {
+      c.Execute("INSERT INTO GREY(GREY_SIGNATURE) VALUES('sig5')");
+    } catch (const ado::EAdoError& e) {
+      single = e.Message();
+    }
+  }
+  ASSERT_FALSE(single.empty());
+  EXPECT_EQ(message, single + "\r\nRow 1500 of the GREY table was refused.");
+  EXPECT_EQ(g.InsertedCount(), 1499) << "rows before the refused one, as when inserting row by row";
+  ASSERT_EQ(g.InsertedPerTable().size(), 1u);
+  EXPECT_EQ(g.InsertedPerTable()[0], 1499);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM GREY")[0][0], "1000");
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM GREY WHERE GREY_SIGNATURE IN ('sig0', 'sig999', 'sig1000')")[0][0], "2")
+      << "the first batch stays, the second is rolled back";
+  ASSERT_GE(status_.size(), 2u);
+  EXPECT_EQ(status_[status_.size() - 2], "Error occured, rolling back data...");
+  EXPECT_EQ(status_.back(), "Finished rolling back.");
+}
+
 TEST_F(PostgresTransferTest, SessionKilledMidBatchKeepsOnlyCommittedBatches) {
   EXPECT_EQ(CreateTargetTables(conn_, dkHoneypot).size(), 1u);
   SourceTable honeypot{"HoneypotBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
