@@ -4,6 +4,7 @@
 // drops them, and a refused row is reported with the provider's own message.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,17 +18,20 @@ using adotest::Target;
 class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
+    // One table per test case: the cases of a server target may run side by side.
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    table_ = "AdoQ_" + std::to_string(std::hash<std::string>{}(name) % 1000000);
     std::string connStr;
     const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr);
     if (!skip.empty()) GTEST_SKIP() << skip;
-    conn_.Execute("DROP TABLE IF EXISTS AdoQ_Rows");
-    ado::CreateTableIfMissing(conn_, {"AdoQ_Rows", "Id",
+    conn_.Execute("DROP TABLE IF EXISTS " + table_);
+    ado::CreateTableIfMissing(conn_, {table_, "Id",
                                       {{"IpAddress", ado::ColumnKind::VarChar, 45},
                                        {"AttemptTime", ado::ColumnKind::DateTime, 0},
                                        {"Note", ado::ColumnKind::VarChar, 255}}});
-    conn_.Execute("CREATE UNIQUE INDEX AdoQ_Rows_Note ON AdoQ_Rows(Note)");
+    conn_.Execute("CREATE UNIQUE INDEX " + table_ + "_Note ON " + table_ + "(Note)");
     insert_.SetActiveConnection(conn_);
-    insert_.SetCommandText("INSERT INTO AdoQ_Rows(IpAddress, AttemptTime, Note)\r\nVALUES(?, ?, ?);");
+    insert_.SetCommandText("INSERT INTO " + table_ + "(IpAddress, AttemptTime, Note)\r\nVALUES(?, ?, ?);");
     params_ = {insert_.CreateParameter("@IPAddress", ado::adVarChar, ado::adParamInput, 45),
                insert_.CreateParameter("@AttemptTime", ado::adDate, ado::adParamInput, 0),
                insert_.CreateParameter("@Note", ado::adVarChar, ado::adParamInput, 255)};
@@ -38,7 +42,7 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
     if (!conn_.IsOpen()) return;
     try {
       if (conn_.InTransaction()) conn_.RollbackTrans();
-      conn_.Execute("DROP TABLE IF EXISTS AdoQ_Rows");
+      conn_.Execute("DROP TABLE IF EXISTS " + table_);
     } catch (...) {
     }
   }
@@ -60,7 +64,7 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
   int Count() {
     ado::Command cmd;
     cmd.SetActiveConnection(conn_);
-    cmd.SetCommandText("SELECT COUNT(*) FROM AdoQ_Rows");
+    cmd.SetCommandText("SELECT COUNT(*) FROM " + table_);
     return cmd.Execute().Fields(0).Value().AsInt32();
   }
 
@@ -71,6 +75,7 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
   bool NeverQueues() const { return GetParam() == Target::Sqlite; }
 
   adotest::TempDir dir_;
+  std::string table_;
   ado::Connection conn_;
   ado::Command insert_;
   std::vector<ado::ParameterPtr> params_;
@@ -97,7 +102,8 @@ TEST_P(AdoQueuedRowsTest, RowsArriveInOrderWithTheirValuesAndRollbackDropsThem) 
 
   ado::Command read;
   read.SetActiveConnection(conn_);
-  read.SetCommandText("SELECT IpAddress, AttemptTime, Note FROM AdoQ_Rows WHERE Note <> 'outside' ORDER BY Id");
+  read.SetCommandText("SELECT IpAddress, AttemptTime, Note FROM " + table_ +
+                     " WHERE Note <> 'outside' ORDER BY Id");
   ado::Recordset rs = read.Execute();
   int i = 0;
   for (; !rs.Eof(); rs.MoveNext(), ++i) {
@@ -163,7 +169,7 @@ TEST_P(AdoQueuedRowsTest, RefusedRowIsReportedWithTheProvidersMessageAndPosition
   auto queueInShortLivedCommand = [this](const std::string& note) {
     ado::Command other;
     other.SetActiveConnection(conn_);
-    other.SetCommandText("INSERT INTO AdoQ_Rows(Note) VALUES(?)");
+    other.SetCommandText("INSERT INTO " + table_ + "(Note) VALUES(?)");
     auto p = other.CreateParameter("@Note", ado::adVarChar, ado::adParamInput, 255);
     other.Parameters().Append(p);
     other.SetQueueRows(10);
