@@ -74,8 +74,12 @@ TEST_P(AdoOdbcEnd, FailedRollbackBreaksTheConnectionWithoutCommitting) {
     conn_.BeginTrans();
     Insert(conn_, "lost");
     ado::detail::SetOdbcEndTranFault([](bool) { return true; });
-    if (commitFirst) EXPECT_THROW(conn_.CommitTrans(), ado::EAdoError);
-    if (conn_.InTransaction()) EXPECT_THROW(conn_.RollbackTrans(), ado::EAdoError);
+    if (commitFirst) {
+      EXPECT_THROW(conn_.CommitTrans(), ado::EAdoError);
+    }
+    if (conn_.InTransaction()) {
+      EXPECT_THROW(conn_.RollbackTrans(), ado::EAdoError);
+    }
     ado::detail::SetOdbcEndTranFault(nullptr);
     // Nothing more runs on the connection, and nothing is committed, also not by closing it.
     EXPECT_THROW(Insert(conn_, "refused"), ado::EAdoError);
