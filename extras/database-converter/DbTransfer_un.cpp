@@ -3,6 +3,7 @@
 #include "DbTransfer_un.h"
 
 #include <cassert>
+#include <chrono>
 
 #include "AdoConnectionString.h"
 #include "EdbMain.h"
@@ -88,6 +89,7 @@ void TDbTransfer::ConnectTarget() {
     // Nothing to count or clear; the file is created by Transfer, not before.
     info_.ReportStatusFmt("The target %s database does not exist yet; it will be created.",
                           DisplayName());
+    targetBefore_.assign(TransferTableDefs(kind_).size(), 0);
     return;
   }
   if (!Connect(custom)) return;
@@ -149,6 +151,8 @@ void TDbTransfer::CreateMissingTables() {
 void TDbTransfer::CheckTargetEmpty() {
   std::vector<std::int64_t> counts;
   const std::int64_t total = CountTargetRecords(counts);
+  if (info_.IsOk()) targetBefore_ = counts;
+  deletedPerTable_.assign(counts.size(), 0);
   if (!info_.IsOk() || total <= 0) return;
   info_.ReportStatusFmt("The target %s database is not empty.", DisplayName());
 
@@ -164,6 +168,13 @@ void TDbTransfer::CheckTargetEmpty() {
   const auto& tables = TransferTableDefs(kind_);
   std::int64_t deleted = 0;
   for (size_t i = 0; i < tables.size(); ++i) {
+    const std::int64_t deletedBefore = deleted;
+    struct DeletedGuard {
+      std::int64_t& slot;
+      const std::int64_t& now;
+      std::int64_t before;
+      ~DeletedGuard() { slot = now - before; }
+    } deletedGuard{deletedPerTable_[i], deleted, deletedBefore};
     try {
       ClearTable(tables[i], counts[i], deleted, total);
     } catch (const std::exception& e) {
@@ -328,6 +339,9 @@ void TDbTransfer::TransferTables(edb::TEdbTable& table) {
   const auto& tables = TransferTableDefs(kind_);
   sourceCounts_.assign(tables.size(), 0);
   insertedPerTable_.assign(tables.size(), 0);
+  committedPerTable_.assign(tables.size(), 0);
+  uncommittedPerTable_.assign(tables.size(), 0);
+  secondsPerTable_.assign(tables.size(), 0.0);
   try {
     for (size_t i = 0; i < tables.size(); ++i) {
       if (i > 1 || (i == 1 && kind_ != dkDha)) throw EDbTransfer(NotImplemented);
@@ -348,8 +362,14 @@ void TDbTransfer::TransferTables(edb::TEdbTable& table) {
         std::int64_t& slot;
         const std::int32_t& now;
         std::int32_t before;
-        ~CountGuard() { slot = now - before; }
-      } countGuard{insertedPerTable_[i], insertedCount_, before};
+        double& seconds;
+        std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+        ~CountGuard() {
+          slot = now - before;
+          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+      } countGuard{insertedPerTable_[i], insertedCount_, before, secondsPerTable_[i]};
+      copyingIndex_ = i;
       if (info_.IsOk()) CopyTable(table, tables[i]);
     }
     if (inTransaction_) {
@@ -361,6 +381,7 @@ void TDbTransfer::TransferTables(edb::TEdbTable& table) {
         connection_->RollbackTrans();
         inTransaction_ = false;
         uncommittedCount_ = 0;
+        ForgetUncommitted();
         info_.ReportStatus("Finished rolling back.");
       }
     }
@@ -480,6 +501,7 @@ void TDbTransfer::BeginBatch() {
 void TDbTransfer::RecordInserted() {
   ++insertedCount_;
   ++uncommittedCount_;
+  if (copyingIndex_ < uncommittedPerTable_.size()) ++uncommittedPerTable_[copyingIndex_];
   if (uncommittedCount_ >= TransferBatchSize) CommitBatch();
 }
 
@@ -489,7 +511,15 @@ void TDbTransfer::CommitBatch() {
     connection_->CommitTrans();
     inTransaction_ = false;
     uncommittedCount_ = 0;
+    for (size_t i = 0; i < uncommittedPerTable_.size(); ++i) {
+      committedPerTable_[i] += uncommittedPerTable_[i];
+      uncommittedPerTable_[i] = 0;
+    }
   }
+}
+
+void TDbTransfer::ForgetUncommitted() noexcept {
+  for (std::int64_t& n : uncommittedPerTable_) n = 0;
 }
 
 void TDbTransfer::SendQueuedRows() {
@@ -502,6 +532,7 @@ void TDbTransfer::SendQueuedRows() {
     const std::int32_t lost = e.RowsSent() - e.FailedRowIndex();
     insertedCount_ -= lost;
     uncommittedCount_ -= lost;
+    if (copyingIndex_ < uncommittedPerTable_.size()) uncommittedPerTable_[copyingIndex_] -= lost;
     ado::EAdoError named(FormatText("%s\r\nRow %d of the %s table was refused.", e.Message().c_str(),
                                     insertedCount_ - tableStart_ + 1, copyingTable_),
                          e.ErrorCode(), e.ErrorSource());
@@ -514,6 +545,7 @@ void TDbTransfer::RollbackBatch() noexcept {
   if (!inTransaction_) return;
   inTransaction_ = false;
   uncommittedCount_ = 0;
+  ForgetUncommitted();
   try {
     connection_->RollbackTrans();
   } catch (...) {

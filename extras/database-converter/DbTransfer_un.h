@@ -93,6 +93,14 @@ class TDbTransfer : public IDbTransfer {
   const std::vector<std::int64_t>& SourceCounts() const { return sourceCounts_; }
   // Rows inserted per table in list order (rolled-back rows included, like InsertedCount).
   const std::vector<std::int64_t>& InsertedPerTable() const { return insertedPerTable_; }
+  // What the run did to the target, per table in list order. TargetCountsBefore: the rows the
+  // target held when ConnectTarget counted them (empty when it never counted). DeletedPerTable:
+  // rows removed by committed clearing statements. CommittedPerTable: inserted rows whose batch
+  // was committed (a rolled-back batch is not counted). SecondsPerTable: time spent copying.
+  const std::vector<std::int64_t>& TargetCountsBefore() const { return targetBefore_; }
+  const std::vector<std::int64_t>& DeletedPerTable() const { return deletedPerTable_; }
+  const std::vector<std::int64_t>& CommittedPerTable() const { return committedPerTable_; }
+  const std::vector<double>& SecondsPerTable() const { return secondsPerTable_; }
 
  private:
   bool Connect(const std::string& customError);
@@ -114,6 +122,7 @@ class TDbTransfer : public IDbTransfer {
 
   void BeginBatch();
   void RecordInserted();
+  void ForgetUncommitted() noexcept;
   void CommitBatch();
   void RollbackBatch() noexcept;
   // Sends the rows the command queued; a refused row reaches the caller as EAdoError naming it.
@@ -132,6 +141,12 @@ class TDbTransfer : public IDbTransfer {
   std::int32_t insertedCount_ = 0;
   std::vector<std::int64_t> sourceCounts_;
   std::vector<std::int64_t> insertedPerTable_;
+  std::vector<std::int64_t> targetBefore_;
+  std::vector<std::int64_t> deletedPerTable_;
+  std::vector<std::int64_t> committedPerTable_;
+  std::vector<std::int64_t> uncommittedPerTable_;  // rows of the open batch, per table
+  std::vector<double> secondsPerTable_;
+  size_t copyingIndex_ = 0;
   const char* copyingTable_ = "";  // the table being copied and
   std::int32_t tableStart_ = 0;    // InsertedCount when its first row came
 };

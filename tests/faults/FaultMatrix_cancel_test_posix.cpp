@@ -41,6 +41,8 @@ class CancelFaults : public FaultMatrix {
     EXPECT_GE(ips.size(), static_cast<size_t>(kBatch));
     EXPECT_LT(ips.size(), static_cast<size_t>(kRows)) << "the run went on to the end";
     ExpectWholeBatches(ips);
+    const auto n = static_cast<std::int64_t>(ips.size());
+    ExpectSummary(r, 0, 0, n, n);
   }
 
 };
@@ -59,6 +61,7 @@ TEST_F(CancelFaults, InterruptAtTheQuestion) {
   EXPECT_FALSE(Stopped()) << UnitCalls();
   EXPECT_EQ(UnitState(), "active running");
   EXPECT_EQ(SqliteCount(target_), 10);
+  ExpectSummary(r, 10, 0, 0, 10);
 }
 
 TEST_F(CancelFaults, InterruptDuringTheClearing) {
@@ -77,6 +80,7 @@ TEST_F(CancelFaults, InterruptDuringTheClearing) {
   EXPECT_EQ(UnitState(), "active running");
   const std::int64_t left = SqliteCount(target_);
   EXPECT_TRUE(left == kRows - kBatch || left == kRows - 2 * kBatch) << left << " rows left: whole batches only";
+  ExpectSummary(r, kRows, kRows - left, 0, left);
 }
 
 TEST_F(CancelFaults, InterruptDuringTheTransfer) { ExpectTransferCancelled(SignalDuringTransfer(SIGINT, true)); }

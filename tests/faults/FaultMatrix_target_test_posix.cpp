@@ -87,6 +87,7 @@ TEST_F(TargetFaults, ClearingFailsHalfWay) {
   ExpectUnitUntouched();
   EXPECT_EQ(SqliteCount(target_), kRows - kBatch);
   EXPECT_EQ(SqliteCount(target_, "Deleted WHERE n = 1000"), 1) << "the failed batch is rolled back whole";
+  ExpectSummary(r, kRows, kBatch, 0, SqliteCount(target_));
 }
 
 // A key conflict with an earlier row in the middle of the second batch.
@@ -104,6 +105,7 @@ TEST_F(TargetFaults, SqliteInsertConflictMidBatch) {
   EXPECT_EQ(SqliteIps(target_, 0).front(), key) << "the earlier row stays";
   EXPECT_EQ(SqliteCount(target_), 1 + kBatch);
   ExpectWholeBatches(SqliteIps(target_, 1));
+  ExpectSummary(r, 1, 0, kBatch, SqliteCount(target_));
 }
 
 TEST_F(TargetFaults, PostgresInsertConflictMidBatch) {
@@ -123,6 +125,7 @@ TEST_F(TargetFaults, PostgresInsertConflictMidBatch) {
   EXPECT_EQ(pg.Count(), 1 + kBatch);
   EXPECT_EQ(pg.Ips(0).front(), key);
   ExpectWholeBatches(pg.Ips(1));
+  ExpectSummary(r, 1, 0, kBatch, pg.Count());
 }
 
 TEST_F(TargetFaults, PostgresSessionKilledMidBatch) {
@@ -166,6 +169,7 @@ TEST_F(TargetFaults, BrokenSourcePageCarriedIntoTheCopy) {
   ExpectUnitBack();
   EXPECT_EQ(SqliteCount(target_), kBatch);
   ExpectWholeBatches(SqliteIps(target_, 0));
+  ExpectSummary(r, 0, 0, kBatch, SqliteCount(target_));
 }
 
 TEST_F(TargetFaults, SqliteTargetDiskFull) {

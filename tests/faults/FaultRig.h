@@ -108,6 +108,12 @@ class FaultMatrix : public ::testing::Test {
   const std::vector<std::string>& ReferenceIps();
   void ExpectWholeBatches(const std::vector<std::string>& ips);
 
+  // The summary printed after the run: the source table's row reads `before`, `deleted`,
+  // `inserted` and, as rows after, `now` (what the test counted in the target). After an error
+  // or a cancel the line on what the targets hold follows the table.
+  void ExpectSummary(const TRunResult& r, std::int64_t before, std::int64_t deleted,
+                     std::int64_t inserted, std::int64_t now) const;
+
   fs::path root_;
   fs::path target_;                 // the SQLite target file
   std::string kind_ = "honeypot";  // the source database: its option and file name

@@ -369,6 +369,28 @@ void FaultMatrix::ExpectWholeBatches(const std::vector<std::string>& ips) {
   EXPECT_TRUE(std::equal(ips.begin(), ips.end(), ref.begin())) << "rows other than the source's first ones";
 }
 
+void FaultMatrix::ExpectSummary(const TRunResult& r, std::int64_t before, std::int64_t deleted,
+                                std::int64_t inserted, std::int64_t now) const {
+  const size_t table = r.Out.find("\n\nDatabase ");
+  ASSERT_NE(table, std::string::npos) << "no summary\n" << r.Out;
+  const size_t row = r.Out.find(" HoneypotBlacklist ", table);
+  ASSERT_NE(row, std::string::npos) << r.Out;
+  std::istringstream line(r.Out.substr(row, r.Out.find('\n', row) - row));
+  std::string name, source, counts[4];
+  line >> name >> source >> counts[0] >> counts[1] >> counts[2] >> counts[3];
+  EXPECT_EQ(counts[0], std::to_string(before)) << "rows before\n" << r.Out;
+  EXPECT_EQ(counts[1], std::to_string(deleted)) << "deleted\n" << r.Out;
+  EXPECT_EQ(counts[2], std::to_string(inserted)) << "inserted\n" << r.Out;
+  EXPECT_EQ(counts[3], std::to_string(now)) << "rows after\n" << r.Out;
+  if (r.Exit == 0) return;
+  const std::string next = deleted == 0 && inserted == 0
+                               ? std::string("\nThe targets are unchanged: nothing was deleted or inserted; ")
+                               : "\nThe targets now hold " + std::to_string(now) + " rows (" +
+                                     std::to_string(deleted) + " deleted, " + std::to_string(inserted) +
+                                     " inserted by this run in whole batches of 1000); ";
+  EXPECT_NE(r.Out.find(next, table), std::string::npos) << r.Out;
+}
+
 void FaultMatrix::ExpectNoCopies() const {
   for (const fs::path& folder : {Temp(), root_ / "work"}) {
     std::error_code ec;

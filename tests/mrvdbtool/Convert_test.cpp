@@ -1,7 +1,7 @@
 // mrvdbtool convert and test-connection, run as the built executable: sample databases into a
 // real SQLite file, the answers for a target that holds data without a terminal, missing
 // target tables, passwords kept out of the output, settings from an installation folder, and
-// Ctrl+C cancelling a run.
+// Ctrl+C cancelling a run; the summary of what each run did, on stdout and as JSON.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -58,6 +59,21 @@ std::string ReadFile(const fs::path& p) {
 }
 
 using tooltest::Count;
+
+// The summary's counts for `table`: source rows, rows before, deleted, inserted, rows after.
+std::vector<std::string> SummaryCounts(const std::string& out, const std::string& table) {
+  const size_t head = out.find("\nDatabase ");
+  if (head == std::string::npos) return {};
+  const size_t row = out.find(" " + table + " ", head);
+  if (row == std::string::npos) return {};
+  std::istringstream line(out.substr(row, out.find('\n', row) - row));
+  std::string name;
+  std::vector<std::string> counts(5);
+  line >> name;
+  for (std::string& c : counts) line >> c;
+  return counts;
+}
+using Counts = std::vector<std::string>;
 
 class ConvertCommandTest : public ::testing::Test {
  protected:
@@ -110,10 +126,7 @@ TEST_F(ConvertCommandTest, SampleDatabasesIntoSqliteAndTheAnswersForExistingRows
   ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("Conversion finished successfully."), std::string::npos) << r.Out;
   EXPECT_EQ(r.Out.find('\r'), std::string::npos) << "plain lines on a pipe, no progress bar";
-  const size_t line = r.Out.find("DhaBlacklist    ");
-  ASSERT_NE(line, std::string::npos) << r.Out;
-  EXPECT_NE(r.Out.substr(line, r.Out.find('\n', line) - line).find("1500         1500"), std::string::npos)
-      << r.Out;
+  EXPECT_EQ(SummaryCounts(r.Out, "DhaBlacklist"), (Counts{"1500", "0", "0", "1500", "1500"})) << r.Out;
   for (const char* t : {"ASWL", "GREY", "DhaHistory", "DhaBlacklist", "HoneypotBlacklist"})
     EXPECT_EQ(Count(dir_ / "ext.db", t), 1500) << t;
 
@@ -126,19 +139,45 @@ TEST_F(ConvertCommandTest, SampleDatabasesIntoSqliteAndTheAnswersForExistingRows
       << r.Err;
   EXPECT_EQ(Count(dir_ / "ext.db", "ASWL"), 1500);
 
-  r = Run(base + " --existing cancel");
+  const fs::path json = dir_ / "summary.json";
+  r = Run(base + " --existing cancel --summary-json \"" + json.string() + "\"");
   EXPECT_EQ(r.Exit, 3) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("Conversion cancelled."), std::string::npos);
+  EXPECT_EQ(SummaryCounts(r.Out, "ASWL"), (Counts{"-", "1500", "0", "0", "1500"})) << r.Out;
+  EXPECT_NE(r.Out.find("\nThe targets are unchanged: nothing was deleted or inserted; run the same "
+                       "command again when ready.\n"),
+            std::string::npos)
+      << r.Out;
+  std::string text = ReadFile(json);
+  EXPECT_EQ(text.rfind("{\"outcome\":\"cancelled\",\"exitCode\":3,\"tables\":[{\"database\":"
+                       "\"Automatic Sender Whitelist\",\"table\":\"ASWL\",\"sourceRows\":null,"
+                       "\"rowsBefore\":1500,\"deleted\":0,\"inserted\":0,\"rowsAfter\":1500,",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find(",\"targetNow\":\"The targets are unchanged"), std::string::npos) << text;
 
   r = Run("convert --honeypot \"" + (dir_ / "src" / "honeypot.abs").string() + "\" --target \"" +
-          Target() + "\" --no-service --existing keep");
+          Target() + "\" --no-service --existing keep --summary-json \"" + json.string() + "\"");
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist"), 3000);
+  EXPECT_EQ(SummaryCounts(r.Out, "HoneypotBlacklist"), (Counts{"1500", "1500", "0", "1500", "3000"})) << r.Out;
+  EXPECT_EQ(r.Out.find("The targets "), std::string::npos) << "no advice after success\n" << r.Out;
+  text = ReadFile(json);
+  EXPECT_EQ(text.rfind("{\"outcome\":\"success\",\"exitCode\":0,\"tables\":[{\"database\":\"Honeypot\","
+                       "\"table\":\"HoneypotBlacklist\",\"sourceRows\":1500,\"rowsBefore\":1500,"
+                       "\"deleted\":0,\"inserted\":1500,\"rowsAfter\":3000,\"seconds\":",
+                       0),
+            0u)
+      << text;
+  EXPECT_EQ(text.find("targetNow"), std::string::npos) << text;
 
   r = Run(base + " --existing delete");
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_NE(r.Out.find("Finished clearing the Honeypot database."), std::string::npos);
   EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist"), 1500);
+  EXPECT_EQ(SummaryCounts(r.Out, "HoneypotBlacklist"), (Counts{"1500", "3000", "3000", "1500", "1500"})) << r.Out;
+  EXPECT_EQ(SummaryCounts(r.Out, "DhaHistory"), (Counts{"1500", "1500", "1500", "1500", "1500"})) << r.Out;
 }
 
 TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {

@@ -30,6 +30,7 @@
 #include "ToolFormat.h"
 #include "ToolDryRun.h"
 #include "ToolQuestion.h"
+#include "ToolSummary.h"
 #include "ToolTaskOptions.h"
 #include "ToolVerifyRun.h"
 
@@ -46,6 +47,7 @@ struct ConvertOptions {
   std::string InstallFolder;
   std::string Existing = "ask";
   std::string Service = mrv::MrvServiceName;
+  std::string SummaryJson;
   bool NoService = false;
   bool CreateSchema = false;
   bool DryRun = false;
@@ -157,38 +159,38 @@ mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKin
   });
 }
 
-// Prints the table of counts after a successful run, or the error and notices; answers the
-// exit status.
+// Prints the summary of what the run did (after success, an error or a cancel), then the error
+// and notices; writes the summary file when asked; answers the exit status.
 int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionInfo& info,
                   const std::array<mrv::TDbTransfer*, 4>& transfers, const Scrubber& scrub,
-                  const char* serviceNotice) {
-  if (converter.Succeeded()) {
-    std::printf("\n%-27s %-18s %12s %12s\n", "Database", "Table", "Source rows", "Inserted");
-    for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
-      const mrv::TDbTransfer* t = transfers[k];
-      if (!t) continue;
-      const auto& defs = mrv::TransferTableDefs(TDatabaseKind(k));
-      for (size_t i = 0; i < defs.size(); ++i) {
-        const long long src = i < t->SourceCounts().size() ? t->SourceCounts()[i] : 0;
-        const long long ins = i < t->InsertedPerTable().size() ? t->InsertedPerTable()[i] : 0;
-        std::printf("%-27s %-18s %12lld %12lld\n", mrv::DatabaseDisplayName(TDatabaseKind(k)),
-                    defs[i].Name, src, ins);
-      }
-    }
-    // The status lines may not have reached anyone: say the outcome where it is seen.
-    if (std::fflush(stdout) != 0) NoteOutputError(errno);
-    if (std::ferror(stdout))
-      std::fprintf(stderr, "Conversion finished successfully.\n");
-    return 0;
-  }
-  if (std::fflush(stdout) != 0) NoteOutputError(errno);
+                  const char* serviceNotice, const std::string& summaryJson) {
   const std::string error = info.GetError();
-  int exitCode = 1;
+  int exitCode = 0;
+  TRunOutcome outcome = TRunOutcome::Success;
+  if (!converter.Succeeded()) {
+    const bool cancelled = error.empty() && info.Cancelled;
+    exitCode = cancelled ? 3 : 1;
+    outcome = cancelled ? TRunOutcome::Cancelled : TRunOutcome::Error;
+  }
+  const TRunSummary summary = CollectRunSummary(transfers, outcome, exitCode);
+  if (!summary.Tables.empty()) PrintRunSummary(summary, stdout);
+  if (std::fflush(stdout) != 0) NoteOutputError(errno);
+  if (!summaryJson.empty()) {
+    try {
+      WriteRunSummaryJson(summary, summaryJson);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", EscapeControlChars(e.what(), true).c_str());
+      if (exitCode == 0) exitCode = 1;
+    }
+  }
+  if (converter.Succeeded()) {
+    // The status lines may not have reached anyone: say the outcome where it is seen.
+    if (std::ferror(stdout)) std::fprintf(stderr, "Conversion finished successfully.\n");
+    return exitCode;
+  }
   if (!error.empty())
     std::fprintf(stderr, "%s\n", EscapeControlChars(scrub(error), true).c_str());
-  else if (info.Cancelled)
-    exitCode = 3;
-  else
+  else if (!info.Cancelled)
     std::fprintf(stderr, "The conversion did not complete.\n");
   if (std::ferror(stdout) && info.Cancelled) std::fprintf(stderr, "Conversion cancelled.\n");
   if (serviceNotice) std::fprintf(stderr, "%s\n", serviceNotice);
@@ -286,7 +288,7 @@ int RunConvert(const ConvertOptions& o) {
   }
   thread.WaitFor();
   reporter.Finish();
-  int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice);
+  int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice, o.SummaryJson);
   if (exitCode == 0 && o.Verify) exitCode = verification.Finish(info, stdout);
   SignalRunEnded();
   return exitCode;
@@ -324,6 +326,10 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
   sub->add_flag("--verify", o->Verify,
                 "After the run, compare every table with its source (exit status 4 on a "
                 "difference)")
+      ->excludes(dryRun);
+  sub->add_option("--summary-json", o->SummaryJson,
+                  "Also write the summary (per table: source rows, rows before, deleted, inserted, "
+                  "rows after, seconds, rows/s; the outcome) as JSON to this file")
       ->excludes(dryRun);
   sub->add_option("--codepage", o->CodePage,
                   "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
