@@ -101,6 +101,9 @@ class TDbTransfer : public IDbTransfer {
   const std::vector<std::int64_t>& DeletedPerTable() const { return deletedPerTable_; }
   const std::vector<std::int64_t>& CommittedPerTable() const { return committedPerTable_; }
   const std::vector<double>& SecondsPerTable() const { return secondsPerTable_; }
+  // The table being copied ("" before the first); read on the thread running Transfer, as the
+  // progress callback is.
+  const char* CopyingTable() const { return copyingTable_; }
 
  private:
   bool Connect(const std::string& customError);

@@ -1,6 +1,7 @@
 // Subcommand convert: one conversion run from the command line. Sources and targets come from
 // the options or from the installed product's configuration; the run's status lines are
-// printed as they come, with a progress bar and remaining-time estimate on a terminal. Ctrl+C,
+// printed as they come on stdout, the whole-run progress bar (ToolProgressBar) goes to stderr
+// when that is a terminal, and a summary of what the run did follows (ToolSummary). Ctrl+C,
 // SIGTERM and SIGHUP (on Windows also closing the console, logging off and shutting down)
 // cancel the run, which then restarts the service if it stopped it and removes its copies; a
 // second request is ignored while the run winds down.
@@ -25,10 +26,10 @@
 #include "DbTransfer_un.h"
 #include "EdbCodePage.h"
 #include "MrvConfigPeek_un.h"
-#include "RemainingTime_un.h"
 #include "ToolCommands.h"
 #include "ToolFormat.h"
 #include "ToolDryRun.h"
+#include "ToolProgressBar.h"
 #include "ToolQuestion.h"
 #include "ToolSummary.h"
 #include "ToolTaskOptions.h"
@@ -48,6 +49,8 @@ struct ConvertOptions {
   std::string Existing = "ask";
   std::string Service = mrv::MrvServiceName;
   std::string SummaryJson;
+  std::string Progress = "auto";
+  bool Quiet = false;
   bool NoService = false;
   bool CreateSchema = false;
   bool DryRun = false;
@@ -75,70 +78,56 @@ std::uint32_t NowTick() {
                                         .count());
 }
 
-// Prints status lines and, on a terminal, one progress line redrawn in place.
+// Prints status lines (unless quiet) and the whole-run progress bar where one is wanted; the
+// current table's name comes from the transfer that reports the progress.
 class ConsoleReporter {
  public:
-  ConsoleReporter(bool terminal, const Scrubber& scrub) : terminal_(terminal), scrub_(scrub) {}
+  ConsoleReporter(std::FILE* barOut, int databases, bool quiet, const Scrubber& scrub,
+                  const std::array<mrv::TDbTransfer*, 4>& transfers)
+      : bar_(barOut, databases), quiet_(quiet), scrub_(scrub), transfers_(transfers) {}
 
   void Status(const std::string& text) {
     std::lock_guard<std::mutex> lock(lock_);
-    ClearBar();
-    std::printf("%s\n", EscapeControlChars(scrub_(text), true).c_str());
-    Flush();
-    estimate_.StartStep(NowTick());
-    estimateText_.clear();
-    lastPosition_ = -1;
+    bar_.Clear();
+    if (!quiet_) {
+      std::printf("%s\n", EscapeControlChars(scrub_(text), true).c_str());
+      if (std::fflush(stdout) != 0) NoteOutputError(errno);
+    }
+    const int stage = bar_.Stage();
+    bar_.Status(text, NowTick());
+    if (bar_.Stage() == stage) return;  // not the start of a stage
+    converting_ = -1;
+    for (int k = 0; k < mrv::DatabaseKindCount; ++k)
+      if (text == std::string("Converting the ") + mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database...")
+        converting_ = k;
   }
 
   void Progress(std::int64_t done, std::int64_t total) {
-    if (!terminal_) return;
     std::lock_guard<std::mutex> lock(lock_);
-    const std::uint32_t now = NowTick();
-    mrv::TRemainingTimeEstimate::TUpdate u = estimate_.Progress(done, total, now);
-    if (u.ShowEstimate) estimateText_ = u.Text;
-    if (u.Position == lastPosition_ && !u.ShowEstimate && now - lastDraw_ < 250) return;
-    lastPosition_ = u.Position;
-    lastDraw_ = now;
-    const int width = 30, filled = u.Position * width / 100;
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(width - filled), '.');
-    std::printf("\r[%s] %3d%%%s%s\033[K", bar.c_str(), u.Position,
-                estimateText_.empty() ? "" : "  remaining: ", estimateText_.c_str());
-    Flush();
-    barShown_ = true;
+    const mrv::TDbTransfer* t = converting_ >= 0 ? transfers_[converting_] : nullptr;
+    bar_.Progress(done, total, t ? t->CopyingTable() : "", NowTick());
   }
 
   // Runs `f` with the progress line cleared (for questions).
   template <class F>
   auto Exclusive(F f) {
     std::lock_guard<std::mutex> lock(lock_);
-    ClearBar();
+    bar_.Clear();
     return f();
   }
 
   void Finish() {
     std::lock_guard<std::mutex> lock(lock_);
-    ClearBar();
+    bar_.Clear();
   }
 
  private:
-  static void Flush() {
-    if (std::fflush(stdout) != 0) NoteOutputError(errno);
-  }
-  void ClearBar() {
-    if (barShown_) {
-      std::printf("\r\033[K");
-      barShown_ = false;
-    }
-  }
-  bool terminal_;
+  TProgressBar bar_;
+  bool quiet_;
   const Scrubber& scrub_;
+  const std::array<mrv::TDbTransfer*, 4>& transfers_;
   std::mutex lock_;
-  mrv::TRemainingTimeEstimate estimate_;
-  std::string estimateText_;
-  int lastPosition_ = -1;
-  std::uint32_t lastDraw_ = 0;
-  bool barShown_ = false;
+  int converting_ = -1;
 };
 
 // Asked on standard error, so that it reaches the terminal also when the output is piped.
@@ -222,7 +211,6 @@ int RunConvert(const ConvertOptions& o) {
                                                         : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
   }
 
-  const bool terminal = StdoutIsTerminal();
   if (o.DryRun) {
     TDryRunSettings dry;
     dry.ServiceName = o.NoService ? std::string() : o.Service;
@@ -232,7 +220,11 @@ int RunConvert(const ConvertOptions& o) {
     dry.CodePage = o.CodePage;
     return DryRunConversion(info, dry, stdout);
   }
-  ConsoleReporter reporter(terminal, scrub);
+  std::array<mrv::TDbTransfer*, 4> transfers{};
+  int databases = 0;
+  for (int k = 0; k < mrv::DatabaseKindCount; ++k) databases += info.Task(TDatabaseKind(k)).Selected;
+  const bool bar = !o.Quiet && (o.Progress == "always" || (o.Progress == "auto" && StderrIsTerminal()));
+  ConsoleReporter reporter(bar ? stderr : nullptr, databases, o.Quiet, scrub, transfers);
 
   const bool canAsk = StdinIsTerminal();
   info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
@@ -259,7 +251,6 @@ int RunConvert(const ConvertOptions& o) {
                                : "Could not stop the Mrv Service.\nIt might have to be started manually.";
   };
 
-  std::array<mrv::TDbTransfer*, 4> transfers{};
   const std::uint32_t codePage = o.CodePage;
   const bool createSchema = o.CreateSchema;  // tables made by the transfer, after the checks
   mrv::TDbTransferFactory factory = [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i,
@@ -331,6 +322,12 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
                   "Also write the summary (per table: source rows, rows before, deleted, inserted, "
                   "rows after, seconds, rows/s; the outcome) as JSON to this file")
       ->excludes(dryRun);
+  sub->add_option("--progress", o->Progress,
+                  "Whole-run progress bar on standard error: auto (when it is a terminal), "
+                  "always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+  sub->add_flag("--quiet", o->Quiet,
+                "No progress bar and no status lines; the summary, errors and notices remain");
   sub->add_option("--codepage", o->CodePage,
                   "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
   sub->callback([o, &exitCode] {

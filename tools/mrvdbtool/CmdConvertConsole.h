@@ -10,6 +10,7 @@ namespace mrvtool {
 
 bool StdinIsTerminal();
 bool StdoutIsTerminal();
+bool StderrIsTerminal();
 
 // Writes to a closed pipe fail with an error the command reports instead of ending the process
 // (POSIX: SIGPIPE ignored; nothing to do on Windows). Called once at program start.

@@ -21,6 +21,7 @@ extern "C" void OnInterrupt(int) { g_interrupts.fetch_add(1); }
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 

@@ -50,6 +50,7 @@ static bool IsConsole(std::FILE* stream) {
 
 bool StdinIsTerminal() { return IsConsole(stdin); }
 bool StdoutIsTerminal() { return IsConsole(stdout); }
+bool StderrIsTerminal() { return IsConsole(stderr); }
 
 void IgnoreBrokenPipe() {}
 
