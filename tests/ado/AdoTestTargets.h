@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -28,11 +33,21 @@ inline const char* TargetName(Target t) {
 
 // A fresh, empty folder below the temporary folder, removed at destruction.
 class TempDir {
+  // Test processes run side by side; seeds and addresses alone may coincide between them.
+  static long ProcessId() {
+#if defined(_WIN32)
+    return static_cast<long>(_getpid());
+#else
+    return static_cast<long>(::getpid());
+#endif
+  }
+
  public:
   TempDir() {
     static std::atomic<int> counter{0};
     path_ = std::filesystem::temp_directory_path() /
-            ("mrv-ado-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ("mrv-ado-" + std::to_string(ProcessId()) + "-" +
+             std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
              std::to_string(reinterpret_cast<std::uintptr_t>(this) % 100000) + "-" +
              std::to_string(counter++));
     std::filesystem::remove_all(path_);
