@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AdoAutomationSupport.h"
+#include "ProcessRun.h"
 
 using namespace adotest_support;
 
@@ -89,10 +90,8 @@ class AdoAutomationConvertTest : public ::testing::Test {
   ToolRun Tool(const std::string& args, const std::string& input = "") {
     const fs::path in = dir_ / "in.txt", out = dir_ / "out.txt", err = dir_ / "err.txt";
     std::ofstream(in, std::ios::binary) << input;
-    const std::string cmd = "\"\"" + std::string(MRVDBTOOL_EXE) + "\" " + args + " <\"" + in.string() +
-                            "\" >\"" + out.string() + "\" 2>\"" + err.string() + "\"\"";
     ToolRun r;
-    r.Exit = std::system(cmd.c_str());
+    r.Exit = testsupport::RunProgram(MRVDBTOOL_EXE, args, in, out, err);
     r.Out = Slurp(out);
     r.Err = Slurp(err);
     return r;

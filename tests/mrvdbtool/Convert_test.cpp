@@ -22,18 +22,13 @@ extern char** environ;
 #endif
 
 #include "EdbFormatWriter.h"
+#include "ProcessRun.h"
 #include "ToolSample.h"
 #include "ToolTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-#ifdef _WIN32
-const char* const kNull = "NUL";
-#else
-const char* const kNull = "/dev/null";
-#endif
 
 struct Result {
   int Exit = -1;
@@ -87,18 +82,8 @@ class ConvertCommandTest : public ::testing::Test {
 
   Result Run(const std::string& args) {
     const fs::path out = dir_ / "out.txt", err = dir_ / "err.txt";
-    std::string cmd = std::string("\"") + MRVDBTOOL_EXE + "\" " + args + " <" + kNull + " >\"" +
-                      out.string() + "\" 2>\"" + err.string() + "\"";
-#ifdef _WIN32
-    cmd = "\"" + cmd + "\"";
-#endif
     Result r;
-    int rc = std::system(cmd.c_str());
-#ifdef _WIN32
-    r.Exit = rc;
-#else
-    r.Exit = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
+    r.Exit = testsupport::RunProgram(MRVDBTOOL_EXE, args, {}, out, err);
     r.Out = ReadFile(out);
     r.Err = ReadFile(err);
     return r;

@@ -5,16 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
+#include "ProcessRun.h"
 
 namespace mrvtool::test {
 
@@ -34,24 +31,9 @@ inline std::string ReadToolOutput(const std::filesystem::path& p) {
 }
 
 inline TToolResult RunTool(const std::string& args, const std::filesystem::path& dir) {
-#ifdef _WIN32
-  const char* const null = "NUL";
-#else
-  const char* const null = "/dev/null";
-#endif
   const std::filesystem::path out = dir / "tool-out.txt", err = dir / "tool-err.txt";
-  std::string cmd = std::string("\"") + MRVDBTOOL_EXE + "\" " + args + " <" + null + " >\"" +
-                    out.string() + "\" 2>\"" + err.string() + "\"";
-#ifdef _WIN32
-  cmd = "\"" + cmd + "\"";
-#endif
   TToolResult r;
-  const int rc = std::system(cmd.c_str());
-#ifdef _WIN32
-  r.Exit = rc;
-#else
-  r.Exit = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-#endif
+  r.Exit = testsupport::RunProgram(MRVDBTOOL_EXE, args, {}, out, err);
   r.Out = ReadToolOutput(out);
   r.Err = ReadToolOutput(err);
   return r;
