@@ -23,7 +23,7 @@ int RunSample(const std::string& dir, const TSampleOptions& opts, bool force) {
         std::fprintf(stderr,
                      "%s already exists; nothing was written.\nRun again with --force to replace "
                      "the files.\n",
-                     file.u8string().c_str());
+                     reinterpret_cast<const char*>(file.u8string().c_str()));
         return 1;
       }
     }
