@@ -28,6 +28,7 @@
 #include "AdoDialect.h"
 #include "AdoError.h"
 #include "AdoVariant.h"
+#include "BaseCom.h"
 
 namespace ado {
 
@@ -50,17 +51,7 @@ struct ConnectionState;
 
 // Initialises COM for the calling thread for its lifetime on Windows (CoInitialize, or
 // OleInitialize when `ole` is set); does nothing elsewhere.
-class ComInitializer {
- public:
-  explicit ComInitializer(bool ole = false);
-  ~ComInitializer();
-  ComInitializer(const ComInitializer&) = delete;
-  ComInitializer& operator=(const ComInitializer&) = delete;
-
- private:
-  bool initialised_ = false;
-  bool ole_ = false;
-};
+using ComInitializer = base::TComInitializer;
 
 class Connection {
  public:

@@ -11,6 +11,7 @@
 
 #include "Ado.h"
 #include "AdoConnectionString.h"
+#include "BaseText.h"
 
 namespace ado::detail {
 
@@ -101,7 +102,7 @@ using OdbcEndTranFault = std::function<bool(bool commit)>;
 void SetOdbcEndTranFault(OdbcEndTranFault fault);
 
 // UTF-8 <-> UTF-16 for the wide interfaces (invalid sequences become U+FFFD).
-std::u16string Utf8ToUtf16(const std::string& text);
-std::string Utf16ToUtf8(const std::u16string& text);
+using base::Utf16ToUtf8;
+using base::Utf8ToUtf16;
 
 }  // namespace ado::detail

@@ -1,7 +1,11 @@
 # Compiler warnings, sanitizers and the source-globbing helper shared by every folder.
 
+option(MRV_WERROR "Treat compiler warnings as errors (the test command's builds set it)" OFF)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-Wall -Wextra)
+  if(MRV_WERROR)
+    add_compile_options(-Werror)
+  endif()
 endif()
 
 if(MRV_SANITIZE)

@@ -7,26 +7,11 @@
 #include <map>
 #include <string>
 
+#include "BaseWide_win32.h"
 #include "EdbDatabaseFile.h"
 
 namespace edb {
 namespace {
-
-std::wstring Widen(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), n);
-  return w;
-}
-
-std::string Narrow(const wchar_t* w) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string s(size_t(n - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
-  return s;
-}
 
 // System errors after which a medium is taken not to support locking.
 bool MeansNoLocking(DWORD e) {
@@ -52,18 +37,18 @@ class TWin32FileStore : public IEdbFileStore {
   }
 
   bool FileExists(const std::string& name) override {
-    DWORD a = GetFileAttributesW(Widen(name).c_str());
+    DWORD a = GetFileAttributesW(base::Widen(name).c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
   }
   bool IsReadOnlyFile(const std::string& name) override {
-    DWORD a = GetFileAttributesW(Widen(name).c_str());
+    DWORD a = GetFileAttributesW(base::Widen(name).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
   }
   void MakeWritable(const std::string& name) override {
-    SetFileAttributesW(Widen(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(base::Widen(name).c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   bool RemoveFile(const std::string& name, int& err) override {
-    if (DeleteFileW(Widen(name).c_str())) return true;
+    if (DeleteFileW(base::Widen(name).c_str())) return true;
     err = int(GetLastError());
     return false;
   }
@@ -75,7 +60,7 @@ class TWin32FileStore : public IEdbFileStore {
     if (share == smShareReadWrite) sh = FILE_SHARE_READ | FILE_SHARE_WRITE;
     else if (share == smShareRead) sh = FILE_SHARE_READ;
     else if (share == kEdbShareWriteOnly) sh = FILE_SHARE_WRITE;
-    HANDLE h = CreateFileW(Widen(name).c_str(), acc, sh, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(base::Widen(name).c_str(), acc, sh, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) { err = int(GetLastError()); return false; }
     h_ = h;
@@ -83,7 +68,7 @@ class TWin32FileStore : public IEdbFileStore {
   }
   bool Create(const std::string& name, int& err) override {
     if (h_ != INVALID_HANDLE_VALUE) { err = ERROR_BUSY; return false; }
-    HANDLE h = CreateFileW(Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE h = CreateFileW(base::Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) { err = int(GetLastError()); return false; }
     h_ = h;
@@ -172,7 +157,7 @@ class TWin32FileStore : public IEdbFileStore {
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                  FORMAT_MESSAGE_IGNORE_INSERTS,
                              nullptr, DWORD(err), 0, reinterpret_cast<LPWSTR>(&msg), 0, nullptr);
-    std::string s = n && msg ? Narrow(msg) : "Unknown error " + std::to_string(err);
+    std::string s = n && msg ? base::Narrow(msg) : "Unknown error " + std::to_string(err);
     if (msg) LocalFree(msg);
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
     return s;

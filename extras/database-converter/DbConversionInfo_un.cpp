@@ -2,6 +2,7 @@
 #include "DbConversionInfo_un.h"
 
 #include "AdoError.h"
+#include "BaseText.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -28,17 +29,6 @@ const char* DatabaseDisplayName(TDatabaseKind kind) {
 
 namespace {
 
-std::string FormatTextV(const char* fmt, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  if (needed < 0) return fmt;
-  std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), fmt, args);
-  return std::string(buffer.data(), static_cast<size_t>(needed));
-}
-
 std::string StripQualification(std::string name) {
   for (const char* prefix : {"class ", "struct "}) {
     const std::string p(prefix);
@@ -52,14 +42,6 @@ std::string StripQualification(std::string name) {
 }
 
 }  // namespace
-
-std::string FormatText(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string text = FormatTextV(fmt, args);
-  va_end(args);
-  return text;
-}
 
 std::string ExceptionClassName(const std::exception& e) {
   const char* raw = typeid(e).name();
@@ -78,16 +60,16 @@ std::string ExceptionClassName(const std::exception& e) {
 std::string ExceptionDetailBlock(const std::exception& e) {
   const std::string className = ExceptionClassName(e);
   if (const auto* adoError = dynamic_cast<const ado::EAdoError*>(&e)) {
-    return FormatText("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
+    return base::Format("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
                       static_cast<int>(adoError->ErrorCode()), adoError->ErrorSource().c_str(),
                       adoError->Message().c_str());
   }
   if (const auto* automation = dynamic_cast<const IAutomationError*>(&e)) {
-    return FormatText("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
+    return base::Format("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
                       static_cast<int>(automation->ErrorCode()),
                       automation->ErrorSource().c_str(), e.what());
   }
-  return FormatText("Error %s.\r\n\"%s\"", className.c_str(), e.what());
+  return base::Format("Error %s.\r\n\"%s\"", className.c_str(), e.what());
 }
 
 TConversionTask& TDbConversionInfo::Task(TDatabaseKind kind) {
@@ -116,7 +98,7 @@ void TDbConversionInfo::SetError(const std::string& text) noexcept {
     errorMessage_ = text;
   } catch (const std::exception& e) {
     try {
-      ShowErrorStoreFailure(FormatText(
+      ShowErrorStoreFailure(base::Format(
           "Could not set error message.\r\nException: %s.\r\n\"%s\"\r\n\r\nError to be set:\r\n%s",
           ExceptionClassName(e).c_str(), e.what(), text.c_str()));
     } catch (...) {
@@ -129,7 +111,7 @@ void TDbConversionInfo::SetFormattedError(const std::exception* e, const char* f
   try {
     va_list args;
     va_start(args, fmt);
-    message = FormatTextV(fmt, args);
+    message = base::FormatV(fmt, args);
     va_end(args);
     if (e) message += "\r\n\r\n" + ExceptionDetailBlock(*e);
   } catch (const std::exception& failure) {
@@ -149,7 +131,7 @@ void TDbConversionInfo::ReportStatusFmt(const char* fmt, ...) const {
   va_start(args, fmt);
   std::string text;
   try {
-    text = FormatTextV(fmt, args);
+    text = base::FormatV(fmt, args);
   } catch (...) {
     va_end(args);
     throw;

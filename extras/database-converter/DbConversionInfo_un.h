@@ -51,13 +51,6 @@ std::string ExceptionClassName(const std::exception& e);
 //   any other:         "Error %s.\r\n\"%s\""
 std::string ExceptionDetailBlock(const std::exception& e);
 
-// printf-style formatting into a std::string (%s, %d, %lld ...).
-std::string FormatText(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
 class TDbConversionInfo {
  public:
   // Callbacks; an empty std::function is an absent callback and is skipped.

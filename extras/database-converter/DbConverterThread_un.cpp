@@ -1,6 +1,9 @@
 // The worker thread of a conversion run.
 #include "DbConverterThread_un.h"
 
+#include "BaseCom.h"
+#include "BaseText.h"
+
 #include <stdexcept>
 
 namespace mrv {
@@ -55,15 +58,14 @@ bool TDbConverterThread::Finished() const {
 
 void TDbConverterThread::Execute() {
   const char* format = "An unexpected error occured during the conversion.\r\nException %s.\r\n\"%s\"";
-  const bool com = ComInitializeThread();
+  const base::TComInitializer com;
   try {
     converter_->Run();
   } catch (const std::exception& e) {
-    info_->SetError(FormatText(format, ExceptionClassName(e).c_str(), e.what()));
+    info_->SetError(base::Format(format, ExceptionClassName(e).c_str(), e.what()));
   } catch (...) {
-    info_->SetError(FormatText(format, "unknown", ""));
+    info_->SetError(base::Format(format, "unknown", ""));
   }
-  if (com) ComUninitializeThread();
 }
 
 }  // namespace mrv

@@ -53,8 +53,4 @@ class TDbConverterThread {
   bool finished_ = false;
 };
 
-// COM for the calling thread (platform halves; nothing to do outside Windows).
-bool ComInitializeThread();
-void ComUninitializeThread();
-
 }  // namespace mrv

@@ -1,5 +1,6 @@
 // The fixed tables of the four databases (insert statements, parameters, required source
 // fields), the schema created for them, and the Greylisting signature.
+#include "BaseText.h"
 #include "DbTransfer_un.h"
 
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
@@ -11,7 +12,7 @@ const char* const ExternalDatabaseGuide =
     "the External Databases guide (external-databases.html beside this program).";
 
 std::string MissingTableMessage(const char* displayName, const char* table) {
-  return FormatText(
+  return base::Format(
       "The %s (%s) table was not found in the target External Database. Make sure that the "
       "database schema is already prepared for the conversion.\r\nLearn more about creating "
       "External Databases in \r\n%s",

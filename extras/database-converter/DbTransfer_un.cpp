@@ -6,6 +6,8 @@
 #include <chrono>
 
 #include "AdoConnectionString.h"
+#include "BaseScopeGuard.h"
+#include "BaseText.h"
 #include "EdbMain.h"
 
 namespace mrv {
@@ -18,6 +20,15 @@ const char* const TransferAlias = "TransferDatabase_SourceDb";
 
 // A source value as a parameter value: text stays text, a date-time stays a date-time, null
 // stays null.
+// Closes a source database or table on the way out; a failure to close changes nothing there.
+template <typename T>
+void CloseQuietly(T& source) noexcept {
+  try {
+    source.Close();
+  } catch (...) {
+  }
+}
+
 ado::Variant ToAdoVariant(edb::TEdbVariant&& v) {
   switch (v.Type()) {
     case edb::TEdbVarType::Null: return ado::Variant();
@@ -81,7 +92,7 @@ void TDbTransfer::Disconnect() noexcept {
 void TDbTransfer::ConnectTarget() {
   if (!info_.IsOk()) return;
   info_.ReportStatusFmt("Connecting to the target %s database", DisplayName());
-  const std::string custom = FormatText(
+  const std::string custom = base::Format(
       "Could not connect to the target %s database.\r\n\r\nMake sure the database has been "
       "created,\r\nand the database server is up and running.",
       DisplayName());
@@ -93,21 +104,15 @@ void TDbTransfer::ConnectTarget() {
     return;
   }
   if (!Connect(custom)) return;
-  struct Guard {
-    TDbTransfer* self;
-    ~Guard() { self->Disconnect(); }
-  } guard{this};
+  const auto disconnect = base::OnScopeExit([this] { Disconnect(); });
   info_.ReportStatusFmt("Connected to the target %s database.", DisplayName());
   if (info_.IsOk()) CheckTargetEmpty();
 }
 
 std::int64_t TDbTransfer::CountTable(const std::string& table) {
-  command_->SetCommandText(FormatText("SELECT COUNT(*) FROM %s;", table.c_str()));
+  command_->SetCommandText(base::Format("SELECT COUNT(*) FROM %s;", table.c_str()));
   ado::Recordset rs = command_->Execute();
-  struct CloseGuard {
-    ado::Recordset& rs;
-    ~CloseGuard() { rs.Close(); }
-  } closeGuard{rs};
+  const auto close = base::OnScopeExit([&rs] { rs.Close(); });
   return rs.Fields(0).Value().AsInt32();
 }
 
@@ -169,12 +174,8 @@ void TDbTransfer::CheckTargetEmpty() {
   std::int64_t deleted = 0;
   for (size_t i = 0; i < tables.size(); ++i) {
     const std::int64_t deletedBefore = deleted;
-    struct DeletedGuard {
-      std::int64_t& slot;
-      const std::int64_t& now;
-      std::int64_t before;
-      ~DeletedGuard() { slot = now - before; }
-    } deletedGuard{deletedPerTable_[i], deleted, deletedBefore};
+    const auto recordDeleted =
+        base::OnScopeExit([&, i, deletedBefore] { deletedPerTable_[i] = deleted - deletedBefore; });
     try {
       ClearTable(tables[i], counts[i], deleted, total);
     } catch (const std::exception& e) {
@@ -218,7 +219,7 @@ void TDbTransfer::ClearTable(const TTransferTableDef& table, std::int64_t tableC
       deleted += expected - remaining;
       done += expected - remaining;
     } else {
-      throw EDbTransfer(FormatText(
+      throw EDbTransfer(base::Format(
           "The clearing statement deleted no rows although %lld rows remain in table %s.",
           static_cast<long long>(remaining), table.Name));
     }
@@ -245,15 +246,7 @@ void TDbTransfer::CheckSource(const std::string& sourcePath) {
                             DisplayName());
     return;
   }
-  struct CloseGuard {
-    edb::TEdbDatabase& db;
-    ~CloseGuard() {
-      try {
-        db.Close();
-      } catch (...) {
-      }
-    }
-  } closeGuard{*db};
+  const auto close = base::OnScopeExit([&db] { CloseQuietly(*db); });
   if (!info_.IsOk()) return;
   edb::TEdbTable table;
   table.SetDatabaseName(CheckSourceAlias);
@@ -274,15 +267,7 @@ void TDbTransfer::CheckSourceTable(edb::TEdbTable& table, const std::vector<cons
                             "make sure that the file is a valid Mrv %s database.",
                             DisplayName(), DisplayName());
   }
-  struct CloseGuard {
-    edb::TEdbTable& t;
-    ~CloseGuard() {
-      try {
-        t.Close();
-      } catch (...) {
-      }
-    }
-  } closeGuard{table};
+  const auto close = base::OnScopeExit([&table] { CloseQuietly(table); });
   if (!info_.GetError().empty()) return;
   for (const char* field : required) {
     if (!info_.IsOk()) break;
@@ -303,36 +288,28 @@ void TDbTransfer::Transfer(const std::string& sourcePath) {
   info_.ReportStatusFmt("Converting the %s database...", DisplayName());
   if (!Connect(std::string())) return;
 
-  struct Cleanup {
-    TDbTransfer* self;
-    std::unique_ptr<edb::TEdbTable> table;
-    std::unique_ptr<edb::TEdbDatabase> db;
-    ~Cleanup() {
-      table.reset();
-      if (db) {
-        try {
-          db->Close();
-        } catch (...) {
-        }
-      }
-      db.reset();
-      self->Disconnect();
-    }
-  } cleanup{this, nullptr, nullptr};
+  std::unique_ptr<edb::TEdbDatabase> db;
+  std::unique_ptr<edb::TEdbTable> table;
+  const auto cleanup = base::OnScopeExit([&] {
+    table.reset();
+    if (db) CloseQuietly(*db);
+    db.reset();
+    Disconnect();
+  });
 
-  cleanup.db = std::make_unique<edb::TEdbDatabase>();
-  cleanup.db->SetCodePage(codePage_);
-  cleanup.db->SetDatabaseFileName(sourcePath);
-  cleanup.db->SetDatabaseName(TransferAlias);
-  cleanup.db->Open();
+  db = std::make_unique<edb::TEdbDatabase>();
+  db->SetCodePage(codePage_);
+  db->SetDatabaseFileName(sourcePath);
+  db->SetDatabaseName(TransferAlias);
+  db->Open();
 
   if (createSchema_) {
     CreateMissingTables();
     if (!info_.IsOk()) return;
   }
-  cleanup.table = std::make_unique<edb::TEdbTable>();
-  cleanup.table->SetDatabaseName(TransferAlias);
-  TransferTables(*cleanup.table);
+  table = std::make_unique<edb::TEdbTable>();
+  table->SetDatabaseName(TransferAlias);
+  TransferTables(*table);
 }
 
 void TDbTransfer::TransferTables(edb::TEdbTable& table) {
@@ -347,28 +324,14 @@ void TDbTransfer::TransferTables(edb::TEdbTable& table) {
       if (i > 1 || (i == 1 && kind_ != dkDha)) throw EDbTransfer(NotImplemented);
       table.SetTableName(tables[i].Name);
       table.Open();
-      struct CloseGuard {
-        edb::TEdbTable& t;
-        ~CloseGuard() {
-          try {
-            t.Close();
-          } catch (...) {
-          }
-        }
-      } closeGuard{table};
+      const auto close = base::OnScopeExit([&table] { CloseQuietly(table); });
       sourceCounts_[i] = table.RecordCount();
       const std::int32_t before = insertedCount_;
-      struct CountGuard {
-        std::int64_t& slot;
-        const std::int32_t& now;
-        std::int32_t before;
-        double& seconds;
-        std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-        ~CountGuard() {
-          slot = now - before;
-          seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        }
-      } countGuard{insertedPerTable_[i], insertedCount_, before, secondsPerTable_[i]};
+      const auto start = std::chrono::steady_clock::now();
+      const auto recordInserted = base::OnScopeExit([&, i, before, start] {
+        insertedPerTable_[i] = insertedCount_ - before;
+        secondsPerTable_[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      });
       copyingIndex_ = i;
       if (info_.IsOk()) CopyTable(table, tables[i]);
     }
@@ -435,7 +398,7 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
   }
   if (fields.size() != params.size()) {
     assert(false && "source field count must match target field count");
-    throw EDbTransfer(FormatText("Source field count must match target field count. Table: %s.",
+    throw EDbTransfer(base::Format("Source field count must match target field count. Table: %s.",
                                  def.Name));
   }
 
@@ -482,7 +445,7 @@ void TDbTransfer::CheckDecodable(const edb::TEdbField& field, const TTransferTab
   if (!field.IsAnsiText() || field.IsNull()) return;
   if (edb::EdbAnsiDecodable(field.AnsiBytes(), codePage_)) return;
   // Text that the code page cannot decode would reach the target as replacement characters.
-  throw EDbTransfer(FormatText(
+  throw EDbTransfer(base::Format(
       "The %s field of record %lld in the %s table of the source %s database holds text that "
       "code page %u cannot decode.",
       field.FieldName().c_str(), static_cast<long long>(recordNo), def.Name, DisplayName(),
@@ -533,7 +496,7 @@ void TDbTransfer::SendQueuedRows() {
     insertedCount_ -= lost;
     uncommittedCount_ -= lost;
     if (copyingIndex_ < uncommittedPerTable_.size()) uncommittedPerTable_[copyingIndex_] -= lost;
-    ado::EAdoError named(FormatText("%s\r\nRow %d of the %s table was refused.", e.Message().c_str(),
+    ado::EAdoError named(base::Format("%s\r\nRow %d of the %s table was refused.", e.Message().c_str(),
                                     insertedCount_ - tableStart_ + 1, copyingTable_),
                          e.ErrorCode(), e.ErrorSource());
     named.SetFailedRow(e.FailedRowIndex(), e.RowsSent());

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "BaseText.h"
 #include "DbConversionInfo_un.h"
 #include "FileDuplication_un.h"
 
@@ -61,7 +62,7 @@ int CreateUnique(const std::string& folder, const std::string& prefix, std::stri
   for (int attempt = 0; attempt < 0x10000; ++attempt) {
     const unsigned number = (counter.fetch_add(1) & 0xFFFFu);
     if (number == 0) continue;  // 0 would ask for a caller-chosen number elsewhere
-    path = folder + prefix + FormatText("%04X", number) + ".tmp";
+    path = folder + prefix + base::Format("%04X", number) + ".tmp";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;
     if (errno != EEXIST) break;
@@ -94,7 +95,7 @@ std::int64_t TFileDuplication::GetFileSize(const std::string& path, std::string&
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) RaiseErrno(errno);
   if (S_ISDIR(st.st_mode)) {
-    errorText = FormatText("File '%s' is a directory.", path.c_str());
+    errorText = base::Format("File '%s' is a directory.", path.c_str());
     return -1;
   }
   return static_cast<std::int64_t>(st.st_size);

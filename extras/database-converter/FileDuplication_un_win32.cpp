@@ -6,6 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "BaseText.h"
+#include "BaseWide_win32.h"
 #include "DbConversionInfo_un.h"
 #include "FileDuplication_un.h"
 
@@ -15,28 +17,6 @@ namespace {
 
 static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(BOOL),
               "the cancel flag is read by the system copy routine as a BOOL");
-
-std::wstring Widen(const std::string& text, UINT codePage) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide, UINT codePage) {
-  if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr,
-                        nullptr);
-  return text;
-}
-
-std::wstring Utf8ToWide(const std::string& text) { return Widen(text, CP_UTF8); }
-std::string AnsiToUtf8(const std::string& text) { return Narrow(Widen(text, CP_ACP), CP_UTF8); }
 
 [[noreturn]] void RaiseLastError() {
   const DWORD code = GetLastError();
@@ -63,7 +43,7 @@ std::string TempFolderAnsi() {
   folder.resize(len);
   if (needed + 12 > MAX_PATH) return CurrentFolderAnsi();
   std::error_code ec;
-  const std::filesystem::path p(Widen(folder, CP_ACP));
+  const std::filesystem::path p(base::AnsiToWide(folder));
   if (!std::filesystem::is_directory(p, ec)) {
     std::filesystem::create_directories(p, ec);
     if (ec || !std::filesystem::is_directory(p, ec)) return CurrentFolderAnsi();
@@ -112,19 +92,19 @@ std::string TFileDuplication::SystemErrorText(int code) {
   if (buffer) LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
     text.pop_back();
-  return Narrow(text, CP_UTF8);
+  return base::Narrow(text);
 }
 
-std::string TFileDuplication::GetTempFolder() { return AnsiToUtf8(TempFolderAnsi()); }
+std::string TFileDuplication::GetTempFolder() { return base::Narrow(base::AnsiToWide(TempFolderAnsi())); }
 
 std::int64_t TFileDuplication::GetFileSize(const std::string& path, std::string& errorText) {
   errorText.clear();
   WIN32_FIND_DATAW data{};
-  const HANDLE find = FindFirstFileW(Utf8ToWide(path).c_str(), &data);
+  const HANDLE find = FindFirstFileW(base::Widen(path).c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) RaiseLastError();
   FindClose(find);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    errorText = FormatText("File '%s' is a directory.", path.c_str());
+    errorText = base::Format("File '%s' is a directory.", path.c_str());
     return -1;
   }
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
@@ -132,14 +112,14 @@ std::int64_t TFileDuplication::GetFileSize(const std::string& path, std::string&
 
 std::int64_t TFileDuplication::GetFreeBytes(const std::string& folder) {
   ULARGE_INTEGER available{};
-  if (!GetDiskFreeSpaceExW(Utf8ToWide(folder).c_str(), &available, nullptr, nullptr)) return -1;
+  if (!GetDiskFreeSpaceExW(base::Widen(folder).c_str(), &available, nullptr, nullptr)) return -1;
   if (available.QuadPart > static_cast<ULONGLONG>(INT64_MAX)) return INT64_MAX;
   return static_cast<std::int64_t>(available.QuadPart);
 }
 
 bool TFileDuplication::RemoveFile(const std::string& path, std::string& errorText) {
   errorText.clear();
-  if (DeleteFileW(Utf8ToWide(path).c_str())) return true;
+  if (DeleteFileW(base::Widen(path).c_str())) return true;
   errorText = SystemErrorText(static_cast<int>(GetLastError()));
   return false;
 }
@@ -153,8 +133,8 @@ bool TFileDuplication::Duplicate(const std::string& source, const std::string& p
   if (GetTempFileNameA(TempFolderAnsi().c_str(), prefix.c_str(), 0, name) == 0 &&
       GetTempFileNameA(CurrentFolderAnsi().c_str(), prefix.c_str(), 0, name) == 0)
     RaiseLastError();
-  const std::wstring target = Widen(name, CP_ACP);
-  tempPath = Narrow(target, CP_UTF8);
+  const std::wstring target = base::AnsiToWide(name);
+  tempPath = base::Narrow(target);
 
   // Whatever ends the copy other than success takes the new file with it.
   auto discard = [&] {
@@ -165,7 +145,7 @@ bool TFileDuplication::Duplicate(const std::string& source, const std::string& p
     discard();
     return false;
   }
-  if (CopyFileExW(Utf8ToWide(source).c_str(), target.c_str(), CopyProgressRoutine, this,
+  if (CopyFileExW(base::Widen(source).c_str(), target.c_str(), CopyProgressRoutine, this,
                   TFileDuplicationAccess::Flag(this), 0))
     return true;
   const DWORD code = GetLastError();

@@ -6,37 +6,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "BaseWide_win32.h"
 #include "MrvConfigPeek_un.h"
 
 namespace mrv {
 
 namespace {
-
-std::string WideToUtf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                      nullptr);
-  return s;
-}
-
-std::wstring Utf8ToWide(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-std::wstring AnsiToWide(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
 
 std::string LastErrorText(DWORD code) {
   wchar_t* buf = nullptr;
@@ -46,7 +21,7 @@ std::string LastErrorText(DWORD code) {
   std::wstring text = buf ? buf : L"";
   if (buf) LocalFree(buf);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
-  return WideToUtf8(text);
+  return base::Narrow(text);
 }
 
 }  // namespace
@@ -81,7 +56,7 @@ std::string TMrvConfigPeek::PlatformInstallFolder() {
               value = exp.data();
           }
         }
-        if (ok) result = FolderOfImagePath(WideToUtf8(value));
+        if (ok) result = FolderOfImagePath(base::Narrow(value));
       }
     }
   } catch (...) {
@@ -92,7 +67,7 @@ std::string TMrvConfigPeek::PlatformInstallFolder() {
 }
 
 std::optional<std::string> TMrvConfigPeek::PlatformReadTextFile(const std::string& path) {
-  std::wstring wpath = Utf8ToWide(path);
+  std::wstring wpath = base::Widen(path);
   DWORD attrs = GetFileAttributesW(wpath.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) {
     DWORD err = GetLastError();
@@ -110,7 +85,7 @@ std::optional<std::string> TMrvConfigPeek::PlatformReadTextFile(const std::strin
   DWORD got = 0;
   while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
   CloseHandle(h);
-  return WideToUtf8(AnsiToWide(bytes));
+  return base::Narrow(base::AnsiToWide(bytes));
 }
 
 }  // namespace mrv

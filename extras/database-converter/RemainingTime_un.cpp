@@ -1,6 +1,8 @@
 // Progress position and remaining-time estimate.
 #include "RemainingTime_un.h"
 
+#include "BaseText.h"
+
 #include <cfenv>
 #include <cmath>
 #include <limits>
@@ -51,11 +53,11 @@ std::int64_t TRemainingTimeEstimate::RemainingMs(std::int64_t done, std::int64_t
 
 std::string TRemainingTimeEstimate::Format(std::int64_t ms) {
   if (ms <= 1000) return "< 1 sec";
-  if (ms < 60000) return FormatText("%d sec", static_cast<int>(ms / 1000));
+  if (ms < 60000) return base::Format("%d sec", static_cast<int>(ms / 1000));
   if (ms < 3600000)
-    return FormatText("%d min %d sec", static_cast<int>(ms / 60000), static_cast<int>(ms % 60000 / 1000));
+    return base::Format("%d min %d sec", static_cast<int>(ms / 60000), static_cast<int>(ms % 60000 / 1000));
   if (ms < 86400000)
-    return FormatText("%d hr %d min", static_cast<int>(ms / 3600000), static_cast<int>(ms % 3600000 / 60000));
+    return base::Format("%d hr %d min", static_cast<int>(ms / 3600000), static_cast<int>(ms % 3600000 / 60000));
   return "> 1 day";
 }
 

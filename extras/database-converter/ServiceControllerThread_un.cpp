@@ -2,9 +2,10 @@
 
 #include "ServiceControllerThread_un.h"
 
+#include "BaseText.h"
+
 #include <chrono>
 
-#include "EdbException.h"
 
 namespace mrv {
 
@@ -27,7 +28,7 @@ bool Elapsed(std::int64_t start, std::uint32_t limit) {
 }  // namespace
 
 EServiceSystemError::EServiceSystemError(int code, const std::string& text)
-    : std::runtime_error(edb::StrFormat("System Error.  Code: %d.\r\n%s", code, text.c_str())),
+    : std::runtime_error(base::Format("System Error.  Code: %d.\r\n%s", code, text.c_str())),
       code_(code) {}
 
 std::uint32_t ClampWaitHint(std::uint32_t waitHint) {

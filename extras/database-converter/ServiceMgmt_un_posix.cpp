@@ -30,7 +30,7 @@
 #include <map>
 #include <system_error>
 
-#include "EdbException.h"
+#include "BaseText.h"
 #include "ServiceMgmt_un.h"
 
 extern char** environ;
@@ -155,7 +155,7 @@ std::pair<int, std::string> FailureOf(const TCommandResult& run) {
   if (run.SpawnError != 0)
     return {run.SpawnError, std::generic_category().message(run.SpawnError)};
   std::string text = Trimmed(run.Err);
-  if (text.empty()) text = edb::StrFormat("systemctl exited with code %d", run.ExitCode);
+  if (text.empty()) text = base::Format("systemctl exited with code %d", run.ExitCode);
   return {run.ExitCode, text};
 }
 
@@ -267,7 +267,7 @@ class TSystemdServiceBackend : public TServiceBackend {
     const TUnitState state = Show(name);
     if (state.LoadState == "not-found")
       throw EServiceControllerException(
-          edb::StrFormat("Could not open service \"%s\". Error %d \"%s\".", name.c_str(),
+          base::Format("Could not open service \"%s\". Error %d \"%s\".", name.c_str(),
                          kErrorServiceDoesNotExist, kNotFoundText));
     return MapState(state) != ssStopped;
   }
@@ -293,14 +293,14 @@ class TSystemdServiceBackend : public TServiceBackend {
   // The unit's state; raises the controller's messages when systemd cannot be asked.
   TUnitState Show(const std::string& name) {
     if (!ValidUnitName(name))
-      throw EServiceControllerException(edb::StrFormat(
+      throw EServiceControllerException(base::Format(
           "Could not open service \"%s\". Error %d \"%s\".", name.c_str(), EINVAL,
           std::generic_category().message(EINVAL).c_str()));
     const TCommandResult run = ShowUnit(UnitName(name));
     if (Failed(run)) {
       const auto failure = FailureOf(run);
       throw EServiceControllerException(
-          edb::StrFormat("Could not open the Service Control Manager. Error %d \"%s\".",
+          base::Format("Could not open the Service Control Manager. Error %d \"%s\".",
                          failure.first, failure.second.c_str()));
     }
     return ParseShow(run.Out);

@@ -2,31 +2,13 @@
 
 #include <windows.h>
 
-#include "EdbException.h"
+#include "BaseText.h"
+#include "BaseWide_win32.h"
 #include "ServiceMgmt_un.h"
 
 namespace mrv {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-  if (length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr,
-                      nullptr);
-  return narrow;
-}
 
 // The system's text for an error code, without trailing line breaks, blanks and periods.
 std::string SystemErrorText(DWORD code) {
@@ -36,7 +18,7 @@ std::string SystemErrorText(DWORD code) {
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::size_t used = length;
   while (used > 0 && (buffer[used - 1] <= L' ' || buffer[used - 1] == L'.')) --used;
-  std::string text = buffer ? Narrow(buffer, used) : std::string();
+  std::string text = buffer ? base::Narrow(std::wstring_view(buffer, used)) : std::string();
   if (buffer) LocalFree(buffer);
   return text;
 }
@@ -48,9 +30,9 @@ std::string SystemErrorText(DWORD code) {
 [[noreturn]] void RaiseController(const char* fmt, const std::string& name, DWORD code) {
   const std::string text = SystemErrorText(code);
   if (name.empty())
-    throw EServiceControllerException(edb::StrFormat(fmt, static_cast<int>(code), text.c_str()));
+    throw EServiceControllerException(base::Format(fmt, static_cast<int>(code), text.c_str()));
   throw EServiceControllerException(
-      edb::StrFormat(fmt, name.c_str(), static_cast<int>(code), text.c_str()));
+      base::Format(fmt, name.c_str(), static_cast<int>(code), text.c_str()));
 }
 
 // Closes a manager or service handle when it goes out of scope.
@@ -96,7 +78,7 @@ class TWinServiceHandle : public TServiceHandle {
 
   void RequestStart(const std::vector<std::string>& arguments) override {
     std::vector<std::wstring> wide;
-    for (const auto& argument : arguments) wide.push_back(Widen(argument));
+    for (const auto& argument : arguments) wide.push_back(base::Widen(argument));
     std::vector<LPCWSTR> pointers;
     for (const auto& argument : wide) pointers.push_back(argument.c_str());
     if (!StartServiceW(service_.get(), static_cast<DWORD>(pointers.size()),
@@ -124,7 +106,7 @@ class TWinServiceBackend : public TServiceBackend {
     if (!manager)
       RaiseController("Could not open the Service Control Manager. Error %d \"%s\".", {},
                       GetLastError());
-    TScHandle service(OpenServiceW(manager.get(), Widen(name).c_str(), SERVICE_QUERY_STATUS));
+    TScHandle service(OpenServiceW(manager.get(), base::Widen(name).c_str(), SERVICE_QUERY_STATUS));
     if (service) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_SERVICE_DOES_NOT_EXIST) return false;
@@ -136,7 +118,7 @@ class TWinServiceBackend : public TServiceBackend {
     if (!manager)
       RaiseController("Could not open the Service Control Manager. Error %d \"%s\".", {},
                       GetLastError());
-    TScHandle service(OpenServiceW(manager.get(), Widen(name).c_str(), SERVICE_QUERY_STATUS));
+    TScHandle service(OpenServiceW(manager.get(), base::Widen(name).c_str(), SERVICE_QUERY_STATUS));
     if (!service)
       RaiseController("Could not open service \"%s\". Error %d \"%s\".", name, GetLastError());
     SERVICE_STATUS status{};
@@ -152,7 +134,7 @@ class TWinServiceBackend : public TServiceBackend {
     if (!manager) RaiseSystemError(GetLastError());
     const DWORD access =
         SERVICE_QUERY_STATUS | (operation == soStart ? SERVICE_START : SERVICE_STOP);
-    TScHandle service(OpenServiceW(manager.get(), Widen(name).c_str(), access));
+    TScHandle service(OpenServiceW(manager.get(), base::Widen(name).c_str(), access));
     if (!service) RaiseSystemError(GetLastError());
     return std::make_unique<TWinServiceHandle>(manager.release(), service.release());
   }

@@ -1,5 +1,7 @@
 #include "WizardModel_un.h"
 
+#include "BaseText.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -62,7 +64,7 @@ const TWizardStateInfo& WizardStateInfo(int state) {
 }
 
 std::string StepProgressText(int state) {
-  return FormatText("Step %d of 9", WizardStateInfo(state).StepNumber);
+  return base::Format("Step %d of 9", WizardStateInfo(state).StepNumber);
 }
 
 const TKindControls& KindControls(int kind) {
@@ -290,7 +292,7 @@ TRunOutcome TWizardModel::ConversionFinished(const std::string& error, bool canc
 TMessageBox TargetNotEmptyBox(int kind) {
   static const char* const Names[] = {"ASWL", "Greylisting", "DHA Protection", "Honeypot"};
   if (kind < 0 || kind >= DatabaseKindCount) throw EWizardError(NoNeighbour);
-  return Question(FormatText("Database Converter detected data in the %s External Database.\r\n"
+  return Question(base::Format("Database Converter detected data in the %s External Database.\r\n"
                              "If you proceed, existing data will be deleted from the External "
                              "Database.\r\nDo you want to proceed?",
                              Names[kind]),

@@ -10,12 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "BaseWide_win32.h"
 #include "DbConverterThread_un.h"
 #include "RemainingTime_un.h"
 #include "WizardModel_un.h"
 #include "WizardProgress_un.h"
 
 namespace mrv {
+
+using base::Narrow;
+using base::Widen;
 
 // Window messages from the run to the form.
 constexpr UINT WM_CONVERSION_STATUS = WM_USER + 501;    // wParam: TStatusRec*
@@ -29,9 +33,6 @@ struct TStatusRec {
   std::wstring Text;
   std::uint64_t Step = 0;  // TProgressSlot::BeginStep
 };
-
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& text);
 
 // Draws the picture control `id` (ufrmDbConverterPictures_win32.cpp).
 void DrawWizardPicture(int id, HDC dc, const RECT& rect, COLORREF background);

@@ -92,7 +92,7 @@ inline std::string StampText(const Stamp& s) {
   const int64_t d = doy - (153 * mp + 2) / 5 + 1;
   const int64_t m = mp < 10 ? mp + 3 : mp - 9;
   if (m <= 2) ++y;
-  char buf[40];
+  char buf[96];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", static_cast<int>(y),
                 static_cast<int>(m), static_cast<int>(d), s.Ms / 3600000, s.Ms / 60000 % 60,
                 s.Ms / 1000 % 60, s.Ms % 1000);

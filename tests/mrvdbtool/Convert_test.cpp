@@ -239,9 +239,10 @@ TEST_F(ConvertCommandTest, BytesFromAFileNeverReachTheTerminalRaw) {
     const Result r = Run(command);
     EXPECT_EQ(r.Exit, 1) << command;
     EXPECT_FALSE(raw(r.Out + r.Err)) << command << "\n" << r.Out << r.Err;
-    if (command.rfind("convert", 0) != 0)  // convert names the file instead of quoting it
+    if (command.rfind("convert", 0) != 0) {  // convert names the file instead of quoting it
       EXPECT_NE(r.Err.find("Found signature: '\\x1B[2J\\x1B]0;owned\\x07\\x9B3'"), std::string::npos)
           << command << "\n" << r.Err;
+    }
   }
 
   // Names inside a valid file are escaped the same way.

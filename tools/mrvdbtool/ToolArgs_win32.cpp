@@ -6,14 +6,13 @@
 
 #include <cstdio>
 
+#include "BaseWide_win32.h"
+
 namespace mrvtool {
 
 TUtf8Args::TUtf8Args(int argc, wchar_t** argv) {
   for (int i = 0; i < argc; ++i) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string s(size_t(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, s.data(), n, nullptr, nullptr);
-    args_.push_back(std::move(s));
+    args_.push_back(base::Narrow(argv[i]));
   }
   for (auto& a : args_) ptrs_.push_back(a.data());
   ptrs_.push_back(nullptr);

@@ -1,5 +1,7 @@
 #include "ToolDryRun.h"
 
+#include "BaseText.h"
+
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -34,7 +36,7 @@ std::int64_t CountRows(ado::Connection& connection, const char* table) {
   ado::Command cmd;
   cmd.SetActiveConnection(connection);
   cmd.SetCommandType(ado::adCmdText);
-  cmd.SetCommandText(mrv::FormatText("SELECT COUNT(*) FROM %s;", table));
+  cmd.SetCommandText(base::Format("SELECT COUNT(*) FROM %s;", table));
   ado::Recordset rs = cmd.Execute();
   const std::int64_t n = rs.Fields(0).Value().AsInt64();
   rs.Close();
@@ -54,7 +56,7 @@ TTargetState InspectTarget(TDatabaseKind kind, const std::string& conn, bool cre
       // Opening would create the file: report it as new and empty instead.
       state.NewFile = state.Reached = true;
       if (!createSchema)
-        problems.push_back(mrv::FormatText(
+        problems.push_back(base::Format(
             "The target %s database is a new SQLite file without tables; add --create-schema to "
             "create them.",
             name));
@@ -79,7 +81,7 @@ TTargetState InspectTarget(TDatabaseKind kind, const std::string& conn, bool cre
     connection.Close();
   } catch (const std::exception& e) {
     problems.push_back(ConsoleText(
-        mrv::FormatText("Could not connect to the target %s database.\r\n\r\nMake sure the database "
+        base::Format("Could not connect to the target %s database.\r\n\r\nMake sure the database "
                         "has been created,\r\nand the database server is up and running.",
                         name) +
             "\r\n\r\n" + mrv::ExceptionDetailBlock(e),
@@ -97,13 +99,13 @@ std::string ExistingRowsAction(TDatabaseKind kind, std::int64_t held, const TDry
   if (s.Existing == "delete") return "delete";
   if (s.Existing == "keep") return "keep";
   if (s.Existing == "cancel") {
-    problems.push_back(mrv::FormatText(
+    problems.push_back(base::Format(
         "The target %s database holds %lld rows and --existing cancel cancels the run.", name,
         static_cast<long long>(held)));
     return "cancel";
   }
   if (s.CanAsk) return "ask";
-  problems.push_back(mrv::FormatText(
+  problems.push_back(base::Format(
       "The target %s database is not empty and there is no terminal to ask what to do with its "
       "rows.\nRun again with --existing delete, --existing keep or --existing cancel.",
       name));
@@ -161,7 +163,7 @@ void CheckFreeSpace(const mrv::TDbConversionInfo& info, const TDryRunSettings& s
   std::fprintf(out, "Temporary copies: %lld bytes in %s (%lld bytes free).\n",
                static_cast<long long>(total), folder.c_str(), static_cast<long long>(free));
   if (free < total)
-    problems.push_back(mrv::FormatText("There is not enough space in %s.\n%lld additional bytes needed.",
+    problems.push_back(base::Format("There is not enough space in %s.\n%lld additional bytes needed.",
                                        folder.c_str(), static_cast<long long>(total - free)));
 }
 

@@ -1,5 +1,7 @@
 #include "ToolSource.h"
 
+#include "BaseText.h"
+
 #include <atomic>
 
 #include "DbTransfer_un.h"
@@ -36,7 +38,7 @@ TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind, s
   try {
     source = std::make_unique<TReadOnlySource>(path, codePage);
   } catch (const std::exception&) {
-    check.Error = mrv::FormatText(
+    check.Error = base::Format(
         "Could not open the source %s database.\r\nPlease make sure that the file is a valid Mrv "
         "database.",
         name);
@@ -49,7 +51,7 @@ TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind, s
     try {
       table.Open();
     } catch (const std::exception& e) {
-      check.Error = mrv::FormatText(
+      check.Error = base::Format(
                         "Could not access the main table of the source %s database.\r\nPlease make "
                         "sure that the file is a valid Mrv %s database.",
                         name, name) +
@@ -58,7 +60,7 @@ TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind, s
     }
     for (const char* field : tables[i].RequiredFields) {
       if (table.FieldDefs().IndexOf(field) < 0) {
-        check.Error = mrv::FormatText(
+        check.Error = base::Format(
             "Invalid source %s database.\r\nPlease make sure that it is a valid Mrv %s database "
             "file.",
             name, name);

@@ -1,11 +1,33 @@
-// UTF-8 / UTF-16 conversion for the wide backend interfaces.
-#include <string>
+// Message formatting and UTF-8 / UTF-16 conversion.
+#include "BaseText.h"
 
-#include "AdoBackend.h"
+#include <cstdio>
+#include <vector>
 
-namespace ado::detail {
+namespace base {
 
-std::u16string Utf8ToUtf16(const std::string& s) {
+std::string FormatV(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[512];
+  const int n = std::vsnprintf(small, sizeof small, fmt, copy);
+  va_end(copy);
+  if (n < 0) return std::string(fmt);
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::vector<char> big(static_cast<size_t>(n) + 1);
+  std::vsnprintf(big.data(), big.size(), fmt, args);
+  return std::string(big.data(), static_cast<size_t>(n));
+}
+
+std::string Format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string text = FormatV(fmt, args);
+  va_end(args);
+  return text;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
   std::size_t i = 0, n = s.size();
@@ -50,7 +72,7 @@ std::u16string Utf8ToUtf16(const std::string& s) {
   return out;
 }
 
-std::string Utf16ToUtf8(const std::u16string& s) {
+std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -81,4 +103,4 @@ std::string Utf16ToUtf8(const std::u16string& s) {
   return out;
 }
 
-}  // namespace ado::detail
+}  // namespace base

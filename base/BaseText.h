@@ -1,0 +1,25 @@
+#pragma once
+// Text helpers every layer needs: printf-style formatting of message texts and UTF-8 <-> UTF-16
+// conversion. Inside the program text is UTF-8; UTF-16 appears only at wide system interfaces.
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace base {
+
+// printf-style formatting into a std::string (%s, %d, %lld, %05d ...). A format the C library
+// rejects comes back unformatted.
+std::string Format(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+std::string FormatV(const char* fmt, va_list args);
+
+// UTF-8 -> UTF-16. Invalid, overlong or surrogate sequences become U+FFFD, one per bad byte.
+std::u16string Utf8ToUtf16(std::string_view text);
+// UTF-16 -> UTF-8. An unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+}  // namespace base
