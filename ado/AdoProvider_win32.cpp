@@ -377,7 +377,7 @@ class AdoStatement final : public BackendStatement {
     missing.v.vt = VT_ERROR;
     missing.v.scode = DISP_E_PARAMNOTFOUND;
     Var options;
-    SetInt(options, canReturnRows_ ? adCmdText : adCmdText | kAdExecuteNoRecords);
+    SetInt(options, canReturnRows_ ? LONG{adCmdText} : LONG{adCmdText} | kAdExecuteNoRecords);
     Var result;
     Invoke(command_, L"Execute", DISPATCH_METHOD, {&byRef, &missing.v, &options.v}, &result.v);
     Var asInt;

@@ -27,9 +27,9 @@ std::string CurrentFolderAnsi() {
   const DWORD n = GetCurrentDirectoryA(0, nullptr);
   std::string folder(n ? n : 1, '\0');
   const DWORD len = n ? GetCurrentDirectoryA(n, folder.data()) : 0;
-  folder.resize(len < n ? len : 0);
-  if (folder.empty()) folder = ".";
-  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  if (len == 0 || len >= n) return ".\\";
+  folder.resize(len);
+  if (folder.back() != '\\' && folder.back() != '/') folder.push_back('\\');
   return folder;
 }
 
