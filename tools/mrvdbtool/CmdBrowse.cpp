@@ -30,7 +30,7 @@ void AddCodePageOption(CLI::App* sub, uint32_t& codePage) {
 // opts.Password with the file named by the answer.
 std::shared_ptr<std::string> AddPasswordOptions(CLI::App* sub, TBrowseOptions& opts) {
   auto passwordFile = std::make_shared<std::string>();
-  AddSourcePasswordOptions(sub, opts.Password, *passwordFile);
+  AddSourcePasswordOptions(sub, opts.Password, *passwordFile, "Password of an encrypted file");
   return passwordFile;
 }
 

@@ -51,7 +51,7 @@ const bool kSample = RegisterToolCommand("sample", [](CLI::App& app, int& exitCo
   sub->add_option("--seed", opts->Seed, "Seed of the generated data (default 1)");
   sub->add_flag("--force", *force, "Replace the files when they already exist");
   auto passwordFile = std::make_shared<std::string>();
-  AddSourcePasswordOptions(sub, opts->Password, *passwordFile);
+  AddSourcePasswordOptions(sub, opts->Password, *passwordFile, "Encrypt the files with this password");
   sub->callback([dir, opts, force, passwordFile, &exitCode] {
     ResolveSourcePassword(opts->Password, *passwordFile);
     exitCode = RunSample(*dir, *opts, *force);

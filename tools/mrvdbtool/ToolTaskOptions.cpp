@@ -2,12 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "EdbCodePage.h"
+#include "ToolArgs.h"
 #include "MrvConfigPeek_un.h"
 
 namespace mrvtool {
@@ -58,7 +58,7 @@ void ResolveSecret(std::string& value, const std::string& file, const char* env,
     value = ReadFirstLine(file, what);
     return;
   }
-  if (const char* text = std::getenv(env)) value = text;
+  if (const std::optional<std::string> text = Utf8Environment(env)) value = *text;
 }
 
 }  // namespace
@@ -71,10 +71,10 @@ void ResolveTargetOption(std::string& target, const std::string& targetFile) {
   if (target.empty()) throw std::runtime_error("The file \"" + targetFile + "\" holds no connection string.");
 }
 
-void AddSourcePasswordOptions(CLI::App* sub, std::string& password, std::string& passwordFile) {
+void AddSourcePasswordOptions(CLI::App* sub, std::string& password, std::string& passwordFile,
+                              const std::string& help) {
   sub->add_option("--password", password,
-                  "Password of encrypted source files (default: the environment variable "
-                  "MRV_SOURCE_PASSWORD)");
+                  help + " (default: the environment variable MRV_SOURCE_PASSWORD)");
   sub->add_option("--password-file", passwordFile, "File whose first line is the password for --password");
 }
 

@@ -36,8 +36,10 @@ void AddTaskOptions(CLI::App* sub, TTaskOptions& options);
 // not appear in the process list). Raises when the file cannot be read or is empty.
 void ResolveTargetOption(std::string& target, const std::string& targetFile);
 
-// Adds --password and --password-file (the source files' password) to a subcommand.
-void AddSourcePasswordOptions(CLI::App* sub, std::string& password, std::string& passwordFile);
+// Adds --password and --password-file (the source files' password) to a subcommand; `help`
+// describes --password (the default source of the password is added to it).
+void AddSourcePasswordOptions(CLI::App* sub, std::string& password, std::string& passwordFile,
+                              const std::string& help = "Password of encrypted source files");
 
 // The source files' password when --password was not given: the first line of the
 // --password-file file, else the environment variable MRV_SOURCE_PASSWORD, else none. Raises
