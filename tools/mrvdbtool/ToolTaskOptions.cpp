@@ -7,8 +7,8 @@
 #include <stdexcept>
 
 #include "EdbCodePage.h"
-#include "ToolArgs.h"
 #include "MrvConfigPeek_un.h"
+#include "ToolArgs.h"
 
 namespace mrvtool {
 
