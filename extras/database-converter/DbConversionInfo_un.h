@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace mrv {
@@ -30,6 +31,11 @@ struct TConversionTask {
   bool Selected = false;
   std::string SourcePath;              // exactly as the user typed it (not trimmed)
   std::string TargetConnectionString;  // connection string of the External Database
+  // Password of an encrypted source file (UTF-8). Unset (the wizard), the file is opened
+  // without one and a file that does not open gets the general message. Set (also to an empty
+  // text), the file is opened with it, and a file that refuses it gets a message naming the
+  // file and saying whether the password was missing or wrong.
+  std::optional<std::string> SourcePassword;
 };
 
 // An exception that carries an automation-style error code and source besides its message

@@ -17,6 +17,9 @@ namespace {
 const char* const NotImplemented = "Not implemented.";
 const char* const CheckSourceAlias = "CheckSourceDb_SourceDb";
 const char* const TransferAlias = "TransferDatabase_SourceDb";
+// The storage library's native error for a missing or wrong password ("Cannot open database
+// because incorrect password").
+constexpr int kPasswordError = 30445;
 
 // A source value as a parameter value: text stays text, a date-time stays a date-time, null
 // stays null.
@@ -50,6 +53,28 @@ TDbTransfer::TDbTransfer(TDbConversionInfo& info, TDatabaseKind kind, std::uint3
 TDbTransfer::~TDbTransfer() { Disconnect(); }
 
 const char* TDbTransfer::DisplayName() const { return DatabaseDisplayName(kind_); }
+
+bool IsSourcePasswordError(const std::exception& e) {
+  const auto* edbError = dynamic_cast<const edb::EEdbException*>(&e);
+  return edbError && edbError->NativeError() == kPasswordError;
+}
+
+std::string EncryptedFileText(const std::string& path, bool passwordGiven) {
+  return passwordGiven ? base::Format("The password given for the encrypted file \"%s\" is wrong.", path.c_str())
+                       : base::Format("The file \"%s\" is encrypted and no password was given for it.", path.c_str());
+}
+
+std::string SourcePasswordMessage(TDatabaseKind kind, const std::string& path, bool passwordGiven) {
+  return base::Format("Could not open the source %s database.\r\n", DatabaseDisplayName(kind)) +
+         EncryptedFileText(path, passwordGiven);
+}
+
+void TDbTransfer::PrepareSource(edb::TEdbDatabase& db, const std::string& path, const char* alias) const {
+  db.SetCodePage(codePage_);
+  db.SetDatabaseFileName(path);
+  db.SetDatabaseName(alias);
+  db.SetPassword(info_.Task(kind_).SourcePassword.value_or(std::string()));
+}
 
 // ---- target connection -------------------------------------------------------------------
 
@@ -234,12 +259,15 @@ void TDbTransfer::ClearTable(const TTransferTableDef& table, std::int64_t tableC
 void TDbTransfer::CheckSource(const std::string& sourcePath) {
   if (!info_.IsOk()) return;
   auto db = std::make_unique<edb::TEdbDatabase>();
-  db->SetCodePage(codePage_);
   try {
-    db->SetDatabaseFileName(sourcePath);
-    db->SetDatabaseName(CheckSourceAlias);
+    PrepareSource(*db, sourcePath, CheckSourceAlias);
     db->Open();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    const std::optional<std::string>& password = info_.Task(kind_).SourcePassword;
+    if (password && IsSourcePasswordError(e)) {
+      info_.SetError(SourcePasswordMessage(kind_, info_.Task(kind_).SourcePath, !password->empty()));
+      return;
+    }
     info_.SetFormattedError(nullptr,
                             "Could not open the source %s database.\r\nPlease make sure that the "
                             "file is a valid Mrv database.",
@@ -298,9 +326,7 @@ void TDbTransfer::Transfer(const std::string& sourcePath) {
   });
 
   db = std::make_unique<edb::TEdbDatabase>();
-  db->SetCodePage(codePage_);
-  db->SetDatabaseFileName(sourcePath);
-  db->SetDatabaseName(TransferAlias);
+  PrepareSource(*db, sourcePath, TransferAlias);
   db->Open();
 
   if (createSchema_) {

@@ -17,6 +17,7 @@
 #include "DbTransferIntf_un.h"
 
 namespace edb {
+class TEdbDatabase;
 class TEdbField;
 class TEdbTable;
 }
@@ -69,6 +70,17 @@ ado::TableDef TargetTableSchema(const TTransferTableDef& table);
 // as 32 lowercase hexadecimal digits.
 std::string ComputeSignature24(const std::string& ipAnsi, const std::string& senderAnsi,
                                const std::string& recipientAnsi);
+
+// True when `e` is the storage library's refusal to open an encrypted file without its
+// password or with a wrong one.
+bool IsSourcePasswordError(const std::exception& e);
+
+// A sentence naming the encrypted file at `path` that refused its password and saying whether
+// no password or a wrong one was given. The password itself is never part of it.
+std::string EncryptedFileText(const std::string& path, bool passwordGiven);
+// The error text for a source file that refused its password: "Could not open the source %s
+// database.", a line break and EncryptedFileText.
+std::string SourcePasswordMessage(TDatabaseKind kind, const std::string& path, bool passwordGiven);
 
 class TDbTransfer : public IDbTransfer {
  public:
@@ -132,6 +144,8 @@ class TDbTransfer : public IDbTransfer {
   void SendQueuedRows();
 
   const char* DisplayName() const;
+  // Sets up `db` to open the source file at `path` (a copy of the task's file) under `alias`.
+  void PrepareSource(edb::TEdbDatabase& db, const std::string& path, const char* alias) const;
 
   TDbConversionInfo& info_;
   TDatabaseKind kind_;

@@ -26,43 +26,43 @@ TEST(DbConversionInfo, ValidateRecordsOnlyTheFirstProblemInOrder) {
   const std::string file = tmp.MakeFile("ok.abs", 1);
   {
     TDbConversionInfo info;
-    info.Tasks[dkDha] = {false, "", ""};  // unselected tasks are never looked at
+    info.Tasks[dkDha] = {false, "", "", std::nullopt};  // unselected tasks are never looked at
     info.Validate();
     EXPECT_EQ(info.GetError(), "No database specified to be converted.");
   }
   {
     TDbConversionInfo info;
-    info.Tasks[dkAswl] = {true, file, ""};
-    info.Tasks[dkGrey] = {true, "", "conn"};
+    info.Tasks[dkAswl] = {true, file, "", std::nullopt};
+    info.Tasks[dkGrey] = {true, "", "conn", std::nullopt};
     info.Validate();
     EXPECT_EQ(info.GetError(), "Empty Automatic Sender Whitelist target connection string.");
   }
   {
     TDbConversionInfo info;
-    info.Tasks[dkAswl] = {false, "", ""};
-    info.Tasks[dkHoneypot] = {true, "", "conn"};
+    info.Tasks[dkAswl] = {false, "", "", std::nullopt};
+    info.Tasks[dkHoneypot] = {true, "", "conn", std::nullopt};
     info.Validate();
     EXPECT_EQ(info.GetError(), "Empty Honeypot source filename.");
   }
   {
     TDbConversionInfo info;
-    info.Tasks[dkGrey] = {true, tmp.Path() + "/missing.abs", "conn"};
-    info.Tasks[dkDha] = {true, tmp.Path(), "conn"};
+    info.Tasks[dkGrey] = {true, tmp.Path() + "/missing.abs", "conn", std::nullopt};
+    info.Tasks[dkDha] = {true, tmp.Path(), "conn", std::nullopt};
     info.Validate();
     EXPECT_EQ(info.GetError(), "Source file '" + tmp.Path() +
                                    "/missing.abs' does not exist.\r\n\r\nPlease provide a valid file path.");
   }
   {
     TDbConversionInfo info;
-    info.Tasks[dkGrey] = {true, file, "conn"};
-    info.Tasks[dkDha] = {true, tmp.Path(), "conn"};
+    info.Tasks[dkGrey] = {true, file, "conn", std::nullopt};
+    info.Tasks[dkDha] = {true, tmp.Path(), "conn", std::nullopt};
     info.Validate();
     EXPECT_EQ(info.GetError(), "Source file '" + tmp.Path() + "' is a directory.");
   }
   {
     TDbConversionInfo info;
-    info.Tasks[dkGrey] = {true, file, "conn"};
-    info.Tasks[dkAswl] = {false, tmp.Path(), ""};
+    info.Tasks[dkGrey] = {true, file, "conn", std::nullopt};
+    info.Tasks[dkAswl] = {false, tmp.Path(), "", std::nullopt};
     info.Validate();
     EXPECT_TRUE(info.IsOk()) << info.GetError();
   }

@@ -26,7 +26,7 @@ TEST(DbConverterThread, EscapedExceptionBecomesTheRunErrorBeforeCompletion) {
   TDbConversionInfo info;
   mrvtest::TStatusLog log;
   log.Attach(info);
-  info.Tasks[dkGrey] = {true, tmp.MakeFile("g.abs", 10), "conn"};
+  info.Tasks[dkGrey] = {true, tmp.MakeFile("g.abs", 10), "conn", std::nullopt};
   mrvtest::TFakeTransfer::TShared shared;
   TDbConverterThread thread;
   thread.Setup(info, mrvtest::FakeTransferFactory(shared), std::make_shared<TFailingServices>());
@@ -52,7 +52,7 @@ TEST(DbConverterThread, CancelReachesTheRunningProcedure) {
   TDbConversionInfo info;
   mrvtest::TStatusLog log;
   log.Attach(info);
-  info.Tasks[dkAswl] = {true, tmp.MakeFile("a.abs", 10), "conn"};
+  info.Tasks[dkAswl] = {true, tmp.MakeFile("a.abs", 10), "conn", std::nullopt};
   mrvtest::TFakeTransfer::TShared shared;
   auto services = std::make_shared<mrvtest::TScriptedServices>();
   services->stop.untilCancelled = true;

@@ -44,12 +44,14 @@ struct SourceTable {
   std::vector<SourceRow> Rows;
 };
 
-// Writes one database with the given tables. Every table gets an autoinc ID first.
-inline void WriteSource(const std::filesystem::path& file, const std::vector<SourceTable>& tables) {
+// Writes one database with the given tables (encrypted when `password` is not empty). Every
+// table gets an autoinc ID first.
+inline void WriteSource(const std::filesystem::path& file, const std::vector<SourceTable>& tables,
+                        const std::string& password = {}) {
   using namespace edb;
   std::filesystem::remove(file);
   TEdbFormatWriter w;
-  w.CreateDatabase(file.string());
+  w.CreateDatabase(file.string(), TEdbPassword{password});
   for (const SourceTable& t : tables) {
     std::vector<TEdbFieldDef> defs{EdbMakeFieldDef("ID", aftAutoinc)};
     for (const SourceField& f : t.Fields)

@@ -1,6 +1,6 @@
 // Record transfer into a real SQLite file: every row and value of the four databases, the
 // target-not-empty answers and the clearing, failures in the middle of a table, cancellation,
-// missing target tables and broken sources, and the Greylisting signature.
+// missing target tables, broken and encrypted sources, and the Greylisting signature.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -440,6 +440,38 @@ TEST_F(TransferTest, BrokenSourcesGiveTheirMessages) {
               "Invalid source DHA Protection database.\r\nPlease make sure that it is a valid Mrv "
               "DHA Protection database file.");
   }
+}
+
+TEST_F(TransferTest, EncryptedSourceOpensWithItsPasswordOnly) {
+  Select(dkHoneypot);
+  const SourceTable table = AddressTable("HoneypotBlacklist", "LastUpdateTime", 30, 3);
+  const std::string path = (dir_ / "honeypot.abs").string();
+  WriteSource(path, {table}, "K\xE4se");  // the ANSI bytes of "Käse"
+  info_.Task(dkHoneypot).SourcePath = "live/honeypot.abs";  // named in the messages, not the copy
+  auto check = [&](std::optional<std::string> password) {
+    TDbConversionInfo info;
+    info.Task(dkHoneypot) = info_.Task(dkHoneypot);
+    info.Task(dkHoneypot).SourcePassword = std::move(password);
+    TDbTransfer t(info, dkHoneypot, 1252);
+    t.CheckSource(path);
+    return info.GetError();
+  };
+  // Without a password setting (the wizard) the general message stays as it always was.
+  EXPECT_EQ(check(std::nullopt), "Could not open the source Honeypot database.\r\nPlease make sure "
+                                 "that the file is a valid Mrv database.");
+  EXPECT_EQ(check(""), "Could not open the source Honeypot database.\r\nThe file \"live/honeypot.abs\" is "
+                       "encrypted and no password was given for it.");
+  EXPECT_EQ(check("Kase"), "Could not open the source Honeypot database.\r\nThe password given for the "
+                           "encrypted file \"live/honeypot.abs\" is wrong.");
+  EXPECT_EQ(check("K\xC3\xA4se"), "") << "the password is UTF-8";
+
+  // The transfer opens its copy with the password too.
+  info_.Task(dkHoneypot).SourcePassword = "K\xC3\xA4se";
+  TDbTransfer t(info_, dkHoneypot, 1252);
+  RunAll(t, path);
+  ASSERT_EQ(info_.GetError(), "");
+  SqliteFile db(target_);
+  ExpectRows(db, "SELECT IpAddress, LastUpdateTime FROM HoneypotBlacklist ORDER BY Id", table);
 }
 
 TEST_F(TransferTest, PasswordsNeverReachMessages) {

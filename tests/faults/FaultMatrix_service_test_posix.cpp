@@ -1,6 +1,7 @@
 // Fault matrix, the service and copy stages: a unit that will not stop, runs into its stop
 // time-out or fails to come back; Ctrl+C while it stops; Ctrl+C, SIGTERM and SIGHUP while
-// the copy is made; a copy that cannot read its source; no room for the copies.
+// the copy is made; a copy that cannot read its source; a source that refuses its password; no
+// room for the copies.
 #include <signal.h>
 #include <sys/statvfs.h>
 
@@ -147,6 +148,20 @@ TEST_F(ServiceFaults, UnreadableSourceFailsTheCopy) {
   EXPECT_EQ(UnitState(), "active running");
   EXPECT_TRUE(Stopped());
   EXPECT_EQ(SqliteCount(target_), 0);
+}
+
+TEST_F(ServiceFaults, WrongSourcePasswordBringsTheServiceBack) {
+  // The source refuses the password only after the service was stopped for its copy.
+  MakeSource(kRows, {"--force", "--password", "Right-Pass-1"});
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--password", "Wrong-Pass-2"});
+  const TRunResult r = Run(args);
+  ExpectFailed(r, "Could not open the source Honeypot database.\nThe password given for the encrypted file \"" +
+                      Source().string() + "\" is wrong.\n");
+  EXPECT_TRUE(Stopped());
+  EXPECT_EQ(UnitState(), "active running") << UnitCalls();
+  EXPECT_EQ(SqliteCount(target_), 0);
+  EXPECT_EQ((r.Out + r.Err).find("Pass-"), std::string::npos) << r.Out << r.Err;
 }
 
 TEST_F(ServiceFaults, NoRoomForTheCopies) {

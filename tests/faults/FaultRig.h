@@ -75,8 +75,9 @@ class FaultMatrix : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Sample databases with `rows` rows per table; the file of `kind_` is the source.
-  void MakeSource(int rows);
+  // Sample databases with `rows` rows per table (`extra`: more options of the sample command);
+  // the file of `kind_` is the source.
+  void MakeSource(int rows, const std::vector<std::string>& extra = {});
   fs::path Source() const { return root_ / "src" / (kind_ + ".abs"); }
   fs::path Temp() const { return root_ / "tmp"; }
 

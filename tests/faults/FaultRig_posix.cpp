@@ -288,8 +288,10 @@ std::string FaultMatrix::UnitState() {
 
 std::string FaultMatrix::UnitCalls() { return ReadAll(root_ / "unit" / "calls.log"); }
 
-void FaultMatrix::MakeSource(int rows) {
-  const TRunResult r = Run({"sample", (root_ / "src").string(), "--rows", std::to_string(rows)});
+void FaultMatrix::MakeSource(int rows, const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"sample", (root_ / "src").string(), "--rows", std::to_string(rows)};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const TRunResult r = Run(args);
   ASSERT_EQ(r.Exit, 0) << r.Err;
   sourceBytes_ = ReadAll(Source());
   ASSERT_FALSE(sourceBytes_.empty());

@@ -1,5 +1,6 @@
 // Verification: the row-set digest itself, then convert --verify and verify as the built tool
-// against a real SQLite file and (when MRV_PG_CONN is set) a real PostgreSQL server: a fresh
+// against a real SQLite file and (when MRV_PG_CONN / MRV_MARIADB_CONN are set, by
+// scripts/pg-start and scripts/mariadb-start) real PostgreSQL and MariaDB servers: a fresh
 // run verifies, one altered value (a text, a millisecond) fails it, row order and target IDs do
 // not matter, and rows kept in a target are left out after the run that kept them.
 #include <gtest/gtest.h>
@@ -95,8 +96,9 @@ class VerifyToolTest : public ::testing::Test {
     return false;
   }
 
-  // A run with --verify, a tampered value, and the standalone verification.
-  void RunAndTamper(const std::string& target) {
+  // A run with --verify, a tampered value, and the standalone verification. `addMillisecond`
+  // moves the first DhaHistory date-time by one millisecond in the target's dialect.
+  void RunAndTamper(const std::string& target, const std::string& addMillisecond) {
     const std::string targetOption = " --target \"" + target + "\"";
     mrvtool::test::TToolResult r =
         Tool("convert " + Sources() + targetOption + " --no-service --create-schema --existing delete --verify");
@@ -120,8 +122,7 @@ class VerifyToolTest : public ::testing::Test {
     EXPECT_EQ(Tool("verify " + Sources() + targetOption).Exit, 0);
 
     // One date-time moved by a millisecond.
-    Exec(target, "UPDATE DhaHistory SET AttemptTime = AttemptTime + INTERVAL '1 millisecond' "
-                 "WHERE Id = (SELECT MIN(Id) FROM DhaHistory)");
+    Exec(target, addMillisecond);
     r = Tool("verify " + Sources() + targetOption);
     EXPECT_EQ(r.Exit, 4) << r.Out;
     EXPECT_TRUE(Line(r.Out, "DhaHistory", "DIFFERENT")) << r.Out;
@@ -192,6 +193,24 @@ TEST_F(VerifyToolTest, PostgreSqlRunAndTamper) {
   Exec(base, "DROP SCHEMA IF EXISTS mrv_cli_verify CASCADE");
   Exec(base, "CREATE SCHEMA mrv_cli_verify");
   WriteSources(300);
-  RunAndTamper(std::string(base) + ";ConnSettings=SET search_path TO mrv_cli_verify");
+  RunAndTamper(std::string(base) + ";ConnSettings=SET search_path TO mrv_cli_verify",
+               "UPDATE DhaHistory SET AttemptTime = AttemptTime + INTERVAL '1 millisecond' "
+               "WHERE Id = (SELECT MIN(Id) FROM DhaHistory)");
   Exec(base, "DROP SCHEMA IF EXISTS mrv_cli_verify CASCADE");
+}
+
+TEST_F(VerifyToolTest, MariaDbRunAndTamper) {
+  const char* base = std::getenv("MRV_MARIADB_CONN");
+  if (!base || !*base) GTEST_SKIP() << "MRV_MARIADB_CONN is not set (scripts/mariadb-start sets it)";
+  // The tables go into a database of their own, named in place of the given one.
+  std::string target = base;
+  const size_t key = target.find("Database=");
+  ASSERT_NE(key, std::string::npos) << "MRV_MARIADB_CONN names no database";
+  target.replace(key, target.find(';', key) - key, "Database=mrv_cli_verify");
+  Exec(base, "DROP DATABASE IF EXISTS mrv_cli_verify");
+  Exec(base, "CREATE DATABASE mrv_cli_verify CHARACTER SET utf8mb4");
+  WriteSources(300);
+  RunAndTamper(target, "UPDATE DhaHistory SET AttemptTime = AttemptTime + INTERVAL 1000 MICROSECOND "
+                       "ORDER BY Id LIMIT 1");
+  Exec(base, "DROP DATABASE IF EXISTS mrv_cli_verify");
 }

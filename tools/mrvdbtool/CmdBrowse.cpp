@@ -8,6 +8,7 @@
 #include "ToolCommands.h"
 #include "ToolBrowse.h"
 #include "ToolOutputFile.h"
+#include "ToolTaskOptions.h"
 
 namespace mrvtool {
 namespace {
@@ -25,15 +26,24 @@ void AddCodePageOption(CLI::App* sub, uint32_t& codePage) {
       });
 }
 
+// --password and --password-file; the callback resolves them (ResolveSourcePassword) into
+// opts.Password with the file named by the answer.
+std::shared_ptr<std::string> AddPasswordOptions(CLI::App* sub, TBrowseOptions& opts) {
+  auto passwordFile = std::make_shared<std::string>();
+  AddSourcePasswordOptions(sub, opts.Password, *passwordFile, "Password of an encrypted file");
+  return passwordFile;
+}
+
 const bool kTables = RegisterToolCommand("tables", [](CLI::App& app, int&) {
   auto* sub = app.add_subcommand("tables", "List the table names of a database file");
   auto file = std::make_shared<std::string>();
   auto opts = std::make_shared<TBrowseOptions>();
   auto json = std::make_shared<bool>(false);
   sub->add_option("FILE", *file, "Database file")->required();
-  sub->add_option("--password", opts->Password, "Password of an encrypted file");
+  const auto passwordFile = AddPasswordOptions(sub, *opts);
   sub->add_flag("--json", *json, "Write the names as one JSON array");
-  sub->callback([file, opts, json] {
+  sub->callback([file, opts, json, passwordFile] {
+    ResolveSourcePassword(opts->Password, *passwordFile);
     if (*json) ListTablesJson(*file, *opts, stdout); else ListTables(*file, *opts, stdout);
   });
 });
@@ -47,9 +57,10 @@ const bool kSchema = RegisterToolCommand("schema", [](CLI::App& app, int&) {
   sub->add_option("FILE", *file, "Database file")->required();
   auto json = std::make_shared<bool>(false);
   sub->add_option("TABLE", *table, "Table (default: every table)");
-  sub->add_option("--password", opts->Password, "Password of an encrypted file");
+  const auto passwordFile = AddPasswordOptions(sub, *opts);
   sub->add_flag("--json", *json, "Write the schema as JSON");
-  sub->callback([file, table, opts, json] {
+  sub->callback([file, table, opts, json, passwordFile] {
+    ResolveSourcePassword(opts->Password, *passwordFile);
     if (*json) WriteSchemaJson(*file, *table, *opts, stdout); else WriteSchema(*file, *table, *opts, stdout);
   });
 });
@@ -73,9 +84,10 @@ const bool kDump = RegisterToolCommand("dump", [](CLI::App& app, int&) {
   sub->add_option("--null", opts->NullText,
                   "CSV: write a null as TEXT (a text value equal to TEXT is then quoted); by "
                   "default a null is written as nothing and an empty text as \"\"");
-  sub->add_option("--password", opts->Password, "Password of an encrypted file");
+  const auto passwordFile = AddPasswordOptions(sub, *opts);
   AddCodePageOption(sub, opts->CodePage);
-  sub->callback([file, table, format, opts, output, all] {
+  sub->callback([file, table, format, opts, output, all, passwordFile] {
+    ResolveSourcePassword(opts->Password, *passwordFile);
     TDumpFormat f = TDumpFormat::JsonLines;
     ParseDumpFormat(*format, f);
     if (!all->empty()) {

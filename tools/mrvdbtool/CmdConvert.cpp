@@ -1,5 +1,6 @@
-// Subcommand convert: one conversion run from the command line. Sources and targets come from
-// the options or from the installed product's configuration; the run's status lines are
+// Subcommand convert: one conversion run from the command line. Sources, targets and the source
+// files' password come from the options (ToolTaskOptions) or from the installed product's
+// configuration; the run's status lines are
 // printed as they come on stdout, the whole-run progress bar (ToolProgressBar) goes to stderr
 // when that is a terminal, and a summary of what the run did follows (ToolSummary). Ctrl+C,
 // SIGTERM and SIGHUP (on Windows also closing the console, logging off and shutting down)
@@ -24,8 +25,6 @@
 #include "CmdConvertConsole.h"
 #include "DbConverterThread_un.h"
 #include "DbTransfer_un.h"
-#include "EdbCodePage.h"
-#include "MrvConfigPeek_un.h"
 #include "ToolCommands.h"
 #include "ToolFormat.h"
 #include "ToolDryRun.h"
@@ -41,11 +40,7 @@ namespace {
 using mrv::TDatabaseKind;
 
 struct ConvertOptions {
-  std::array<std::string, 4> Files;
-  std::array<std::string, 4> Targets;
-  std::string Target;
-  std::string TargetFile;
-  std::string InstallFolder;
+  TTaskOptions Tasks;
   std::string Existing = "ask";
   std::string Service = mrv::MrvServiceName;
   std::string SummaryJson;
@@ -55,10 +50,7 @@ struct ConvertOptions {
   bool CreateSchema = false;
   bool DryRun = false;
   bool Verify = false;
-  std::uint32_t CodePage = 0;
 };
-
-const char* const kOptionNames[4] = {"aswl", "greylist", "dha", "honeypot"};
 
 // Text for the console: CR LF becomes LF. (Passwords never get this far: the access layer masks
 // them in every message a target reports.)
@@ -187,29 +179,9 @@ int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionIn
 }
 
 int RunConvert(const ConvertOptions& o) {
-  if (!o.InstallFolder.empty()) mrv::TMrvConfigPeek::SetInstallFolderOverride(o.InstallFolder);
-  if (!edb::EdbCodePageSupported(o.CodePage == 0 ? edb::EdbDefaultCodePage() : o.CodePage))
-    throw std::runtime_error("Code page " + std::to_string(o.CodePage) +
-                             " is not available on this system.");
-
   mrv::TDbConversionInfo info;
   Scrubber scrub;
-  bool anyFile = false;
-  for (const std::string& f : o.Files) anyFile |= !f.empty();
-  for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
-    mrv::TConversionTask& task = info.Task(TDatabaseKind(k));
-    if (anyFile) {
-      task.Selected = !o.Files[k].empty();
-      task.SourcePath = o.Files[k];
-    } else {
-      task.SourcePath = mrv::TMrvConfigPeek::GetDatabaseFileName(k);
-      task.Selected = !task.SourcePath.empty();
-    }
-    if (!task.Selected) continue;
-    task.TargetConnectionString = !o.Targets[k].empty() ? o.Targets[k]
-                                  : !o.Target.empty()   ? o.Target
-                                                        : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
-  }
+  BuildTasks(o.Tasks, info);
 
   if (o.DryRun) {
     TDryRunSettings dry;
@@ -217,7 +189,7 @@ int RunConvert(const ConvertOptions& o) {
     dry.Existing = o.Existing;
     dry.CanAsk = StdinIsTerminal();
     dry.CreateSchema = o.CreateSchema;
-    dry.CodePage = o.CodePage;
+    dry.CodePage = o.Tasks.CodePage;
     return DryRunConversion(info, dry, stdout);
   }
   std::array<mrv::TDbTransfer*, 4> transfers{};
@@ -251,7 +223,7 @@ int RunConvert(const ConvertOptions& o) {
                                : "Could not stop the Mrv Service.\nIt might have to be started manually.";
   };
 
-  const std::uint32_t codePage = o.CodePage;
+  const std::uint32_t codePage = o.Tasks.CodePage;
   const bool createSchema = o.CreateSchema;  // tables made by the transfer, after the checks
   mrv::TDbTransferFactory factory = [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i,
                                                                         TDatabaseKind kind) {
@@ -289,20 +261,7 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
   auto* sub = app.add_subcommand(
       "convert", "Convert the mail-filter databases into their External Databases");
   auto o = std::make_shared<ConvertOptions>();
-  const char* what[4] = {"Automatic Sender Whitelist", "Greylisting", "DHA Protection", "Honeypot"};
-  for (int k = 0; k < 4; ++k) {
-    sub->add_option(std::string("--") + kOptionNames[k], o->Files[k],
-                    std::string("Source file of the ") + what[k] + " database");
-    sub->add_option(std::string("--") + kOptionNames[k] + "-target", o->Targets[k],
-                    std::string("Connection string of the ") + what[k] + " External Database");
-  }
-  sub->add_option("--target", o->Target,
-                  "Connection string for every database without its own (default: the "
-                  "environment variable MRV_TARGET)");
-  sub->add_option("--target-file", o->TargetFile,
-                  "File whose first line is the connection string for --target");
-  sub->add_option("--install-folder", o->InstallFolder,
-                  "Product folder whose mrvent.ini names the files and connection strings");
+  AddTaskOptions(sub, o->Tasks);
   sub->add_option("--existing", o->Existing,
                   "What to do with rows already in a target: ask (terminal only), delete, keep, "
                   "cancel")
@@ -328,12 +287,7 @@ const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exit
       ->check(CLI::IsMember({"auto", "always", "never"}));
   sub->add_flag("--quiet", o->Quiet,
                 "No progress bar and no status lines; the summary, errors and notices remain");
-  sub->add_option("--codepage", o->CodePage,
-                  "Code page of the files' ANSI text (default: the system's; 1252 on Linux)");
-  sub->callback([o, &exitCode] {
-    ResolveTargetOption(o->Target, o->TargetFile);
-    exitCode = RunConvert(*o);
-  });
+  sub->callback([o, &exitCode] { exitCode = RunConvert(*o); });
 });
 
 }  // namespace

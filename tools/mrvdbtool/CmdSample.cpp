@@ -1,6 +1,7 @@
 // Subcommand sample: writes the four mail-filter sample databases. It never replaces a file
 // that is already there unless --force is given: pointed at the product's data folder by
-// mistake it would otherwise overwrite the real databases.
+// mistake it would otherwise overwrite the real databases. With a password (--password,
+// --password-file or MRV_SOURCE_PASSWORD) the files are encrypted with it.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "ToolCommands.h"
 #include "ToolSample.h"
+#include "ToolTaskOptions.h"
 
 namespace mrvtool {
 namespace {
@@ -48,7 +50,12 @@ const bool kSample = RegisterToolCommand("sample", [](CLI::App& app, int& exitCo
       ->check(CLI::Range(int64_t(0), int64_t(100000000)));
   sub->add_option("--seed", opts->Seed, "Seed of the generated data (default 1)");
   sub->add_flag("--force", *force, "Replace the files when they already exist");
-  sub->callback([dir, opts, force, &exitCode] { exitCode = RunSample(*dir, *opts, *force); });
+  auto passwordFile = std::make_shared<std::string>();
+  AddSourcePasswordOptions(sub, opts->Password, *passwordFile, "Encrypt the files with this password");
+  sub->callback([dir, opts, force, passwordFile, &exitCode] {
+    ResolveSourcePassword(opts->Password, *passwordFile);
+    exitCode = RunSample(*dir, *opts, *force);
+  });
 });
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
 // Windows: the wide command-line arguments as UTF-8 strings, and stdout/stderr switched to
-// binary so that the output's bytes (UTF-8, CSV's CR LF) pass unchanged.
+// binary so that the output's bytes (UTF-8, CSV's CR LF) pass unchanged. Everywhere: an
+// environment variable as UTF-8 text.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,5 +19,9 @@ class TUtf8Args {
   std::vector<std::string> args_;
   std::vector<char*> ptrs_;
 };
+
+// The value of the environment variable `name` as UTF-8 (on Windows read as wide text, so that
+// it does not depend on the ANSI code page), or nothing when it is not set.
+std::optional<std::string> Utf8Environment(const char* name);
 
 }  // namespace mrvtool

@@ -1,45 +1,22 @@
 #include "ToolBrowse.h"
 
-#include <atomic>
 #include <filesystem>
 #include <set>
 
 #include "EdbMain.h"
 #include "ToolOutputFile.h"
+#include "ToolSource.h"
 
 namespace mrvtool {
 
-namespace {
-
-// A database object under an alias of its own, opened silently.
-class TOpenedDatabase {
- public:
-  TOpenedDatabase(const std::string& file, const TBrowseOptions& opts) {
-    static std::atomic<int> counter{0};
-    db_.SetDatabaseName("mrvdbtool_" + std::to_string(++counter));
-    db_.SetDatabaseFileName(file);
-    db_.SetPassword(opts.Password);
-    db_.SetCodePage(opts.CodePage);
-    db_.SetSilentMode(true);
-    db_.SetReadOnly(true);
-    db_.Open();
-  }
-  edb::TEdbDatabase& Db() { return db_; }
-
- private:
-  edb::TEdbDatabase db_;
-};
-
-}  // namespace
-
 void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* out) {
-  TOpenedDatabase db(file, opts);
+  TReadOnlySource db(file, opts.CodePage, opts.Password);
   for (const std::string& name : db.Db().GetTableNames()) std::fprintf(out, "%s\n", EscapeControlChars(name, false).c_str());
 }
 
 void WriteSchema(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                  std::FILE* out) {
-  TOpenedDatabase db(file, opts);
+  TReadOnlySource db(file, opts.CodePage, opts.Password);
   std::vector<std::string> names;
   if (table.empty()) names = db.Db().GetTableNames(); else names.push_back(table);
   bool first = true;
@@ -63,7 +40,7 @@ void WriteSchema(const std::string& file, const std::string& table, const TBrows
 
 int64_t DumpTable(const std::string& file, const std::string& table, TDumpFormat format,
                   const TBrowseOptions& opts, std::FILE* out) {
-  TOpenedDatabase db(file, opts);
+  TReadOnlySource db(file, opts.CodePage, opts.Password);
   edb::TEdbTable t;
   t.SetDatabaseName(db.Db().DatabaseName());
   t.SetTableName(table);
@@ -89,7 +66,7 @@ int64_t DumpTable(const std::string& file, const std::string& table, TDumpFormat
 }
 
 void ListTablesJson(const std::string& file, const TBrowseOptions& opts, std::FILE* out) {
-  TOpenedDatabase db(file, opts);
+  TReadOnlySource db(file, opts.CodePage, opts.Password);
   std::string json = "[";
   for (const std::string& name : db.Db().GetTableNames()) {
     if (json.size() > 1) json += ',';
@@ -101,7 +78,7 @@ void ListTablesJson(const std::string& file, const TBrowseOptions& opts, std::FI
 
 void WriteSchemaJson(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                      std::FILE* out) {
-  TOpenedDatabase db(file, opts);
+  TReadOnlySource db(file, opts.CodePage, opts.Password);
   std::vector<std::string> names;
   if (table.empty()) names = db.Db().GetTableNames(); else names.push_back(table);
   std::string json = "[";
@@ -155,7 +132,7 @@ std::vector<TDumpedTable> DumpAllTables(const std::string& file, const std::stri
   fs::create_directories(folder);
   std::vector<std::string> names;
   {
-    TOpenedDatabase db(file, opts);
+    TReadOnlySource db(file, opts.CodePage, opts.Password);
     names = db.Db().GetTableNames();
   }
   std::vector<TDumpedTable> dumped;

@@ -188,7 +188,7 @@ int DryRunConversion(mrv::TDbConversionInfo& info, const TDryRunSettings& s, std
     TSourceCheck source;
     source.Counts.assign(defs.size(), 0);
     if (FileExists(task.SourcePath)) {
-      source = CheckSourceFile(task.SourcePath, kind, s.CodePage);
+      source = CheckSourceFile(task.SourcePath, kind, s.CodePage, task.SourcePassword.value_or(""));
       if (!source.Error.empty()) problems.push_back(ConsoleText(source.Error, ""));
     }
     TTargetState target;

@@ -95,10 +95,12 @@ using edb::EdbMakeFieldDef;
 
 class TSampleFile {
  public:
-  TSampleFile(const std::string& path) {
+  TSampleFile(const std::string& path, const TSampleOptions& o) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
-    w_.CreateDatabase(path);
+    edb::TEdbPassword password;
+    password.Text = edb::EdbUtf8ToAnsi(o.Password, kSampleCodePage);  // the bytes a reader hashes
+    w_.CreateDatabase(path, password);
     w_.SetBlobStore(&blobs_);
   }
   edb::TEdbFormatWriter& W() { return w_; }
@@ -110,7 +112,7 @@ class TSampleFile {
 };
 
 void WriteAswl(const std::string& path, const TSampleOptions& o) {
-  TSampleFile f(path);
+  TSampleFile f(path, o);
   auto& t = f.W().CreateTable("ASWL", {EdbMakeFieldDef("ASWL_ID", edb::aftAutoinc),
                                        EdbMakeFieldDef("ASWL_SENDER_EMAIL", edb::aftString, 255),
                                        EdbMakeFieldDef("ASWL_SENDER_DOMAIN", edb::aftString, 255),
@@ -133,7 +135,7 @@ void WriteAswl(const std::string& path, const TSampleOptions& o) {
 }
 
 void WriteGrey(const std::string& path, const TSampleOptions& o) {
-  TSampleFile f(path);
+  TSampleFile f(path, o);
   auto& t = f.W().CreateTable("GREY", {EdbMakeFieldDef("GREY_ID", edb::aftAutoinc),
                                        EdbMakeFieldDef("GREY_SIGNATURE", edb::aftString, 32),
                                        EdbMakeFieldDef("GREY_SIGNATURE_24", edb::aftString, 32),
@@ -186,7 +188,7 @@ void WriteIpTable(edb::TEdbFormatWriter& w, const char* table, const char* timeF
 }
 
 void WriteDha(const std::string& path, const TSampleOptions& o) {
-  TSampleFile f(path);
+  TSampleFile f(path, o);
   TRng r(o.Seed * 4 + 2);
   WriteIpTable(f.W(), "DhaHistory", "AttemptTime", false, r, o.Rows);
   // The blacklist target column holds at most 15 characters: IPv4 only.
@@ -195,7 +197,7 @@ void WriteDha(const std::string& path, const TSampleOptions& o) {
 }
 
 void WriteHoneypot(const std::string& path, const TSampleOptions& o) {
-  TSampleFile f(path);
+  TSampleFile f(path, o);
   TRng r(o.Seed * 4 + 3);
   WriteIpTable(f.W(), "HoneypotBlacklist", "LastUpdateTime", false, r, o.Rows);
   f.Close();

@@ -3,7 +3,7 @@
 // DhaHistory and DhaBlacklist; honeypot.abs: HoneypotBlacklist) filled with realistic,
 // deterministic rows: e-mail addresses and domains (some with non-ASCII letters), IPv4 and a few
 // IPv6 addresses, date-times over the year before 2026-12-01, some NULLs, and GREY rows with and
-// without GREY_SIGNATURE_24. ANSI text is written in Windows-1252.
+// without GREY_SIGNATURE_24. ANSI text (and a password) is written in Windows-1252.
 
 #include <cstdint>
 #include <string>
@@ -14,6 +14,7 @@ namespace mrvtool {
 struct TSampleOptions {
   int64_t Rows = 1000;  // per table
   uint64_t Seed = 1;
+  std::string Password;  // UTF-8; not empty: the files are encrypted with it
 };
 
 struct TSampleTable {

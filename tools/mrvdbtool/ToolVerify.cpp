@@ -167,8 +167,8 @@ void TCanonicalRow::DateTime(double serial) {
 }
 
 std::vector<TRowSetDigest> DigestSourceFile(const std::string& path, mrv::TDatabaseKind kind,
-                                            std::uint32_t codePage) {
-  TReadOnlySource source(path, codePage);
+                                            std::uint32_t codePage, const std::string& password) {
+  TReadOnlySource source(path, codePage, password);
   std::vector<TRowSetDigest> digests;
   for (const mrv::TTransferTableDef& def : mrv::TransferTableDefs(kind)) {
     edb::TEdbTable t;

@@ -53,10 +53,11 @@ class TCanonicalRow {
 };
 
 // The digest of every table of `kind` in the file at `path` (opened read-only), in table
-// order, over the values the record transfer would insert. Raises when the file, a table or a
-// required field cannot be read.
+// order, over the values the record transfer would insert. Raises ESourcePassword when the
+// file refuses `password`, and an error when the file, a table or a required field cannot be
+// read.
 std::vector<TRowSetDigest> DigestSourceFile(const std::string& path, mrv::TDatabaseKind kind,
-                                            std::uint32_t codePage);
+                                            std::uint32_t codePage, const std::string& password);
 
 // The digest of a target table's transferred columns, over the rows whose key is greater than
 // `afterKey` (every row when it has no value). Reads in pages ordered by the key.

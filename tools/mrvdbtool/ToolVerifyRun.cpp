@@ -2,6 +2,8 @@
 
 #include "Ado.h"
 #include "AdoConnectionString.h"
+#include "ToolFormat.h"
+#include "ToolSource.h"
 
 namespace mrvtool {
 
@@ -88,7 +90,7 @@ class TVerifyingTransfer : public mrv::IDbTransfer {
     info_.ReportStatusFmt("Reading the temporary copy of the %s database for the verification...",
                           mrv::DatabaseDisplayName(kind_));
     try {
-      k.Source = DigestSourceFile(path, kind_, owner_.codePage_);
+      k.Source = DigestSourceFile(path, kind_, owner_.codePage_, info_.Task(kind_).SourcePassword.value_or(""));
     } catch (const std::exception& e) {
       k.Problem = std::string("the temporary copy could not be read: ") + e.what();
     }
@@ -143,7 +145,12 @@ int VerifyDatabases(const mrv::TDbConversionInfo& info, std::uint32_t codePage, 
     std::vector<TRowSetDigest> source;
     std::string problem;
     try {
-      source = DigestSourceFile(task.SourcePath, kind, codePage);
+      source = DigestSourceFile(task.SourcePath, kind, codePage, task.SourcePassword.value_or(""));
+    } catch (const ESourcePassword& e) {
+      // Not a difference: nothing could be compared.
+      const std::string text = mrv::SourcePasswordMessage(kind, task.SourcePath, e.PasswordGiven());
+      std::fprintf(stderr, "%s\n", EscapeControlChars(ConsoleText(text, ""), true).c_str());
+      return 1;
     } catch (const std::exception& e) {
       problem = std::string("the source file could not be read: ") + e.what();
     }
