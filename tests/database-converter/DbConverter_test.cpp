@@ -78,8 +78,8 @@ TEST_F(RunFixture, AbsentOrStoppedServiceIsLeftAloneButCopiesAreMade) {
     runLog.Attach(runInfo);
     bool problem = false;
     runInfo.OnServiceProblem = [&](bool) { problem = true; };
-    runInfo.Tasks[dkAswl] = {true, inner.MakeFile("aswl.abs", 10), "conn"};
-    runInfo.Tasks[dkHoneypot] = {true, inner.MakeFile("honeypot.abs", 20), "conn"};
+    runInfo.Tasks[dkAswl] = {true, inner.MakeFile("aswl.abs", 10), "conn", std::nullopt};
+    runInfo.Tasks[dkHoneypot] = {true, inner.MakeFile("honeypot.abs", 20), "conn", std::nullopt};
     auto svc = std::make_shared<mrvtest::TScriptedServices>();
     svc->exists = variant == 1;
     svc->running = false;
@@ -118,7 +118,7 @@ TEST_F(RunFixture, StopFailureOrTimeOutAbortsWithoutRestartOrCopies) {
     runLog.Attach(runInfo);
     std::vector<bool> problems;
     runInfo.OnServiceProblem = [&](bool stopped) { problems.push_back(stopped); };
-    runInfo.Tasks[dkDha] = {true, tmp.MakeFile("dha.abs", 10), "conn"};
+    runInfo.Tasks[dkDha] = {true, tmp.MakeFile("dha.abs", 10), "conn", std::nullopt};
     auto svc = std::make_shared<mrvtest::TScriptedServices>();
     svc->stop = {c.outcome, c.text, false};
     TDbConverter converter(runInfo, mrvtest::FakeTransferFactory(shared), svc);
@@ -183,8 +183,8 @@ TEST_F(RunFixture, FreeSpaceOfTheTempFolderItselfIsCheckedAgainstSummedSizes) {
     TDbConversionInfo runInfo;
     mrvtest::TStatusLog runLog;
     runLog.Attach(runInfo);
-    runInfo.Tasks[dkAswl] = {true, inner.MakeFile("a.abs", 1500), "conn"};
-    runInfo.Tasks[dkGrey] = {true, inner.MakeFile("g.abs", 2500), "conn"};
+    runInfo.Tasks[dkAswl] = {true, inner.MakeFile("a.abs", 1500), "conn", std::nullopt};
+    runInfo.Tasks[dkGrey] = {true, inner.MakeFile("g.abs", 2500), "conn", std::nullopt};
     auto svc = std::make_shared<mrvtest::TScriptedServices>();
     TDbConverter converter(runInfo, mrvtest::FakeTransferFactory(shared), svc);
     std::string askedFolder;
