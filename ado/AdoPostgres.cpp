@@ -260,12 +260,7 @@ class PgConnection final : public BackendConnection {
   void Open() override {
     const PgConnectParams p = PostgresConnectParams(choice_.Target);
     std::vector<const char*> keys, values;
-    for (std::size_t i = 0; i < p.Keys.size(); ++i) {
-      keys.push_back(p.Keys[i].c_str());
-      values.push_back(p.Values[i].c_str());
-    }
-    keys.push_back(nullptr);
-    values.push_back(nullptr);
+    p.Arrays(keys, values);
     PGconn* conn = PQconnectdbParams(keys.data(), values.data(), p.ExpandDbname ? 1 : 0);
     if (!conn)
       throw EAdoError("The PostgreSQL client library could not allocate a connection.", kErrFail,

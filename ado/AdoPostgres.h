@@ -21,6 +21,9 @@ struct PgConnectParams {
   std::vector<std::string> Keys, Values;
   std::string Settings;  // ConnSettings
   bool ExpandDbname = false;
+  // The keys and values as the client library's null-terminated arrays (valid while this
+  // object lives unchanged).
+  void Arrays(std::vector<const char*>& keys, std::vector<const char*>& values) const;
 };
 PgConnectParams PostgresConnectParams(const std::string& connectionString);
 

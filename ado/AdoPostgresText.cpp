@@ -188,6 +188,18 @@ PgConnectParams PostgresConnectParams(const std::string& connectionString) {
   return out;
 }
 
+void PgConnectParams::Arrays(std::vector<const char*>& keys,
+                             std::vector<const char*>& values) const {
+  keys.clear();
+  values.clear();
+  for (std::size_t i = 0; i < Keys.size(); ++i) {
+    keys.push_back(Keys[i].c_str());
+    values.push_back(Values[i].c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+}
+
 std::string NumberPlaceholders(const std::string& sql) {
   std::string out;
   out.reserve(sql.size() + 16);

@@ -119,17 +119,13 @@ int main(int argc, char** argv) {
     if (!line.empty() && line != "\r") rows.push_back(CsvFields(line));
   const ado::detail::PgConnectParams p = ado::detail::PostgresConnectParams(argv[1]);
   std::vector<const char*> keys, vals;
-  for (std::size_t i = 0; i < p.Keys.size(); ++i) {
-    keys.push_back(p.Keys[i].c_str());
-    vals.push_back(p.Values[i].c_str());
-  }
-  keys.push_back(nullptr);
-  vals.push_back(nullptr);
+  p.Arrays(keys, vals);
   PGconn* conn = PQconnectdbParams(keys.data(), vals.data(), p.ExpandDbname ? 1 : 0);
   if (PQstatus(conn) != CONNECTION_OK) {
     std::fprintf(stderr, "%s", PQerrorMessage(conn));
     return 1;
   }
+  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
   if (!p.Settings.empty()) Exec(conn, p.Settings);
   struct Way {
     const char* label;

@@ -227,18 +227,10 @@ TEST_F(AdoPostgresServer, SessionLostInTheMiddleOfABatchKeepsTheCommittedRows) {
   conn_.BeginTrans();
   Insert("committed");
   conn_.CommitTrans();
-  ado::Command pid;
-  pid.SetActiveConnection(conn_);
-  pid.SetCommandText("SELECT pg_backend_pid()");
-  const std::int64_t backend = pid.Execute().Fields(0).Value().AsInt64();
+  const std::int64_t backend = adotest::BackendPid(conn_);
   conn_.BeginTrans();
   for (int i = 0; i < 10; ++i) Insert("lost" + std::to_string(i));
-  {
-    ado::Connection killer;
-    killer.SetConnectionString(connStr_);
-    killer.Open();
-    killer.Execute("SELECT pg_terminate_backend(" + std::to_string(backend) + ")");
-  }
+  adotest::TerminateBackend(connStr_, backend);
   try {
     conn_.CommitTrans();
     ADD_FAILURE() << "commit on a lost session reported as done";

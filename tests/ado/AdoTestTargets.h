@@ -129,4 +129,20 @@ inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& con
   return {};
 }
 
+// The server process of `conn`'s PostgreSQL session.
+inline std::int64_t BackendPid(ado::Connection& conn) {
+  ado::Command pid;
+  pid.SetActiveConnection(conn);
+  pid.SetCommandText("SELECT pg_backend_pid()");
+  return pid.Execute().Fields(0).Value().AsInt64();
+}
+
+// Ends that session from another connection on `connStr`, as a lost network would.
+inline void TerminateBackend(const std::string& connStr, std::int64_t pid) {
+  ado::Connection killer;
+  killer.SetConnectionString(connStr);
+  killer.Open();
+  killer.Execute("SELECT pg_terminate_backend(" + std::to_string(pid) + ")");
+}
+
 }  // namespace adotest
