@@ -124,6 +124,8 @@ inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& con
   } catch (const ado::EAdoError& e) {
     if (t == Target::SqliteOdbc && IsMissingDriver(e))
       return std::string("SQLite ODBC driver not installed: ") + e.what();
+    if (t == Target::PostgreSqlNative && e.ComponentUnavailable())
+      return std::string("no native PostgreSQL provider in this build: ") + e.what();
     throw;
   }
   return {};
