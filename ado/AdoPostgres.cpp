@@ -191,11 +191,12 @@ class PgStatement final : public BackendStatement {
   void Flush() override {
     if (rows_ == 0) return;
     const int sent = rows_;
-    std::string lines;
-    lines.swap(lines_);
-    Discard();
+    struct Emptied {  // whatever happens; the buffer keeps its capacity for the next batch
+      PgStatement& self;
+      ~Emptied() { self.Discard(); }
+    } emptied{*this};
     try {
-      Send(lines, sent);
+      Send(lines_, sent);
     } catch (EAdoError& e) {
       if (e.RowsSent() == 0) e.SetFailedRow(0, sent);
       throw;
