@@ -79,6 +79,7 @@ void Connection::SetConnectionString(const std::string& text) {
     switch (choice.Kind) {
       case BackendKind::Sqlite: return detail::CreateSqliteBackend(choice);
       case BackendKind::Odbc: return detail::CreateOdbcBackend(choice);
+      case BackendKind::PostgreSql: return detail::CreatePostgresBackend(choice);
       case BackendKind::Provider: break;
     }
     return detail::CreateProviderBackend(choice);

@@ -80,7 +80,7 @@ class Connection {
 
   // The connected engine's SQL dialect (valid while open).
   const Dialect& GetDialect() const;
-  // "SQLite", "ODBC" or "ADO" once a connection string is set.
+  // "SQLite", "ODBC", "PostgreSQL" or "ADO" once a connection string is set.
   std::string BackendName() const;
   // The engine's own name as reported ("SQLite", "PostgreSQL", ...), valid while open.
   std::string DbmsName() const;

@@ -87,6 +87,9 @@ struct ConnectionState {
 
 std::unique_ptr<BackendConnection> CreateSqliteBackend(const BackendChoice& choice);
 std::unique_ptr<BackendConnection> CreateOdbcBackend(const BackendChoice& choice);
+// PostgreSQL through its client library; in builds without that library throws EAdoError
+// (component unavailable) saying so.
+std::unique_ptr<BackendConnection> CreatePostgresBackend(const BackendChoice& choice);
 // Automation providers: ADO on Windows; elsewhere throws EAdoError naming the provider.
 std::unique_ptr<BackendConnection> CreateProviderBackend(const BackendChoice& choice);
 

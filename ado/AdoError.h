@@ -19,6 +19,7 @@ inline constexpr std::int32_t kErrClassNotRegistered = static_cast<std::int32_t>
 inline constexpr const char* kSourceAccessLayer = "Mrv.Ado";
 inline constexpr const char* kSourceSqlite = "SQLite";
 inline constexpr const char* kSourceOdbc = "ODBC";
+inline constexpr const char* kSourcePostgreSql = "PostgreSQL";
 
 class EAdoError : public std::runtime_error {
  public:

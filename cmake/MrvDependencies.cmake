@@ -31,6 +31,17 @@ else()
   target_link_libraries(mrv_odbc INTERFACE ODBC::ODBC)
 endif()
 
+# PostgreSQL client library (libpq) for the native PostgreSQL provider. Optional: a build
+# without it (the Windows cross build, whose prefix has none) refuses that provider by name.
+add_library(mrv_libpq INTERFACE)
+find_package(PostgreSQL QUIET)
+if(PostgreSQL_FOUND)
+  target_link_libraries(mrv_libpq INTERFACE PostgreSQL::PostgreSQL)
+  target_compile_definitions(mrv_libpq INTERFACE MRV_HAVE_LIBPQ=1)
+else()
+  message(STATUS "PostgreSQL client library not found: no native PostgreSQL provider")
+endif()
+
 # Header-only libraries (CLI11, nlohmann-json) come from the host's include folder; in the cross
 # build the toolchain exposes a folder that holds only those headers.
 find_path(CLI11_INCLUDE_DIR NAMES CLI/CLI.hpp)

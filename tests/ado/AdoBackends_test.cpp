@@ -231,7 +231,8 @@ TEST_P(AdoBackendTest, FailuresCarryMessageCodeAndSource) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, AdoBackendTest,
-                         ::testing::Values(Target::Sqlite, Target::SqliteOdbc, Target::PostgreSql),
+                         ::testing::Values(Target::Sqlite, Target::SqliteOdbc, Target::PostgreSql,
+                                           Target::PostgreSqlNative),
                          [](const auto& info) { return adotest::TargetName(info.param); });
 
 }  // namespace

@@ -98,18 +98,10 @@ TEST_P(AdoOdbcEnd, ServerSessionKilledMidBatchKeepsTheEarlierBatches) {
   conn_.BeginTrans();
   for (int i = 0; i < 3; ++i) Insert(conn_, "batch1");
   conn_.CommitTrans();
-  ado::Command pid;
-  pid.SetActiveConnection(conn_);
-  pid.SetCommandText("SELECT pg_backend_pid()");
-  const std::int64_t backend = pid.Execute().Fields(0).Value().AsInt64();
+  const std::int64_t backend = adotest::BackendPid(conn_);
   conn_.BeginTrans();
   Insert(conn_, "batch2");
-  {
-    ado::Connection killer;
-    killer.SetConnectionString(connStr_);
-    killer.Open();
-    killer.Execute("SELECT pg_terminate_backend(" + std::to_string(backend) + ")");
-  }
+  adotest::TerminateBackend(connStr_, backend);
   EXPECT_THROW(
       {
         Insert(conn_, "batch2");

@@ -69,9 +69,12 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
   }
 
   // What the backend queues: the PostgreSQL and MariaDB drivers take parameter arrays (the
-  // latter without a status per row), the built-in SQLite backend runs every row at once; the
-  // SQLite ODBC driver decides for itself.
-  bool MustQueue() const { return GetParam() == Target::PostgreSql || GetParam() == Target::MariaDb; }
+  // latter without a status per row), the native PostgreSQL backend loads them with COPY, the
+  // built-in SQLite backend runs every row at once; the SQLite ODBC driver decides for itself.
+  bool MustQueue() const {
+    return GetParam() == Target::PostgreSql || GetParam() == Target::MariaDb ||
+           GetParam() == Target::PostgreSqlNative;
+  }
   bool NeverQueues() const { return GetParam() == Target::Sqlite; }
 
   adotest::TempDir dir_;
@@ -193,7 +196,7 @@ TEST_P(AdoQueuedRowsTest, RefusedRowIsReportedWithTheProvidersMessageAndPosition
 
 INSTANTIATE_TEST_SUITE_P(Targets, AdoQueuedRowsTest,
                          ::testing::Values(Target::Sqlite, Target::SqliteOdbc, Target::PostgreSql,
-                                           Target::MariaDb),
+                                           Target::MariaDb, Target::PostgreSqlNative),
                          [](const auto& info) { return adotest::TargetName(info.param); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Target databases the interface tests run against: the built-in SQLite backend always,
-// the SQLite ODBC driver when it is installed, PostgreSQL through ODBC when MRV_PG_CONN is set.
+// the SQLite ODBC driver when it is installed, PostgreSQL through ODBC when MRV_PG_CONN is set
+// and through the native provider when MRV_PG_NATIVE_CONN is set (both written by scripts/pg-start).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@
 
 namespace adotest {
 
-enum class Target { Sqlite, SqliteOdbc, PostgreSql, MariaDb };
+enum class Target { Sqlite, SqliteOdbc, PostgreSql, MariaDb, PostgreSqlNative };
 
 inline const char* TargetName(Target t) {
   switch (t) {
@@ -27,6 +28,7 @@ inline const char* TargetName(Target t) {
     case Target::SqliteOdbc: return "SqliteOdbc";
     case Target::PostgreSql: return "PostgreSql";
     case Target::MariaDb: return "MariaDb";
+    case Target::PostgreSqlNative: return "PostgreSqlNative";
   }
   return "?";
 }
@@ -89,6 +91,10 @@ inline std::string ConnectionStringFor(Target t, const TempDir& dir) {
       const char* pg = std::getenv("MRV_PG_CONN");
       return pg ? pg : "";
     }
+    case Target::PostgreSqlNative: {
+      const char* pg = std::getenv("MRV_PG_NATIVE_CONN");
+      return pg ? pg : "";
+    }
     case Target::MariaDb: {
       const char* maria = std::getenv("MRV_MARIADB_CONN");
       return maria ? maria : "";
@@ -109,17 +115,36 @@ inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& con
                               std::string& connStr) {
   connStr = ConnectionStringFor(t, dir);
   if (connStr.empty())
-    return t == Target::MariaDb ? "MRV_MARIADB_CONN is not set; MariaDB tests skipped"
-                                : "MRV_PG_CONN is not set; PostgreSQL tests skipped";
+    return t == Target::MariaDb            ? "MRV_MARIADB_CONN is not set; MariaDB tests skipped"
+           : t == Target::PostgreSqlNative ? "MRV_PG_NATIVE_CONN is not set; native PostgreSQL tests skipped"
+                                           : "MRV_PG_CONN is not set; PostgreSQL tests skipped";
   try {
     conn.SetConnectionString(connStr);
     conn.Open();
   } catch (const ado::EAdoError& e) {
     if (t == Target::SqliteOdbc && IsMissingDriver(e))
       return std::string("SQLite ODBC driver not installed: ") + e.what();
+    if (t == Target::PostgreSqlNative && e.ComponentUnavailable())
+      return std::string("no native PostgreSQL provider in this build: ") + e.what();
     throw;
   }
   return {};
+}
+
+// The server process of `conn`'s PostgreSQL session.
+inline std::int64_t BackendPid(ado::Connection& conn) {
+  ado::Command pid;
+  pid.SetActiveConnection(conn);
+  pid.SetCommandText("SELECT pg_backend_pid()");
+  return pid.Execute().Fields(0).Value().AsInt64();
+}
+
+// Ends that session from another connection on `connStr`, as a lost network would.
+inline void TerminateBackend(const std::string& connStr, std::int64_t pid) {
+  ado::Connection killer;
+  killer.SetConnectionString(connStr);
+  killer.Open();
+  killer.Execute("SELECT pg_terminate_backend(" + std::to_string(pid) + ")");
 }
 
 }  // namespace adotest
