@@ -62,7 +62,8 @@ void TEdbDatabaseFile::CreateNewFile(const std::string& fileName) {
     store_->RemoveFile(fileName, err);  // a failure shows in the create below
   }
   if (!store_->Create(fileName, err))
-    EdbRaise(errc::kCannotCreateFile, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
+    EdbRaise(errc::kCannotCreateFile,
+             "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
              SysText(err).c_str());
   fileName_ = fileName;
   accessMode_ = amReadWrite;
@@ -120,7 +121,8 @@ int64_t TEdbDatabaseFile::GetSize() {
   int err = 0;
   if (store_->GetSize(size, err)) return int64_t(size);
   if (RecoverHandle() && store_->GetSize(size, err)) return int64_t(size);
-  EdbRaise(errc::kCannotGetFileSize, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
+  EdbRaise(errc::kCannotGetFileSize,
+           "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
            err, SysText(err).c_str());
 }
 
@@ -131,7 +133,8 @@ void TEdbDatabaseFile::SetSize(int64_t size) {
     if (store_->SetSize(uint64_t(size), err)) return;
     if (RecoverHandle() && store_->SetSize(uint64_t(size), err)) return;
   }
-  EdbRaise(errc::kCannotTruncateFile, "Cannot Truncate File '%s' to %lld bytes. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
+  EdbRaise(errc::kCannotTruncateFile,
+           "Cannot Truncate File '%s' to %lld bytes. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
            LL(size), err, SysText(err).c_str());
 }
 
@@ -182,7 +185,8 @@ void TEdbDatabaseFile::FlushFileBuffers() {
   int err = 0;
   if (store_->Flush(err)) return;
   if (RecoverHandle() && store_->Flush(err)) return;
-  EdbRaise(errc::kCannotFlushFile, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
+  EdbRaise(errc::kCannotFlushFile,
+           "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
            err, SysText(err).c_str());
 }
 

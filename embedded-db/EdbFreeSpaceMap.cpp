@@ -230,7 +230,8 @@ int32_t TEdbDatabaseFreeSpaceManager::Grow() {
   while (IsSystemPage(total + n - 1)) ++n;
   const int64_t newTotal = total + n;
   if (newTotal > INT32_MAX)
-    EdbRaise(errc::kPageNotAddressable, "Page: %d cannot be addressed. TotalPageCount=%d", int32_t(std::min<int64_t>(candidate, INT32_MAX)),
+    EdbRaise(errc::kPageNotAddressable,
+             "Page: %d cannot be addressed. TotalPageCount=%d", int32_t(std::min<int64_t>(candidate, INT32_MAX)),
              totalPages_);
 
   pm_.File().SetSize(pm_.PageAreaOffset() + newTotal * pm_.PageSize());

@@ -29,7 +29,8 @@ void TEdbInternalDBTransactedAccessFile::CheckOpen(const char* op) const {
 
 int32_t TEdbInternalDBTransactedAccessFile::Create(int32_t session) {
   if (firstPage_ != kEdbNoPage)
-    EdbRaise(errc::kTransactedFileExists, "Cannot create Internal file. File already exists. StartPageNo=%d", firstPage_);
+    EdbRaise(errc::kTransactedFileExists,
+             "Cannot create Internal file. File already exists. StartPageNo=%d", firstPage_);
   TEdbPageRef page(pm_.AddPage(session, pageType_));
   uint8_t* d = page->Data();
   d[preamble::kLength] = kEdbInternalFilePreamble;
@@ -257,7 +258,8 @@ void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
     pm_.ReadPagePart(hdr, pageNo, sizeof hdr, 1);
     uint16_t type = GetU16(hdr + pagehdr::kPageType - 1);
     if (type != pageType_)
-      EdbRaise(errc::kInternalFileWrongPageType, "Invalid PageType found: %d but wanted: %d", int(type), int(pageType_));
+      EdbRaise(errc::kInternalFileWrongPageType,
+               "Invalid PageType found: %d but wanted: %d", int(type), int(pageType_));
     pages.push_back(pageNo);
     int32_t next = GetI32(hdr + pagehdr::kNextPage - 1);
     if (i == 0) firstHasNext = next != kEdbNoPage;
@@ -307,7 +309,8 @@ void TEdbInternalDBDirectAccessFile::WriteBytes(int32_t position, const void* bu
   pm_.ReadPagePart(pre, pages_.front(), kEdbInternalFilePreamble, kEdbPageHeaderSize);
   int32_t stored = GetI32(pre + preamble::kStoredSize);
   if (count < 0 || int64_t(position) + count > stored)
-    EdbRaise(errc::kDirectFileWritePastEnd, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", stored,
+    EdbRaise(errc::kDirectFileWritePastEnd,
+             "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", stored,
              position, count);
   const uint8_t* in = static_cast<const uint8_t*>(buf);
   while (count > 0) {

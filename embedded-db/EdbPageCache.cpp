@@ -21,7 +21,9 @@ void TEdbSortedPageList::Insert(std::unique_ptr<TEdbPage> page) {
   const int32_t no = page->PageNo();
   const uint64_t stamp = ++nextStamp_;
   auto [it, inserted] = pages_.try_emplace(no, Entry{std::move(page), stamp});
-  if (!inserted) EdbRaise(errc::kPageListDuplicate, "TSortedPageList.Insert - duplicate key = %d, itemCount = %d", no, int(pages_.size()));
+  if (!inserted)
+    EdbRaise(errc::kPageListDuplicate,
+             "TSortedPageList.Insert - duplicate key = %d, itemCount = %d", no, int(pages_.size()));
   byStamp_.emplace(stamp, no);
 }
 

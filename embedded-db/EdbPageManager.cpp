@@ -27,7 +27,8 @@ constexpr size_t kMaxSpare = 64;
 }  // namespace
 
 std::string EdbPageTypeName(int pageType) {
-  if (pageType < 0 || pageType > kEdbLastPageType) EdbRaise(errc::kUnknownPageType, "Unknown Page Type: (%d)", pageType);
+  if (pageType < 0 || pageType > kEdbLastPageType)
+    EdbRaise(errc::kUnknownPageType, "Unknown Page Type: (%d)", pageType);
   return kPageTypeNames[pageType];
 }
 
@@ -202,7 +203,8 @@ TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, u
       try {
         ReadPage(page);
         if (expectedType != kEdbAnyPageType && page->PageType() != expectedType)
-          EdbRaise(errc::kInvalidPageType, "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
+          EdbRaise(errc::kInvalidPageType,
+                   "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
                    int(expectedType), int(page->PageType()));
       } catch (...) {
         // A page that failed its checks is not kept: a later request reads it again.
@@ -212,7 +214,8 @@ TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, u
       MarkPageCurrent(session, page);
     }
   }
-  if (page->useCount_ > 0 && page->ownerSession_ != session) EdbRaise(errc::kPageUsedByOtherSession, "Page is used by other session");
+  if (page->useCount_ > 0 && page->ownerSession_ != session)
+    EdbRaise(errc::kPageUsedByOtherSession, "Page is used by other session");
   page->ownerSession_ = session;
   ++page->useCount_;
   return page;
@@ -284,7 +287,8 @@ void TEdbPageManager::ReturnToCache(std::unique_ptr<TEdbPage> page) {
 void TEdbPageManager::Commit(int32_t session) {
   if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   for (TEdbPage* p : cache_.Pages())
-    if (p->ownerSession_ == session && p->useCount_ > 0) EdbRaise(errc::kSessionPagesNotReleased, "Some session pages are not released");
+    if (p->ownerSession_ == session && p->useCount_ > 0)
+      EdbRaise(errc::kSessionPagesNotReleased, "Some session pages are not released");
   TSession* s = FindSession(session);
   if (!s) return;
   for (TEdbPage* p : s->changes.Pages()) {

@@ -29,14 +29,16 @@ bool TEdbDiskPageManager::IsSystemPage(int32_t pageNo) const {
 
 void TEdbDiskPageManager::ReadPagePart(void* buf, int32_t pageNo, uint32_t count, uint32_t offset) {
   if (uint64_t(offset) + count > pageSize_)
-    EdbRaise(errc::kInvalidPageOffsetRead, "Error - invalid page offset = %d, page size = %d", int(offset + count), int(pageSize_));
+    EdbRaise(errc::kInvalidPageOffsetRead,
+             "Error - invalid page offset = %d, page size = %d", int(offset + count), int(pageSize_));
   size_t got = file_.ReadBuffer(buf, PageFileOffset(pageNo) + offset, count, errc::kReadPage);
   if (got < count) std::memset(static_cast<uint8_t*>(buf) + got, 0, count - got);
 }
 
 void TEdbDiskPageManager::WritePagePart(const void* buf, int32_t pageNo, uint32_t count, uint32_t offset) {
   if (uint64_t(offset) + count > pageSize_)
-    EdbRaise(errc::kInvalidPageOffsetWrite, "Error - invalid page offset = %d, page size = %d", int(offset + count), int(pageSize_));
+    EdbRaise(errc::kInvalidPageOffsetWrite,
+             "Error - invalid page offset = %d, page size = %d", int(offset + count), int(pageSize_));
   file_.WriteBuffer(buf, PageFileOffset(pageNo) + offset, count, errc::kWritePagePart);
 }
 
@@ -69,7 +71,8 @@ bool TEdbDiskPageManager::IsPageByteLocked(int32_t pageNo, uint32_t offset) {
 }
 bool TEdbDiskPageManager::IsPageRegionLocked(int32_t pageNo, uint32_t offset, uint32_t length) {
   if (uint64_t(offset) + length > pageSize_)
-    EdbRaise(errc::kInvalidPageOffsetRead, "Error - invalid page offset = %d, page size = %d", int(offset + length), int(pageSize_));
+    EdbRaise(errc::kInvalidPageOffsetRead,
+             "Error - invalid page offset = %d, page size = %d", int(offset + length), int(pageSize_));
   return file_.IsRegionLocked(PageFileOffset(pageNo) + offset, length);
 }
 

@@ -205,7 +205,8 @@ void TEdbDiskPageManager::CheckPassword() {
   uint8_t data[checkblk::kCheckDataSize];
   std::memcpy(data, checkBlock_.CheckData, sizeof data);
   cipher_->Decrypt(data, sizeof data);
-  if (EdbCrc32(data, sizeof data) != checkBlock_.Crc) EdbRaise(errc::kIncorrectPassword, "Cannot open database because incorrect password");
+  if (EdbCrc32(data, sizeof data) != checkBlock_.Crc)
+    EdbRaise(errc::kIncorrectPassword, "Cannot open database because incorrect password");
 }
 
 void TEdbDiskPageManager::CreateFreeSpaceMap() {
@@ -324,7 +325,8 @@ bool TEdbDiskPageManager::UnlockTables() { return file_.UnlockBytes(lockAreaOffs
 
 int32_t TEdbDiskPageManager::GetTotalPageCount() {
   if (headerLockCount_ == 0) {
-    if (!file_.LockBytes(lockAreaOffset_ + lockarea::kHeaderLockByte, 1)) EdbRaise(errc::kLockedOnPageCount, "Database is locked");
+    if (!file_.LockBytes(lockAreaOffset_ + lockarea::kHeaderLockByte, 1))
+      EdbRaise(errc::kLockedOnPageCount, "Database is locked");
     headerLockCount_ = 1;
   } else {
     ++headerLockCount_;

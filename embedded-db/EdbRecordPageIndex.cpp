@@ -122,7 +122,8 @@ bool TEdbBTreeRecordPageIndex::Locate(int32_t key) {
 }
 
 bool TEdbBTreeRecordPageIndex::Step(bool forward, int linkError) {
-  if (path_.empty()) EdbRaise(forward ? errc::kIndexNextNoPosition : errc::kIndexPriorNoPosition, "Index error: invalid position");
+  if (path_.empty())
+    EdbRaise(forward ? errc::kIndexNextNoPosition : errc::kIndexPriorNoPosition, "Index error: invalid position");
   int d = int(path_.size()) - 1;
   while (d >= 0 && !(forward ? path_[size_t(d)].Item + 1 < path_[size_t(d)].Count
                              : path_[size_t(d)].Item > 0))

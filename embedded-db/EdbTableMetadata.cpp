@@ -222,7 +222,8 @@ TEdbConstraintDef ReadConstraintDef(TEdbByteReader& r) {
     for (int32_t i = 0; i < m; ++i) {
       TEdbConstraintColumn col;
       col.Value = r.I32(errc::kReadKeyConstraintColumnValue);
-      col.Text = ReadCountedBytes(r, true, errc::kReadKeyConstraintColumnTextLength, errc::kReadKeyConstraintColumnText);
+      col.Text = ReadCountedBytes(r, true, errc::kReadKeyConstraintColumnTextLength,
+                                  errc::kReadKeyConstraintColumnText);
       c.Columns.push_back(std::move(col));
     }
   }
