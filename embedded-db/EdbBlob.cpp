@@ -13,44 +13,9 @@ namespace edb {
 
 namespace {
 
-[[noreturn]] void CannotRead() { EdbRaise(20162, "Cannot read BLOB field value"); }
+[[noreturn]] void CannotRead() { EdbRaise(errc::kCannotReadBlob, "Cannot read BLOB field value"); }
 
 }  // namespace
-
-TEdbBlobRef TEdbBlobRef::Parse(const uint8_t* p) { return {GetI32(p), GetI16(p + 4)}; }
-void TEdbBlobRef::Serialize(uint8_t* p) const {
-  PutI32(p, PageNo);
-  PutI16(p + 4, Id);
-}
-
-TEdbBlobEntryHeader TEdbBlobEntryHeader::Parse(const uint8_t* p) {
-  return {GetI16(p), GetI32(p + 2), GetI64(p + 6), GetI64(p + 14)};
-}
-void TEdbBlobEntryHeader::Serialize(uint8_t* p) const {
-  PutI16(p, Id);
-  PutI32(p + 2, BlockCount);
-  PutI64(p + 6, StoredSize);
-  PutI64(p + 14, UncompressedSize);
-}
-
-TEdbBlobPageListRef TEdbBlobPageListRef::Parse(const uint8_t* p) {
-  return {GetI32(p), GetU16(p + 4), GetI32(p + 6)};
-}
-void TEdbBlobPageListRef::Serialize(uint8_t* p) const {
-  PutI32(p, PageNo);
-  PutU16(p + 4, Offset);
-  PutI32(p + 6, PageCount);
-}
-
-TEdbBlobBlockHeader TEdbBlobBlockHeader::Parse(const uint8_t* p) {
-  return {GetI32(p), GetI32(p + 4), GetU32(p + 8), GetI64(p + 12)};
-}
-void TEdbBlobBlockHeader::Serialize(uint8_t* p) const {
-  PutI32(p, CompressedSize);
-  PutI32(p + 4, UncompressedSize);
-  PutU32(p + 8, Crc);
-  PutI64(p + 12, Distance);
-}
 
 uint32_t TEdbPageManagerBlobPages::DataSize() const { return pm_.PageDataSize(); }
 
@@ -65,9 +30,9 @@ TEdbLoadedBlob EdbLoadSmallBlob(IEdbBlobPages& pages, int32_t pageNo, int16_t id
   std::vector<uint8_t> data(d);
   int32_t next = -1;
   pages.ReadPage(pageNo, data.data(), next);
-  if (d < 2) CannotRead();
-  const uint16_t count = GetU16(data.data());
-  size_t off = 2;
+  if (d < blobfmt::kSmallEntries) CannotRead();
+  const uint16_t count = GetU16(data.data() + blobfmt::kSmallCount);
+  size_t off = blobfmt::kSmallEntries;
   for (uint16_t k = 0; k < count; ++k) {
     if (off + kEdbBlobEntryHeaderSize > d) CannotRead();
     const TEdbBlobEntryHeader h = TEdbBlobEntryHeader::Parse(data.data() + off);
@@ -93,7 +58,7 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
   int32_t next = -1;
   pages.ReadPage(pageNo, data.data(), next);
   const TEdbBlobEntryHeader h = TEdbBlobEntryHeader::Parse(data.data());
-  const TEdbBlobPageListRef list = TEdbBlobPageListRef::Parse(data.data() + kEdbBlobEntryHeaderSize);
+  const TEdbBlobPageListRef list = TEdbBlobPageListRef::Parse(data.data() + kEdbBlobPageListRefOffset);
   const int64_t firstPart = int64_t(d) - int64_t(kEdbBlobLargeDataOffset);
   if (h.StoredSize < 0 || list.PageCount < 1) CannotRead();
   if (maxPages > 0 && list.PageCount > maxPages) CannotRead();
@@ -112,10 +77,10 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
     int32_t link = -1;
     pages.ReadPage(listPage, lp.data(), link);
     if (off > d) CannotRead();
-    const size_t room = (d - off) / 4;
+    const size_t room = (d - off) / blobfmt::kListEntrySize;
     if (room == 0) CannotRead();
     for (size_t k = 0; k < room && int32_t(pageList.size()) < list.PageCount; ++k) {
-      pageList.push_back(GetI32(lp.data() + off + 4 * k));
+      pageList.push_back(GetI32(lp.data() + off + blobfmt::kListEntrySize * k));
     }
     listPage = link;
     off = 0;
@@ -162,7 +127,7 @@ TEdbLoadedBlob EdbLoadBlob(IEdbBlobPages& pages, const TEdbBlobRef& ref, int32_t
     pages.ReadPage(ref.PageNo, data.data(), next);
     if (d >= kEdbBlobLargeDataOffset) {
       const int64_t s = TEdbBlobEntryHeader::Parse(data.data()).StoredSize;
-      const int64_t p = TEdbBlobPageListRef::Parse(data.data() + kEdbBlobEntryHeaderSize).PageCount;
+      const int64_t p = TEdbBlobPageListRef::Parse(data.data() + kEdbBlobPageListRefOffset).PageCount;
       largeFirst = (p - 2) * int64_t(d) < s && s < p * int64_t(d);
     }
   } catch (const std::exception&) {
@@ -185,12 +150,12 @@ TEdbLoadedBlob EdbLoadBlob(IEdbBlobPages& pages, const TEdbBlobRef& ref, int32_t
 TEdbBlobStream::TEdbBlobStream(const TEdbLoadedBlob& blob, int32_t blockSize, uint8_t algorithm,
                                uint8_t /*mode*/)
     : blob_(blob), blockSize_(blockSize), algorithm_(algorithm) {
-  if (blockSize == 0) EdbRaise(20149, "Stream block size = 0 is not allowed");
-  if (blob.UncompressedSize < 0) EdbRaise(20248, "Invalid blob field size");
+  if (blockSize == 0) EdbRaise(errc::kZeroBlockSize, "Stream block size = 0 is not allowed");
+  if (blob.UncompressedSize < 0) EdbRaise(errc::kInvalidBlobSize, "Invalid blob field size");
   const size_t stored = blob.Stored.size();
   if (algorithm == caNone) {
     if (uint64_t(blob.UncompressedSize) > stored) {
-      EdbRaise(10081, "Stream size = %d too small. Should be at least = %d", int(stored),
+      EdbRaise(errc::kBlobStoredTooSmall, "Stream size = %d too small. Should be at least = %d", int(stored),
                int(blob.UncompressedSize));
     }
     size_ = blob.UncompressedSize;
@@ -200,18 +165,18 @@ TEdbBlobStream::TEdbBlobStream(const TEdbLoadedBlob& blob, int32_t blockSize, ui
   int64_t total = 0;
   for (int32_t k = 0; k < blob.BlockCount; ++k) {
     if (stored - pos < kEdbBlobBlockHeaderSize) {
-      EdbRaise(10082, "Stream size = %d too small. Should be at least = %d", int(stored),
+      EdbRaise(errc::kBlobBlockHeaderTooSmall, "Stream size = %d too small. Should be at least = %d", int(stored),
                int(pos + kEdbBlobBlockHeaderSize));
     }
     const TEdbBlobBlockHeader h = TEdbBlobBlockHeader::Parse(blob.Stored.data() + pos);
     if (h.UncompressedSize < 0 || h.CompressedSize < 0) {
-      EdbRaise(10088, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d", 0,
+      EdbRaise(errc::kDecompressedSizeMismatch, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d", 0,
                int(h.UncompressedSize));
     }
     blocks_.push_back({pos, h, total});
     total += h.UncompressedSize;
     if (h.Distance < 0 || uint64_t(h.Distance) > stored - pos) {
-      EdbRaise(10083, "Cannot set stream position to %d. Position = %d, Size = %d",
+      EdbRaise(errc::kBlobNextBlockOutOfRange, "Cannot set stream position to %d. Position = %d, Size = %d",
                int(int64_t(pos) + h.Distance), int(pos), int(stored));
     }
     pos += size_t(h.Distance);
@@ -221,7 +186,7 @@ TEdbBlobStream::TEdbBlobStream(const TEdbLoadedBlob& blob, int32_t blockSize, ui
 
 void TEdbBlobStream::Seek(int64_t pos) {
   if (pos < 0 || pos > size_) {
-    EdbRaise(10103, "Cannot set stream position to %d. Position = %d, Size = %d", int(pos),
+    EdbRaise(errc::kBlobSeekOutOfRange, "Cannot set stream position to %d. Position = %d, Size = %d", int(pos),
              int(pos_), int(size_));
   }
   pos_ = pos;
@@ -235,7 +200,7 @@ void TEdbBlobStream::LoadBlock(size_t index) {
   const size_t avail = blob_.Stored.size() - std::min(blob_.Stored.size(), dataPos);
   const size_t z = size_t(b.Header.CompressedSize);
   if (z > avail) {
-    EdbRaise(10086,
+    EdbRaise(errc::kReadBlock,
              "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes "
              "Read = %d",
              int(dataPos), int(blob_.Stored.size()), int(z), int(avail));
@@ -244,16 +209,16 @@ void TEdbBlobStream::LoadBlock(size_t index) {
   const size_t maxOut = std::min(kEdbMaxDecompressedSize, expected * 2 + 65536);
   if (!EdbDecompressBuffer(algorithm_, blob_.Stored.data() + dataPos, z, expected, cache_, nullptr,
                            maxOut)) {
-    EdbRaise(10087, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
+    EdbRaise(errc::kDecompressBlock, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
              int(algorithm_), int(z), int(expected));
   }
   if (cache_.size() != expected) {
-    EdbRaise(10088, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+    EdbRaise(errc::kDecompressedSizeMismatch, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
              int(cache_.size()), int(expected));
   }
   const uint32_t crc = EdbCrc32(cache_.data(), cache_.size(), 0);
   if (crc != b.Header.Crc) {
-    EdbRaise(10089, "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d", int(crc),
+    EdbRaise(errc::kBlockChecksumMismatch, "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d", int(crc),
              int(b.Header.Crc));
   }
   cachedBlock_ = index;
@@ -321,7 +286,7 @@ std::vector<uint8_t> EdbEncodeBlobStored(const uint8_t* value, size_t size, uint
   for (size_t pos = 0; pos < size; pos += size_t(blockSize)) {
     const size_t n = std::min(size - pos, size_t(blockSize));
     if (!EdbCompressBuffer(algorithm, mode, value + pos, n, z)) {
-      EdbRaise(10085, "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d",
+      EdbRaise(errc::kCompressBlock, "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d",
                int(algorithm), int(mode), int(n), int(z.size()));
     }
     TEdbBlobBlockHeader h;

@@ -11,58 +11,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "EdbBlobFormat.h"
 #include "EdbTableMetadata.h"
 
 namespace edb {
 
 class TEdbPageManager;
-
-constexpr uint16_t kEdbPageTypeBlob = 11;
-constexpr size_t kEdbBlobRefSize = 6;
-constexpr size_t kEdbBlobEntryHeaderSize = 22;
-constexpr size_t kEdbBlobPageListRefSize = 10;
-constexpr size_t kEdbBlobLargeDataOffset = 32;
-constexpr size_t kEdbBlobBlockHeaderSize = 20;
-constexpr int16_t kEdbLargeBlobId = -1;
-// The ID that may name either form (see EdbLoadBlob).
-constexpr int16_t kEdbAmbiguousBlobId = 255;
-
-// The reference kept in a record: first page and BLOB ID.
-struct TEdbBlobRef {
-  int32_t PageNo = -1;
-  int16_t Id = 0;
-  static TEdbBlobRef Parse(const uint8_t* p6);
-  void Serialize(uint8_t* p6) const;
-};
-
-// Header in front of every stored value.
-struct TEdbBlobEntryHeader {
-  int16_t Id = 0;
-  int32_t BlockCount = 0;    // 0 when uncompressed
-  int64_t StoredSize = 0;    // S
-  int64_t UncompressedSize = 0;  // U
-  static TEdbBlobEntryHeader Parse(const uint8_t* p22);
-  void Serialize(uint8_t* p22) const;
-};
-
-// Where a large BLOB's page list starts, and how many data pages it has.
-struct TEdbBlobPageListRef {
-  int32_t PageNo = -1;
-  uint16_t Offset = 0;
-  int32_t PageCount = 0;  // P
-  static TEdbBlobPageListRef Parse(const uint8_t* p10);
-  void Serialize(uint8_t* p10) const;
-};
-
-// Header of one compressed block.
-struct TEdbBlobBlockHeader {
-  int32_t CompressedSize = 0;    // Z
-  int32_t UncompressedSize = 0;
-  uint32_t Crc = 0;
-  int64_t Distance = 0;          // Z + 20
-  static TEdbBlobBlockHeader Parse(const uint8_t* p20);
-  void Serialize(uint8_t* p20) const;
-};
 
 // Read access to type-11 pages.
 class IEdbBlobPages {

@@ -11,13 +11,13 @@
 namespace edb {
 
 TEdbBlobRef TEdbBlobWriter::Write(const TEdbFieldDef& fd, const uint8_t* value, size_t size) {
-  if (size == 0) EdbRaise(20248, "Invalid blob field size");
+  if (size == 0) EdbRaise(errc::kInvalidBlobSize, "Invalid blob field size");
   int32_t blocks = 0;
   const std::vector<uint8_t> stored =
       EdbEncodeBlobStored(value, size, fd.BlobCompressionAlgorithm, fd.BlobCompressionMode,
                           fd.BlobBlockSize, blocks);
   const uint32_t d = pages_.DataSize();
-  if (stored.size() + 24 < d) return WriteSmall(stored.data(), stored.size(), blocks, int64_t(size));
+  if (stored.size() + blobfmt::kSmallOverhead < d) return WriteSmall(stored.data(), stored.size(), blocks, int64_t(size));
   return WriteLarge(stored.data(), stored.size(), blocks, int64_t(size));
 }
 
@@ -31,23 +31,23 @@ TEdbBlobRef TEdbBlobWriter::WriteSmall(const uint8_t* stored, size_t storedSize,
   uint16_t count = 0;
   if (smallPage_ >= 0) {
     pages_.ReadPage(smallPage_, data.data(), next);
-    count = GetU16(data.data());
-    used = 2;
+    count = GetU16(data.data() + blobfmt::kSmallCount);
+    used = blobfmt::kSmallEntries;
     for (uint16_t k = 0; k < count; ++k) {
-      used += kEdbBlobEntryHeaderSize + size_t(GetI64(data.data() + used + 6));
+      used += kEdbBlobEntryHeaderSize + size_t(GetI64(data.data() + used + blobfmt::kEntryStoredSize));
     }
-    // IDs are allocated in entry order; 32767 is the largest.
-    if (used + need > d || count >= 32767) smallPage_ = -1;
+    // IDs are allocated in entry order.
+    if (used + need > d || count >= kEdbMaxSmallBlobId) smallPage_ = -1;
   }
   if (smallPage_ < 0) {
     smallPage_ = pages_.NewPage();
     std::fill(data.begin(), data.end(), 0);
     next = -1;
     count = 0;
-    used = 2;
+    used = blobfmt::kSmallEntries;
   }
   if (used + need > d) {
-    EdbRaise(20290,
+    EdbRaise(errc::kBlobPageFull,
              "Cannot add blob. Page is full: BlobCount=%d, BlobOffset=%d, BlobSize=%d, "
              "PageDataSize=%d, SizeInBlobPageIndex=%d",
              int(count), int(used), int(storedSize), int(d), int(used));
@@ -59,7 +59,7 @@ TEdbBlobRef TEdbBlobWriter::WriteSmall(const uint8_t* stored, size_t storedSize,
   h.UncompressedSize = uncompressedSize;
   h.Serialize(data.data() + used);
   if (storedSize) std::memcpy(data.data() + used + kEdbBlobEntryHeaderSize, stored, storedSize);
-  PutU16(data.data(), uint16_t(count + 1));
+  PutU16(data.data() + blobfmt::kSmallCount, uint16_t(count + 1));
   pages_.WritePage(smallPage_, data.data(), next);
   return {smallPage_, h.Id};
 }
@@ -94,7 +94,7 @@ TEdbBlobRef TEdbBlobWriter::WriteLarge(const uint8_t* stored, size_t storedSize,
   int32_t curPage = list.back();
   size_t off = lastUsed;
   std::vector<uint8_t> fresh(d);
-  if ((d - off) / 4 == 0) {
+  if ((d - off) / blobfmt::kListEntrySize == 0) {
     pages_.WritePage(curPage, data.data(), -1);
     curPage = pages_.NewPage();
     listStart = curPage;
@@ -105,9 +105,9 @@ TEdbBlobRef TEdbBlobWriter::WriteLarge(const uint8_t* stored, size_t storedSize,
   }
   size_t written = 0;
   while (true) {
-    const size_t room = (d - off) / 4;
+    const size_t room = (d - off) / blobfmt::kListEntrySize;
     for (size_t k = 0; k < room && written < list.size(); ++k, ++written) {
-      PutI32(cur->data() + off + 4 * k, list[written]);
+      PutI32(cur->data() + off + blobfmt::kListEntrySize * k, list[written]);
     }
     if (written == list.size()) {
       pages_.WritePage(curPage, cur->data(), -1);
@@ -132,7 +132,7 @@ TEdbBlobRef TEdbBlobWriter::WriteLarge(const uint8_t* stored, size_t storedSize,
   h.UncompressedSize = uncompressedSize;
   h.Serialize(head.data());
   TEdbBlobPageListRef lr{listStart, uint16_t(listOffset), int32_t(pageCount)};
-  lr.Serialize(head.data() + kEdbBlobEntryHeaderSize);
+  lr.Serialize(head.data() + kEdbBlobPageListRefOffset);
   pages_.WritePage(list[0], head.data(), next);
   return {list[0], kEdbLargeBlobId};
 }
@@ -160,7 +160,7 @@ void TEdbWriterBlobPages::WritePage(int32_t pageNo, const uint8_t* data, int32_t
 }
 
 void TEdbBlobStoreWriter::StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex,
-                                    const uint8_t* data, size_t size, uint8_t reference[6]) {
+                                    const uint8_t* data, size_t size, uint8_t reference[kEdbBlobRefSize]) {
   const TEdbFieldDef& fd = ctx.Metadata.Fields.at(size_t(fieldIndex));
   TEdbWriterBlobPages pages(ctx.PageManager, ctx.Session, ctx.TableID);
   TEdbBlobWriter writer(pages);

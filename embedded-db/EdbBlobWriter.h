@@ -61,7 +61,7 @@ class TEdbWriterBlobPages : public IEdbBlobPageStore {
 class TEdbBlobStoreWriter : public IEdbBlobStore {
  public:
   void StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex, const uint8_t* data, size_t size,
-                 uint8_t reference[6]) override;
+                 uint8_t reference[kEdbBlobRefSize]) override;
 
  private:
   std::map<int32_t, int32_t> smallPages_;  // table ID -> small-BLOB page with room

@@ -1,5 +1,6 @@
 #include "EdbCodePage.h"
 
+#include "EdbEndian.h"
 #include "EdbException.h"
 
 namespace edb {
@@ -152,9 +153,9 @@ std::string EdbUtf16LeToUtf8(const uint8_t* units, size_t count) {
   std::string out;
   out.reserve(count);
   for (size_t i = 0; i < count; ++i) {
-    uint32_t u = uint32_t(units[2 * i]) | (uint32_t(units[2 * i + 1]) << 8);
+    uint32_t u = GetU16(units + 2 * i);
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
-      uint32_t lo = uint32_t(units[2 * i + 2]) | (uint32_t(units[2 * i + 3]) << 8);
+      uint32_t lo = GetU16(units + 2 * i + 2);
       if (lo >= 0xDC00 && lo <= 0xDFFF) {
         AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
         ++i;
@@ -170,7 +171,11 @@ std::string EdbUtf16LeToUtf8(const uint8_t* units, size_t count) {
 std::string EdbUtf8ToUtf16Le(const std::string& utf8) {
   std::string out;
   out.reserve(utf8.size() * 2);
-  auto put = [&](uint32_t u) { out += char(u & 0xFF); out += char(u >> 8); };
+  auto put = [&](uint32_t u) {
+    uint8_t b[2];
+    PutU16(b, uint16_t(u));
+    out.append(reinterpret_cast<const char*>(b), 2);
+  };
   for (size_t i = 0; i < utf8.size();) {
     uint32_t cp = NextUtf8(utf8, i);
     if (cp >= 0x10000) {

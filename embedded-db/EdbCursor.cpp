@@ -54,12 +54,12 @@ bool TEdbDiskRecordManager::Accepted(const TEdbPage* page) const {
 
 TEdbRecordBitmap TEdbDiskRecordManager::Bitmap(const TEdbPage* page) const {
   if (page->DataSize() < table_.Geometry.UsedSize())
-    EdbRaise(20140, "Invalid number of records on page");
+    EdbRaise(errc::kInvalidRecordsOnPage, "Invalid number of records on page");
   return TEdbRecordBitmap(page->Data(), table_.Geometry.RecordsPerPage);
 }
 
 TEdbPageRef TEdbDiskRecordManager::FetchPage(int32_t pageNo, uint16_t expectedType) {
-  if (pageNo < 0) EdbRaise(20237, "Invalid database format");
+  if (pageNo < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   return TEdbPageRef(pm_.GetPage(session_, pageNo, true, expectedType));
 }
 
@@ -69,79 +69,63 @@ void TEdbDiskRecordManager::ReadSlot(const TEdbPage* page, uint32_t slot, uint8_
   if (recordBuffer) EdbStoredToBuffer(table_.Metadata, scratch_.data(), recordBuffer);
 }
 
+TEdbNavResult TEdbDiskRecordManager::ReadPageEnd(const TEdbPage* page, const TEdbPageIndexEntry& entry,
+                                                 bool forward, TEdbRecordId& id, uint8_t* recordBuffer) {
+  const TEdbRecordBitmap bits = Bitmap(page);
+  const int32_t slot = forward ? bits.FirstSetFrom(0) : bits.LastSetBelow(table_.Geometry.RecordsPerPage);
+  if (slot < 0) {
+    // A page the index lists holds at least one record.
+    if (forward)
+      EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
+               int(entry.RecordCount));
+    EdbRaise(errc::kLastRecordNotFound, "Record not found");
+  }
+  ReadSlot(page, uint32_t(slot), recordBuffer);
+  id = {entry.PageNo, uint16_t(slot)};
+  return nrFound;
+}
+
+TEdbNavResult TEdbDiskRecordManager::WalkEdge(bool first, TEdbRecordId& id, uint8_t* recordBuffer) {
+  TEdbPageIndexEntry e;
+  if (!(first ? index_.First(e) : index_.Last(e))) return nrNotFound;
+  TEdbPageRef page = FetchPage(e.PageNo, kEdbAnyPageType);
+  if (!Accepted(page.get())) return nrNotFound;
+  return ReadPageEnd(page.get(), e, first, id, recordBuffer);
+}
+
+TEdbNavResult TEdbDiskRecordManager::WalkStep(bool forward, TEdbRecordId& id, uint8_t* recordBuffer) {
+  {
+    TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
+    if (Accepted(page.get())) {
+      const TEdbRecordBitmap bits = Bitmap(page.get());
+      const int32_t slot = forward ? bits.FirstSetFrom(uint32_t(id.Slot) + 1) : bits.LastSetBelow(id.Slot);
+      if (slot >= 0) {
+        ReadSlot(page.get(), uint32_t(slot), recordBuffer);
+        id.Slot = uint16_t(slot);
+        return nrFound;
+      }
+    } else if (!forward) {
+      // Walking backward from a page that is not the table's starts over at the last record.
+      page.Reset();
+      return WalkEdge(false, id, recordBuffer);
+    }
+  }
+  TEdbPageIndexEntry e;
+  if (!(forward ? index_.Next(id.PageNo, e) : index_.Prior(id.PageNo, e)))
+    return forward ? nrAfterLast : nrBeforeFirst;
+  TEdbPageRef page = FetchPage(e.PageNo, kEdbPageTypeRecord);
+  return ReadPageEnd(page.get(), e, forward, id, recordBuffer);
+}
+
 TEdbNavResult TEdbDiskRecordManager::Navigate(TEdbNavDirection direction, bool goFirst,
                                               bool goLast, TEdbRecordId& id,
                                               uint8_t* recordBuffer) {
   if (table_.RecordCount() == 0) return nrAfterLast;
   const bool next = direction == TEdbNavDirection::Next;
   const bool prior = direction == TEdbNavDirection::Prior;
-
-  auto edge = [&](bool first) -> TEdbNavResult {
-    TEdbPageIndexEntry e;
-    if (!(first ? index_.First(e) : index_.Last(e))) return nrNotFound;
-    TEdbPageRef page = FetchPage(e.PageNo, kEdbAnyPageType);
-    if (!Accepted(page.get())) return nrNotFound;
-    TEdbRecordBitmap bits = Bitmap(page.get());
-    int32_t slot = first ? bits.FirstSetFrom(0) : bits.LastSetBelow(table_.Geometry.RecordsPerPage);
-    if (slot < 0) {
-      if (first)
-        EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", e.PageNo,
-                 int(e.RecordCount));
-      EdbRaise(20144, "Record not found");
-    }
-    ReadSlot(page.get(), uint32_t(slot), recordBuffer);
-    id = {e.PageNo, uint16_t(slot)};
-    return nrFound;
-  };
-
-  if (goFirst) return next ? edge(true) : (prior ? nrBeforeFirst : edge(true));
-  if (goLast) return prior ? edge(false) : (next ? nrAfterLast : edge(false));
-
-  if (next) {
-    TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
-    if (Accepted(page.get())) {
-      int32_t slot = Bitmap(page.get()).FirstSetFrom(uint32_t(id.Slot) + 1);
-      if (slot >= 0) {
-        ReadSlot(page.get(), uint32_t(slot), recordBuffer);
-        id.Slot = uint16_t(slot);
-        return nrFound;
-      }
-    }
-    page.Reset();
-    TEdbPageIndexEntry e;
-    if (!index_.Next(id.PageNo, e)) return nrAfterLast;
-    TEdbPageRef np = FetchPage(e.PageNo, kEdbPageTypeRecord);
-    int32_t slot = Bitmap(np.get()).FirstSetFrom(0);
-    if (slot < 0)
-      EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", e.PageNo,
-               int(e.RecordCount));
-    ReadSlot(np.get(), uint32_t(slot), recordBuffer);
-    id = {e.PageNo, uint16_t(slot)};
-    return nrFound;
-  }
-
-  if (prior) {
-    TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
-    if (!Accepted(page.get())) {
-      page.Reset();
-      return edge(false);
-    }
-    int32_t slot = Bitmap(page.get()).LastSetBelow(id.Slot);
-    if (slot >= 0) {
-      ReadSlot(page.get(), uint32_t(slot), recordBuffer);
-      id.Slot = uint16_t(slot);
-      return nrFound;
-    }
-    page.Reset();
-    TEdbPageIndexEntry e;
-    if (!index_.Prior(id.PageNo, e)) return nrBeforeFirst;
-    TEdbPageRef pp = FetchPage(e.PageNo, kEdbPageTypeRecord);
-    slot = Bitmap(pp.get()).LastSetBelow(table_.Geometry.RecordsPerPage);
-    if (slot < 0) EdbRaise(20144, "Record not found");
-    ReadSlot(pp.get(), uint32_t(slot), recordBuffer);
-    id = {e.PageNo, uint16_t(slot)};
-    return nrFound;
-  }
+  if (goFirst) return prior ? nrBeforeFirst : WalkEdge(true, id, recordBuffer);
+  if (goLast) return next ? nrAfterLast : WalkEdge(false, id, recordBuffer);
+  if (next || prior) return WalkStep(next, id, recordBuffer);
 
   // Current.
   TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
@@ -164,10 +148,10 @@ TEdbRecordId TEdbDiskRecordManager::RecNoToRecordId(int64_t recNo) {
     sumBefore += e.RecordCount;
     return true;
   });
-  if (!found || recNo < 1) EdbRaise(20113, "Cannot set RecNo greater than RecordCount");
+  if (!found || recNo < 1) EdbRaise(errc::kRecNoBeyondCount, "Cannot set RecNo greater than RecordCount");
   TEdbPageRef page = FetchPage(result.PageNo, kEdbPageTypeRecord);
   int32_t slot = Bitmap(page.get()).NthSet(uint32_t(recNo - 1 - sumBefore));
-  if (slot < 0) EdbRaise(20146, "Record not found");
+  if (slot < 0) EdbRaise(errc::kRecNoSlotNotFound, "Record not found");
   result.Slot = uint16_t(slot);
   return result;
 }
@@ -186,7 +170,7 @@ void TEdbDiskRecordManager::CheckRecordCount() {
       return true;
     });
   if (sum != table_.RecordCount())
-    EdbRaise(20292,
+    EdbRaise(errc::kRecordCountMismatch,
              "Invalid table RecordPageIndex or MostUpdated. RecordPageIndex.RecordCount=%lld, "
              "MostUpdated.RecordCount=%lld",
              static_cast<long long>(sum), static_cast<long long>(table_.RecordCount()));
@@ -207,7 +191,7 @@ const uint8_t* TEdbRecordCursor::ReadAhead(int32_t pageNo) {
   const int32_t count = int32_t(std::clamp<int64_t>(total - pageNo, 1, kReadAheadPages));
   chunk_.resize(size_t(kReadAheadPages) * pageSize);
   const size_t want = size_t(count) * pageSize;
-  size_t done = direct_->File().ReadBuffer(chunk_.data(), direct_->PageFileOffset(pageNo), want, 10474);
+  size_t done = direct_->File().ReadBuffer(chunk_.data(), direct_->PageFileOffset(pageNo), want, errc::kReadPage);
   // Pages past the end of the file read as nothing: a zero header, like a failed page read.
   if (done < want) std::memset(chunk_.data() + done, 0, want - done);
   chunkFirst_ = pageNo;
@@ -216,7 +200,7 @@ const uint8_t* TEdbRecordCursor::ReadAhead(int32_t pageNo) {
 }
 
 bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage) {
-  if (entry.PageNo < 0) EdbRaise(20237, "Invalid database format");
+  if (entry.PageNo < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   // The first page of a walk may be anything and is tested; later pages come from the index
   // and must be record pages.
   const uint8_t* header;
@@ -225,7 +209,7 @@ bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage
     header = ReadAhead(entry.PageNo);
     uint16_t type = GetU16(header + pagehdr::kPageType);
     if (!firstPage && type != kEdbPageTypeRecord)
-      EdbRaise(20153, "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
+      EdbRaise(errc::kInvalidPageType, "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
                int(kEdbPageTypeRecord), int(type));
   } else {
     page = TEdbPageRef(pm_.GetPage(session_, entry.PageNo, true,
@@ -235,11 +219,11 @@ bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage
   if (firstPage && !EdbAcceptRecordPage(header, table_.FormatVersion, table_.TableID()))
     return false;
   if (pm_.PageDataSize() < table_.Geometry.UsedSize())
-    EdbRaise(20140, "Invalid number of records on page");
+    EdbRaise(errc::kInvalidRecordsOnPage, "Invalid number of records on page");
   const uint8_t* data = header + kEdbPageHeaderSize;
   int32_t slot = TEdbRecordBitmap(data, table_.Geometry.RecordsPerPage).FirstSetFrom(0);
   if (slot < 0)
-    EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
+    EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
              int(entry.RecordCount));
   page_ = std::move(page);
   pageData_ = data;

@@ -67,6 +67,14 @@ class TEdbDiskRecordManager {
   void ReadSlot(const TEdbPage* page, uint32_t slot, uint8_t* recordBuffer);
   TEdbRecordBitmap Bitmap(const TEdbPage* page) const;
   TEdbPageRef FetchPage(int32_t pageNo, uint16_t expectedType);
+  // The walk, in one direction (forward: next, first slots; backward: prior, last slots).
+  // WalkEdge: the first or last record of the table. WalkStep: the next or prior record from
+  // `id`, on its page or else at the near end of the neighbouring page in the index.
+  // ReadPageEnd: the record at the near end of an index entry's page.
+  TEdbNavResult WalkEdge(bool first, TEdbRecordId& id, uint8_t* recordBuffer);
+  TEdbNavResult WalkStep(bool forward, TEdbRecordId& id, uint8_t* recordBuffer);
+  TEdbNavResult ReadPageEnd(const TEdbPage* page, const TEdbPageIndexEntry& entry, bool forward,
+                            TEdbRecordId& id, uint8_t* recordBuffer);
 
   TEdbPageManager& pm_;
   const TEdbTableData& table_;

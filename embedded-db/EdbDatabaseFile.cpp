@@ -9,12 +9,10 @@
 #include <cstring>
 #include <thread>
 
+#include "EdbEndian.h"
 #include "EdbException.h"
 
 namespace edb {
-
-const uint8_t kEdbSignature[16] = {0x41, 0x42, 0x53, 0x30, 0x4C, 0x55, 0x54, 0x45,
-                                   0x44, 0x41, 0x54, 0x41, 0x42, 0x41, 0x53, 0x45};
 
 namespace {
 long long LL(int64_t v) { return static_cast<long long>(v); }
@@ -34,18 +32,18 @@ TEdbDatabaseFile::~TEdbDatabaseFile() {
 std::string TEdbDatabaseFile::SysText(int err) const { return store_->ErrorText(err); }
 
 void TEdbDatabaseFile::CheckOpened(const char* operation) const {
-  if (!opened_) EdbRaise(30376, "Cannot perform this operation (%s) on a closed file", operation);
+  if (!opened_) EdbRaise(errc::kFileClosed, "Cannot perform this operation (%s) on a closed file", operation);
 }
 
 void TEdbDatabaseFile::OpenFile(const std::string& fileName, int accessMode, int shareMode) {
-  if (opened_) EdbRaise(30377, "Cannot perform this operation (%s) on a opened file", "OpenFile");
+  if (opened_) EdbRaise(errc::kFileAlreadyOpened, "Cannot perform this operation (%s) on a opened file", "OpenFile");
   if (accessMode != amRead && accessMode != amReadWrite)
-    EdbRaise(30366, "Unknown Access mode: '%d'", accessMode);
+    EdbRaise(errc::kUnknownAccessMode, "Unknown Access mode: '%d'", accessMode);
   if (shareMode < smExclusive || shareMode > smShareRead)
-    EdbRaise(30367, "Unknown Share mode: '%d'", shareMode);
+    EdbRaise(errc::kUnknownShareMode, "Unknown Share mode: '%d'", shareMode);
   int err = 0;
   if (!store_->Open(fileName, accessMode, shareMode, err))
-    EdbRaise(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
+    EdbRaise(errc::kCannotOpenFile, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
              SysText(err).c_str());
   fileName_ = fileName;
   accessMode_ = accessMode;
@@ -56,15 +54,16 @@ void TEdbDatabaseFile::OpenFile(const std::string& fileName, int accessMode, int
 }
 
 void TEdbDatabaseFile::CreateNewFile(const std::string& fileName) {
-  if (opened_) EdbRaise(30377, "Cannot perform this operation (%s) on a opened file", "CreateFile");
-  if (fileName.empty()) EdbRaise(30374, "Cannot create file with blank FileName");
+  if (opened_) EdbRaise(errc::kFileAlreadyOpened, "Cannot perform this operation (%s) on a opened file", "CreateFile");
+  if (fileName.empty()) EdbRaise(errc::kBlankFileName, "Cannot create file with blank FileName");
   int err = 0;
   if (store_->FileExists(fileName)) {
     store_->MakeWritable(fileName);
     store_->RemoveFile(fileName, err);  // a failure shows in the create below
   }
   if (!store_->Create(fileName, err))
-    EdbRaise(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
+    EdbRaise(errc::kCannotCreateFile,
+             "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
              SysText(err).c_str());
   fileName_ = fileName;
   accessMode_ = amReadWrite;
@@ -81,7 +80,7 @@ void TEdbDatabaseFile::CloseFile() {
   opened_ = false;
   handleCount_ = 0;
   if (!ok)
-    EdbRaise(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s", fileName_.c_str(), err,
+    EdbRaise(errc::kCannotCloseFile, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s", fileName_.c_str(), err,
              SysText(err).c_str());
 }
 
@@ -122,7 +121,8 @@ int64_t TEdbDatabaseFile::GetSize() {
   int err = 0;
   if (store_->GetSize(size, err)) return int64_t(size);
   if (RecoverHandle() && store_->GetSize(size, err)) return int64_t(size);
-  EdbRaise(30371, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
+  EdbRaise(errc::kCannotGetFileSize,
+           "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
            err, SysText(err).c_str());
 }
 
@@ -133,7 +133,8 @@ void TEdbDatabaseFile::SetSize(int64_t size) {
     if (store_->SetSize(uint64_t(size), err)) return;
     if (RecoverHandle() && store_->SetSize(uint64_t(size), err)) return;
   }
-  EdbRaise(30370, "Cannot Truncate File '%s' to %lld bytes. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
+  EdbRaise(errc::kCannotTruncateFile,
+           "Cannot Truncate File '%s' to %lld bytes. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
            LL(size), err, SysText(err).c_str());
 }
 
@@ -184,7 +185,8 @@ void TEdbDatabaseFile::FlushFileBuffers() {
   int err = 0;
   if (store_->Flush(err)) return;
   if (RecoverHandle() && store_->Flush(err)) return;
-  EdbRaise(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
+  EdbRaise(errc::kCannotFlushFile,
+           "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
            err, SysText(err).c_str());
 }
 
@@ -247,11 +249,11 @@ int64_t TEdbDatabaseFile::FindDatabaseStart() {
   const int64_t size = GetSize();
   auto matches = [](const uint8_t* p) {
     return std::memcmp(p, kEdbSignature, kEdbSignatureSize) == 0 &&
-           int16_t(p[16] | (p[17] << 8)) == kEdbFileHeaderSize;
+           GetI16(p + filehdr::kHeaderLength) == kEdbFileHeaderSize;
   };
   int64_t found = -1;
   uint8_t head[kEdbSignatureSize + kEdbFileHeaderSize];
-  size_t got = ReadBuffer(head, 0, sizeof head, 10464);
+  size_t got = ReadBuffer(head, 0, sizeof head, errc::kReadHeader);
   if (got >= kEdbSignatureOverlap && matches(head)) found = 0;
   if (found < 0) {
     std::vector<uint8_t> window(kEdbSignatureWindow);
@@ -259,7 +261,7 @@ int64_t TEdbDatabaseFile::FindDatabaseStart() {
     // word straddling a window end lie wholly inside the next window.
     const int64_t step = int64_t(kEdbSignatureWindow - kEdbSignatureOverlap);
     for (int64_t start = 0; start < size && found < 0; start += step) {
-      size_t n = ReadBuffer(window.data(), start, window.size(), 10464);
+      size_t n = ReadBuffer(window.data(), start, window.size(), errc::kReadHeader);
       if (n < kEdbSignatureOverlap) break;
       for (size_t i = 0; i + kEdbSignatureOverlap <= n; ++i) {
         if (window[i] == kEdbSignature[0] && matches(window.data() + i)) {

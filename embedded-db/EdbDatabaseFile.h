@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "EdbErrorCodes.h"
+#include "EdbFileFormat.h"
+
 namespace edb {
 
 // Access modes and share modes of TEdbDatabaseFile.
@@ -114,15 +117,6 @@ class TEdbMemoryFileStore : public IEdbFileStore {
   std::map<uint64_t, uint64_t> locks_;  // start -> length
 };
 
-// The 16 signature bytes at the start of a database.
-extern const uint8_t kEdbSignature[16];
-constexpr size_t kEdbSignatureSize = 16;
-constexpr int16_t kEdbFileHeaderSize = 76;
-// Windows of the signature search; consecutive windows overlap by the signature plus the
-// header-length word that must follow it.
-constexpr size_t kEdbSignatureWindow = 10000;
-constexpr size_t kEdbSignatureOverlap = kEdbSignatureSize + 2;
-
 // The file object of one database.
 class TEdbDatabaseFile {
  public:
@@ -147,7 +141,7 @@ class TEdbDatabaseFile {
   int AccessMode() const { return accessMode_; }
   int ShareMode() const { return shareMode_; }
 
-  void SetPosition(int64_t position, int errorCode = 30372);
+  void SetPosition(int64_t position, int errorCode = errc::kCannotSetFilePosition);
   int64_t GetPosition();
   int64_t GetSize();
   void SetSize(int64_t size);

@@ -40,7 +40,7 @@ void TEdbDiskDatabaseData::LoadSystemFiles() {
   maxConnections_ = std::min(sessionsFile_->StoredSize(), sessionsFile_->AddressableSize());
 
   int32_t listPage = directory_->FirstPageOf(sfkTableList);
-  if (listPage < 0) EdbRaise(20237, "Invalid database format");
+  if (listPage < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   tableList_ = std::make_unique<TEdbTableListFile>(*pm_, listPage);
   tableList_->Load(kEdbSystemSession);
 }
@@ -49,7 +49,7 @@ bool TEdbDiskDatabaseData::Open(const std::string& fileName, const TEdbPassword&
                                 const TEdbOpenOptions& options,
                                 std::unique_ptr<IEdbFileStore> store) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (open_) EdbRaise(10462, "Error - database file %s is in use.", fileName.c_str());
+  if (open_) EdbRaise(errc::kOpenDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
   try {
     pm_ = std::make_unique<TEdbDiskPageManager>(std::move(store), options.CacheCapacity);
     TEdbPassword pw = password;
@@ -73,7 +73,7 @@ void TEdbDiskDatabaseData::Create(const std::string& fileName, const TEdbPasswor
                                   const TEdbCreateOptions& options,
                                   std::unique_ptr<IEdbFileStore> store) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (open_) EdbRaise(10461, "Error - database file %s is in use.", fileName.c_str());
+  if (open_) EdbRaise(errc::kCreateDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
   try {
     pm_ = std::make_unique<TEdbDiskPageManager>(std::move(store), options.CacheCapacity);
     pm_->CreateDatabase(fileName, password, options.PagesPerExtent, options.PageSize);
@@ -113,7 +113,7 @@ void TEdbDiskDatabaseData::Close() {
 
 int32_t TEdbDiskDatabaseData::Connect() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!open_) EdbRaise(20129, "Pointer is nil");
+  if (!open_) EdbRaise(errc::kConnectNotOpen, "Pointer is nil");
   if (!multiUser_) {
     // Single user: every connection is session 0. The first one holds all slot bytes so that
     // no multi-user process can join; when a slot is held elsewhere the database is used
@@ -127,7 +127,7 @@ int32_t TEdbDiskDatabaseData::Connect() {
           if (sessionsFile_->LockByte(slot)) heldSlots_.push_back(slot);
       }
       if (fileLocked && !sessionsFile_->UnlockFile())
-        EdbRaise(20093, "Cannot unlock sessions file");
+        EdbRaise(errc::kUnlockSessionsFileSingleUser, "Cannot unlock sessions file");
     }
     return 0;
   }
@@ -143,9 +143,9 @@ int32_t TEdbDiskDatabaseData::Connect() {
       break;
     }
   }
-  if (fileLocked && !sessionsFile_->UnlockFile()) EdbRaise(20096, "Cannot unlock sessions file");
+  if (fileLocked && !sessionsFile_->UnlockFile()) EdbRaise(errc::kUnlockSessionsFile, "Cannot unlock sessions file");
   if (session < 0)
-    EdbRaise(20094,
+    EdbRaise(errc::kNoFreeSession,
              "Cannot connect session. Maximum connections quantity exceeded or database is open "
              "in single-user mode");
   ++connections_;
@@ -160,7 +160,7 @@ void TEdbDiskDatabaseData::Disconnect(int32_t session) {
     auto it = std::find(heldSlots_.begin(), heldSlots_.end(), session);
     if (it != heldSlots_.end()) {
       heldSlots_.erase(it);
-      if (!sessionsFile_->UnlockByte(session)) EdbRaise(20095, "Cannot disconnect session");
+      if (!sessionsFile_->UnlockByte(session)) EdbRaise(errc::kDisconnectSession, "Cannot disconnect session");
     }
   } else if (connections_ == 0) {
     for (int32_t slot : heldSlots_) sessionsFile_->UnlockByte(slot);
@@ -170,13 +170,13 @@ void TEdbDiskDatabaseData::Disconnect(int32_t session) {
 
 TEdbTableListEntry TEdbDiskDatabaseData::FindTable(std::string_view name) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!open_) EdbRaise(20130, "Pointer is nil");
+  if (!open_) EdbRaise(errc::kFindTableNotOpen, "Pointer is nil");
   return tableList_->Find(name);
 }
 
 std::vector<std::string> TEdbDiskDatabaseData::GetTableNames() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!open_) EdbRaise(20131, "Pointer is nil");
+  if (!open_) EdbRaise(errc::kTableNamesNotOpen, "Pointer is nil");
   tableList_->Load(kEdbSystemSession);
   std::vector<std::string> names;
   for (const auto& e : tableList_->Entries()) names.push_back(e.Name);

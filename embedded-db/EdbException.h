@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "EdbErrorCodes.h"
+
 namespace edb {
 
 // printf-style formatting into a std::string (the engine's messages use %s and %d).

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "EdbBTreeFormat.h"
 #include "EdbEndian.h"
 #include "EdbException.h"
 #include "EdbInternalFile.h"
@@ -65,7 +66,7 @@ void DoubleToExtended(double v, uint8_t* p) {
 
 TEdbFieldDef EdbMakeFieldDef(std::string name, uint8_t advancedType, int32_t fieldSize) {
   const TEdbAdvancedTypeInfo* info = EdbAdvancedTypeInfo(advancedType);
-  if (!info) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  if (!info) EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   TEdbFieldDef f;
   f.Name = std::move(name);
   f.AdvancedType = advancedType;
@@ -83,10 +84,10 @@ TEdbRecordBuilder::TEdbRecordBuilder(const TEdbTableMetadata& md)
 
 uint8_t* TEdbRecordBuilder::Field(int field, int expectedWidth) {
   if (field < 0 || size_t(field) >= md_->Fields.size())
-    EdbRaise(30402, "Field #%d not found", field);
+    EdbRaise(errc::kFieldNotFound, "Field #%d not found", field);
   const auto& f = md_->Fields[size_t(field)];
   if (expectedWidth >= 0 && f.StoredSize != uint32_t(expectedWidth))
-    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   EdbSetFieldNull(stored_.data(), field, false);
   blobs_.erase(field);
   uint8_t* p = stored_.data() + f.StoredOffset;
@@ -106,7 +107,7 @@ void TEdbRecordBuilder::SetInt(int field, int64_t v) {
   int w = IntegerWidth(bt);
   if (bt == bftBoolean) return SetBool(field, v != 0);
   if (bt == bftDate || bt == bftTime) w = 4;
-  if (!w) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  if (!w) EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   PutInteger(Field(field, w), w, v);
 }
 
@@ -120,7 +121,7 @@ void TEdbRecordBuilder::SetDouble(int field, double v) {
   } else if (bt == bftExtended) {
     DoubleToExtended(v, Field(field, 10));
   } else {
-    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   }
 }
 
@@ -137,7 +138,7 @@ void TEdbRecordBuilder::SetDateTime(int field, int32_t day, int32_t ms) {
 void TEdbRecordBuilder::SetAnsiString(int field, std::string_view bytes) {
   const auto& f = md_->Fields.at(size_t(field));
   if (f.BaseType != bftFixedChar && f.BaseType != bftString)
-    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   if (bytes.empty()) return SetNull(field);
   size_t n = std::min<size_t>(bytes.size(), size_t(f.FieldSize));
   std::memcpy(Field(field), bytes.data(), n);
@@ -146,14 +147,14 @@ void TEdbRecordBuilder::SetAnsiString(int field, std::string_view bytes) {
 void TEdbRecordBuilder::SetEmptyAnsiString(int field) {
   const auto& f = md_->Fields.at(size_t(field));
   if (f.BaseType != bftFixedChar && f.BaseType != bftString)
-    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   Field(field);  // zero-filled, not NULL
 }
 
 void TEdbRecordBuilder::SetWideString(int field, std::u16string_view units) {
   const auto& f = md_->Fields.at(size_t(field));
   if (f.BaseType != bftFixedWideChar && f.BaseType != bftWideString)
-    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   if (units.empty()) return SetNull(field);
   size_t n = std::min<size_t>(units.size(), size_t(f.FieldSize));
   uint8_t* p = Field(field);
@@ -163,14 +164,14 @@ void TEdbRecordBuilder::SetWideString(int field, std::u16string_view units) {
 void TEdbRecordBuilder::SetBytes(int field, std::string_view bytes) {
   const auto& f = md_->Fields.at(size_t(field));
   if (f.BaseType != bftBytes && f.BaseType != bftVarBytes)
-    EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   size_t n = std::min<size_t>(bytes.size(), f.StoredSize);
   std::memcpy(Field(field), bytes.data(), n);
 }
 
 void TEdbRecordBuilder::SetBlob(int field, std::string bytes) {
   const auto& f = md_->Fields.at(size_t(field));
-  if (!f.IsBlob()) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  if (!f.IsBlob()) EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   Field(field);
   if (bytes.empty()) {
     EdbSetFieldNull(stored_.data(), field, true);
@@ -191,7 +192,7 @@ TEdbTableWriter::TEdbTableWriter(TEdbFormatWriter& owner, TEdbTableListEntry ent
 
 TEdbRecordId TEdbTableWriter::Insert(const TEdbRecordBuilder& record) {
   if (record.Stored().size() != metadata_.StoredRecordSize)
-    EdbRaise(20237, "Invalid database format");
+    EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   auto& pm = owner_.PageManager();
   const int32_t s = owner_.Session();
   std::vector<uint8_t> stored = record.Stored();
@@ -213,11 +214,11 @@ TEdbRecordId TEdbTableWriter::Insert(const TEdbRecordBuilder& record) {
   }
   for (const auto& [field, bytes] : record.Blobs()) {
     IEdbBlobStore* store = owner_.BlobStore();
-    if (!store) EdbRaise(20162, "Cannot read BLOB field value");
+    if (!store) EdbRaise(errc::kCannotReadBlob, "Cannot read BLOB field value");
     TEdbBlobWriteContext ctx{pm, s, entry_.TableID, metadata_};
-    uint8_t ref[6];
+    uint8_t ref[kEdbBlobRefSize];
     store->StoreBlob(ctx, field, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ref);
-    std::memcpy(stored.data() + metadata_.Fields[size_t(field)].StoredOffset, ref, 6);
+    std::memcpy(stored.data() + metadata_.Fields[size_t(field)].StoredOffset, ref, kEdbBlobRefSize);
     EdbSetFieldNull(stored.data(), field, false);
   }
 
@@ -265,12 +266,12 @@ void TEdbTableWriter::Delete(const TEdbRecordId& id) {
   auto it = std::lower_bound(pages_.begin(), pages_.end(), id.PageNo,
                              [](const TEdbPageIndexEntry& e, int32_t p) { return e.PageNo < p; });
   if (it == pages_.end() || it->PageNo != id.PageNo)
-    EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo, 0);
+    EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo, 0);
   {
     TEdbPageRef page(pm.GetPage(s, id.PageNo, true, kEdbPageTypeRecord));
     TEdbRecordBitmap bits(page->Data(), geometry_.RecordsPerPage);
     if (!bits.IsSet(id.Slot))
-      EdbRaise(20143, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo,
+      EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo,
                int(it->RecordCount));
     EdbSetSlotBit(page->Data(), id.Slot, false);
     page->SetDirty(true);
@@ -299,93 +300,94 @@ void TEdbTableWriter::MaybeAutoCommit() {
   if (owner_.autoCommitEvery_ && ++pendingInserts_ >= owner_.autoCommitEvery_) owner_.Commit();
 }
 
-void TEdbTableWriter::SaveIndex() {
+uint32_t TEdbTableWriter::IndexPageCapacity(bool leaf) const {
+  const uint32_t itemSize =
+      btree::kPageIndexKeySize + (leaf ? btree::kPageIndexLeafValueSize : btree::kNodeValueSize);
+  uint32_t cap = (owner_.PageManager().PageDataSize() - uint32_t(btree::kHeaderSize)) / itemSize;
+  if (owner_.maxIndexItems_) cap = std::min(cap, owner_.maxIndexItems_);
+  return cap;
+}
+
+TEdbPageRef TEdbTableWriter::TakeIndexPage(size_t& reuse) {
   auto& pm = owner_.PageManager();
   const int32_t s = owner_.Session();
-  const uint32_t dataSize = pm.PageDataSize();
-  uint32_t leafCap = (dataSize - 18) / 6, nodeCap = (dataSize - 18) / 8;
-  if (owner_.maxIndexItems_) {
-    leafCap = std::min(leafCap, owner_.maxIndexItems_);
-    nodeCap = std::min(nodeCap, owner_.maxIndexItems_);
+  TEdbPageRef ref;
+  if (reuse < indexPages_.size()) {
+    ref = TEdbPageRef(pm.GetPage(s, indexPages_[reuse++], true, kEdbPageTypeIndex));
+  } else {
+    ref = TEdbPageRef(pm.AddPage(s, kEdbPageTypeIndex));
+    ++reuse;
   }
+  ref->SetOwnerTableId(entry_.TableID);
+  return ref;
+}
 
-  // Levels bottom-up: each item is (key, value); leaves carry record counts, nodes children.
-  struct Item {
-    int32_t Key;
-    int32_t Value;
-  };
-  std::vector<std::vector<int32_t>> levelPages;
-  std::vector<Item> items;
+void TEdbTableWriter::WriteIndexPage(TEdbPage& page, const TEdbBTreePageHeader& header,
+                                     const TIndexItem* items, size_t count) {
+  uint8_t* d = page.Data();
+  std::memset(d, 0, page.DataSize());
+  header.Serialize(d);
+  uint8_t* p = d + header.ItemsOffset();
+  for (size_t k = 0; k < count; ++k) {
+    PutI32(p, items[k].Key);
+    p += btree::kPageIndexKeySize;
+    if (header.IsLeaf) {
+      PutU16(p, uint16_t(items[k].Value));
+      p += btree::kPageIndexLeafValueSize;
+    } else {
+      PutI32(p, items[k].Value);
+      p += btree::kNodeValueSize;
+    }
+  }
+  page.SetDirty(true);
+}
+
+std::vector<TEdbTableWriter::TIndexItem> TEdbTableWriter::WriteIndexLevel(
+    const std::vector<TIndexItem>& items, bool leaf, size_t& reuse, std::vector<int32_t>& used) {
+  const uint32_t cap = IndexPageCapacity(leaf);
+  const size_t count = (items.size() + cap - 1) / cap;
+  std::vector<int32_t> pages(count);
+  std::vector<TEdbPageRef> refs(count);
+  for (size_t i = 0; i < count; ++i) {
+    refs[i] = TakeIndexPage(reuse);
+    pages[i] = refs[i]->PageNo();
+    used.push_back(pages[i]);
+  }
+  std::vector<TIndexItem> parents;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t first = i * cap, last = std::min(items.size(), first + cap);
+    TEdbBTreePageHeader h;
+    h.IsRoot = h.NewRoot = count == 1;
+    h.IsLeaf = leaf;
+    h.PrevPage = i ? pages[i - 1] : kEdbNoPage;
+    h.NextPage = i + 1 < count ? pages[i + 1] : kEdbNoPage;
+    h.ItemCount = uint16_t(last - first);
+    WriteIndexPage(*refs[i], h, items.data() + first, last - first);
+    // A node item: the first key of the child page and the child's number.
+    parents.push_back({items[first].Key, pages[i]});
+  }
+  return parents;
+}
+
+void TEdbTableWriter::SaveIndex() {
+  // Levels bottom-up: leaves carry record counts, nodes children; the level of one page is the
+  // root.
+  std::vector<TIndexItem> items;
   items.reserve(pages_.size());
   for (const auto& e : pages_) items.push_back({e.PageNo, e.RecordCount});
-
   size_t reuse = 0;
-  auto takePage = [&](TEdbPageRef& ref) {
-    if (reuse < indexPages_.size()) {
-      ref = TEdbPageRef(pm.GetPage(s, indexPages_[reuse++], true, kEdbPageTypeIndex));
-    } else {
-      ref = TEdbPageRef(pm.AddPage(s, kEdbPageTypeIndex));
-      ++reuse;
-    }
-    ref->SetOwnerTableId(entry_.TableID);
-  };
-
   std::vector<int32_t> used;
-  if (items.empty()) {
-    metadata_.RecordPageIndexRoot = kEdbNoPage;
-  } else {
-    bool leaf = true;
-    for (;;) {
-      const uint32_t cap = leaf ? leafCap : nodeCap;
-      const size_t count = (items.size() + cap - 1) / cap;
-      std::vector<int32_t> pages(count);
-      std::vector<TEdbPageRef> refs(count);
-      for (size_t i = 0; i < count; ++i) {
-        takePage(refs[i]);
-        pages[i] = refs[i]->PageNo();
-        used.push_back(pages[i]);
-      }
-      const bool root = count == 1;
-      std::vector<Item> parents;
-      for (size_t i = 0; i < count; ++i) {
-        uint8_t* d = refs[i]->Data();
-        std::memset(d, 0, dataSize);
-        size_t first = i * cap, last = std::min(items.size(), first + cap);
-        d[0] = root ? 1 : 0;
-        d[1] = leaf ? 1 : 0;
-        PutI32(d + 2, i ? pages[i - 1] : kEdbNoPage);
-        PutI32(d + 6, i + 1 < count ? pages[i + 1] : kEdbNoPage);
-        d[10] = root ? 1 : 0;
-        d[11] = 0;
-        PutU16(d + 12, 4);
-        PutU16(d + 14, uint16_t(last - first));
-        PutU16(d + 16, 0);
-        uint8_t* p = d + 18;
-        for (size_t k = first; k < last; ++k) {
-          PutI32(p, items[k].Key);
-          if (leaf) {
-            PutU16(p + 4, uint16_t(items[k].Value));
-            p += 6;
-          } else {
-            PutI32(p + 4, items[k].Value);
-            p += 8;
-          }
-        }
-        refs[i]->SetDirty(true);
-        // A node item: the first key of the child page and the child's number.
-        parents.push_back({items[first].Key, pages[i]});
-      }
-      refs.clear();
-      if (root) {
-        metadata_.RecordPageIndexRoot = pages[0];
-        break;
-      }
-      items = std::move(parents);
-      leaf = false;
+  metadata_.RecordPageIndexRoot = kEdbNoPage;
+  for (bool leaf = true; !items.empty(); leaf = false) {
+    items = WriteIndexLevel(items, leaf, reuse, used);
+    if (items.size() == 1) {
+      metadata_.RecordPageIndexRoot = items[0].Value;
+      break;
     }
   }
   // Index pages the smaller tree no longer needs.
-  for (size_t i = used.size(); i < indexPages_.size(); ++i) pm.DeletePage(s, indexPages_[i]);
+  auto& pm = owner_.PageManager();
+  for (size_t i = used.size(); i < indexPages_.size(); ++i) pm.DeletePage(owner_.Session(), indexPages_[i]);
   indexPages_ = std::move(used);
   indexDirty_ = false;
 }
@@ -429,8 +431,8 @@ TEdbTableWriter& TEdbFormatWriter::CreateTable(const std::string& name,
                                                uint8_t metadataCompression) {
   auto& pm = PageManager();
   const int32_t s = Session();
-  if (db_.TableList().IndexOf(name.substr(0, 255)) >= 0)
-    EdbRaise(30395, "Cannot create table. Table '%s' already exists", name.c_str());
+  if (db_.TableList().IndexOf(name.substr(0, kEdbMaxTableNameLength)) >= 0)
+    EdbRaise(errc::kTableExists, "Cannot create table. Table '%s' already exists", name.c_str());
 
   TEdbTableMetadata md;
   int32_t nextId = 1;
@@ -443,7 +445,7 @@ TEdbTableWriter& TEdbFormatWriter::CreateTable(const std::string& name,
   md.CheckDuplicateNames();
   for (const auto& r : requiredFields) {
     int i = md.FieldIndex(r);
-    if (i < 0) EdbRaise(30402, "Field #%d not found", i);
+    if (i < 0) EdbRaise(errc::kFieldNotFound, "Field #%d not found", i);
     TEdbConstraintDef c;
     c.Type = ctNotNull;
     c.Name = "NOTNULL_" + md.Fields[size_t(i)].Name;
@@ -455,14 +457,14 @@ TEdbTableWriter& TEdbFormatWriter::CreateTable(const std::string& name,
   TEdbRecordGeometry::Compute(pm.PageDataSize(), md.StoredRecordSize);
 
   TEdbTableListEntry entry;
-  entry.Name = name.substr(0, 255);
+  entry.Name = name.substr(0, kEdbMaxTableNameLength);
   entry.TableID = db_.NextObjectID();
   TEdbInternalDBTransactedAccessFile metaFile(pm, ptTableMetaData);
   entry.MetadataPage = metaFile.Create(s);
   TEdbInternalDBTransactedAccessFile stateFile(pm, ptTableMostUpdated);
   entry.StatePage = stateFile.Create(s);
   TEdbInternalDBDirectAccessFile lockFile(pm, ptTableLocks);
-  entry.LockPage = lockFile.Create(s, 12 * db_.MaxConnections());
+  entry.LockPage = lockFile.Create(s, kEdbTableLockBytesPerSlot * db_.MaxConnections());
 
   auto writer = std::unique_ptr<TEdbTableWriter>(new TEdbTableWriter(*this, entry, std::move(md)));
   writer->metadataCompression_ = metadataCompression;
@@ -477,7 +479,7 @@ TEdbTableWriter& TEdbFormatWriter::CreateTable(const std::string& name,
 TEdbTableWriter& TEdbFormatWriter::Table(std::string_view name) {
   for (auto& t : tables_)
     if (EdbSameNameAscii(t->Entry().Name, name)) return *t;
-  EdbRaise(30396, "Table '%s' not exists.", std::string(name).c_str());
+  EdbRaise(errc::kTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
 }
 
 void TEdbFormatWriter::Commit() {

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "EdbBlobFormat.h"
 #include "EdbDiskDatabase.h"
 #include "EdbRecordPageIndex.h"
 #include "EdbRecordPages.h"
@@ -42,7 +43,7 @@ class IEdbBlobStore {
   // Stores one non-empty value of BLOB field `fieldIndex` (compressed as the field definition
   // says) and fills the 6-byte reference: int32 page number, int16 BLOB ID (-1 for a large BLOB).
   virtual void StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex, const uint8_t* data,
-                         size_t size, uint8_t reference[6]) = 0;
+                         size_t size, uint8_t reference[kEdbBlobRefSize]) = 0;
 };
 
 // A field definition for CreateTable: declared type, declared length (strings, bytes), the
@@ -109,7 +110,20 @@ class TEdbTableWriter {
   friend class TEdbFormatWriter;
   TEdbTableWriter(TEdbFormatWriter& owner, TEdbTableListEntry entry, TEdbTableMetadata md);
   void AddPageToIndex(int32_t pageNo, uint16_t count);
+  // Rewrites the RecordPageIndex as a whole B-tree, level by level from the leaves up.
   void SaveIndex();
+  struct TIndexItem {
+    int32_t Key;
+    int32_t Value;
+  };
+  uint32_t IndexPageCapacity(bool leaf) const;
+  // The next index page: one of the previous tree's while they last, then a new one.
+  TEdbPageRef TakeIndexPage(size_t& reuse);
+  static void WriteIndexPage(TEdbPage& page, const TEdbBTreePageHeader& header,
+                             const TIndexItem* items, size_t count);
+  // Writes one level; answers the node items of the level above, one per page written.
+  std::vector<TIndexItem> WriteIndexLevel(const std::vector<TIndexItem>& items, bool leaf,
+                                          size_t& reuse, std::vector<int32_t>& used);
   void MaybeAutoCommit();
 
   TEdbFormatWriter& owner_;

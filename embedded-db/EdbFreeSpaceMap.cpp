@@ -16,10 +16,6 @@ struct TEdbDatabaseFreeSpaceManager::TMapPage {
   bool valid = false;
 };
 
-namespace {
-constexpr int kCodeHeaderRead = 10464;
-}
-
 TEdbDatabaseFreeSpaceManager::TEdbDatabaseFreeSpaceManager(TEdbDiskPageManager& pm, uint16_t pagesPerExtent,
                                                            int32_t lastAllocatedPage, int32_t totalPageCount,
                                                            uint16_t pageDataSize)
@@ -58,11 +54,11 @@ int64_t TEdbDatabaseFreeSpaceManager::EamPageNo(int64_t k) const {
 }
 
 void TEdbDatabaseFreeSpaceManager::CheckDeletable(int32_t pageNo) const {
-  if (IsSystemPage(pageNo)) EdbRaise(30434, "Cannot delete PFS or EAM page. PageNo=%d", pageNo);
+  if (IsSystemPage(pageNo)) EdbRaise(errc::kCannotDeleteMapPage, "Cannot delete PFS or EAM page. PageNo=%d", pageNo);
 }
 
 void TEdbDatabaseFreeSpaceManager::RefreshFromHeader() {
-  pm_.ReadHeaderAt(kCodeHeaderRead);
+  pm_.ReadHeaderAt(errc::kReadHeader);
   lastAllocated_ = pm_.header_.LastAllocatedPage;
   totalPages_ = pm_.header_.TotalPageCount;
 }
@@ -119,17 +115,17 @@ void TEdbDatabaseFreeSpaceManager::NewMapPage(int64_t pageNo, uint16_t type) {
 
 void TEdbDatabaseFreeSpaceManager::SetPfsBit(int32_t pageNo, bool used, bool tolerant) {
   if (pageNo < 0 || pageNo >= totalPages_)
-    EdbRaise(30430, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo, totalPages_);
+    EdbRaise(errc::kPageNotAddressable, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo, totalPages_);
   const int64_t pfsNo = pageNo / pfsSpan_ * pfsSpan_;
-  LoadMapPage(*pfs_, pfsNo, ptPFS, 30424);
+  LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForMarking);
   const int64_t off = pageNo - pfsNo;
   uint8_t& b = pfs_->page->Data()[off / 8];
   const uint8_t mask = uint8_t(1u << (off % 8));
   const bool set = (b & mask) != 0;
   if (set == used) {
     if (tolerant) return;
-    if (used) EdbRaise(30425, "Page: %d already used", pageNo);
-    EdbRaise(30427, "Page: %d already free", pageNo);
+    if (used) EdbRaise(errc::kPageAlreadyUsed, "Page: %d already used", pageNo);
+    EdbRaise(errc::kPageAlreadyFree, "Page: %d already free", pageNo);
   }
   b = uint8_t(b ^ mask);
   StoreMapPage(*pfs_);
@@ -139,16 +135,16 @@ bool TEdbDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
   if (pageNo < 0 || pageNo >= totalPages_) return false;
   BeginOperation();
   const int64_t pfsNo = pageNo / pfsSpan_ * pfsSpan_;
-  LoadMapPage(*pfs_, pfsNo, ptPFS, 30432);
+  LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForTest);
   const int64_t off = pageNo - pfsNo;
   return (pfs_->page->Data()[off / 8] >> (off % 8)) & 1;
 }
 
 void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
   if (pageNo < 0 || pageNo >= totalPages_)
-    EdbRaise(30431, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo, totalPages_);
+    EdbRaise(errc::kPageNotAddressableEam, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo, totalPages_);
   const int64_t k = pageNo / eamSpan_;
-  LoadMapPage(*eam_, EamPageNo(k), ptEAM, 30428);
+  LoadMapPage(*eam_, EamPageNo(k), ptEAM, errc::kMapPageForEam);
   const int64_t extent = pageNo / pagesPerExtent_;
   const int64_t local = extent - k * extentsPerEam_;
   int used = 0, free = 0;
@@ -158,7 +154,7 @@ void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
       ++free;
       continue;
     }
-    LoadMapPage(*pfs_, pfsNo, ptPFS, 30428);
+    LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForEam);
     const int64_t off = p - pfsNo;
     if ((pfs_->page->Data()[off / 8] >> (off % 8)) & 1) ++used;
     else ++free;
@@ -176,7 +172,7 @@ void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
 bool TEdbDatabaseFreeSpaceManager::SearchEam(int64_t eamIndex, int32_t& found) {
   const int64_t eamNo = EamPageNo(eamIndex);
   if (eamNo >= totalPages_) return false;
-  LoadMapPage(*eam_, eamNo, ptEAM, 30423);
+  LoadMapPage(*eam_, eamNo, ptEAM, errc::kMapPageForSearch);
   const uint8_t* d = eam_->page->Data();
   int64_t extent = -1;
   for (int64_t i = 0; i < dataSize_ && extent < 0; ++i) {
@@ -194,7 +190,7 @@ bool TEdbDatabaseFreeSpaceManager::SearchEam(int64_t eamIndex, int32_t& found) {
   for (int64_t idx = first / pfsSpan_; idx <= last / pfsSpan_; ++idx) {
     const int64_t pfsNo = idx * pfsSpan_;
     if (pfsNo >= totalPages_) return false;
-    LoadMapPage(*pfs_, pfsNo, ptPFS, 30423);
+    LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForSearch);
     const uint8_t* b = pfs_->page->Data();
     for (int64_t i = 0; i < dataSize_; ++i) {
       if (b[i] == 0xFF) continue;
@@ -234,7 +230,8 @@ int32_t TEdbDatabaseFreeSpaceManager::Grow() {
   while (IsSystemPage(total + n - 1)) ++n;
   const int64_t newTotal = total + n;
   if (newTotal > INT32_MAX)
-    EdbRaise(30430, "Page: %d cannot be addressed. TotalPageCount=%d", int32_t(std::min<int64_t>(candidate, INT32_MAX)),
+    EdbRaise(errc::kPageNotAddressable,
+             "Page: %d cannot be addressed. TotalPageCount=%d", int32_t(std::min<int64_t>(candidate, INT32_MAX)),
              totalPages_);
 
   pm_.File().SetSize(pm_.PageAreaOffset() + newTotal * pm_.PageSize());
@@ -257,7 +254,7 @@ int32_t TEdbDatabaseFreeSpaceManager::Grow() {
 }
 
 int32_t TEdbDatabaseFreeSpaceManager::AllocatePage() {
-  pm_.LockHeader(20231);
+  pm_.LockHeader(errc::kLockedOnAllocate);
   int32_t found = kEdbNoPage;
   try {
     BeginOperation();
@@ -281,7 +278,7 @@ int32_t TEdbDatabaseFreeSpaceManager::FindLastUsedPage() {
   if (totalPages_ <= 0) return -1;
   for (int64_t idx = (int64_t(totalPages_) - 1) / pfsSpan_; idx >= 0; --idx) {
     const int64_t pfsNo = idx * pfsSpan_;
-    LoadMapPage(*pfs_, pfsNo, ptPFS, 30432);
+    LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForTest);
     const uint8_t* b = pfs_->page->Data();
     for (int64_t i = dataSize_ - 1; i >= 0; --i) {
       if (b[i] == 0) continue;
@@ -297,7 +294,7 @@ int32_t TEdbDatabaseFreeSpaceManager::FindLastUsedPage() {
 
 void TEdbDatabaseFreeSpaceManager::ReleasePage(int32_t pageNo) {
   CheckDeletable(pageNo);
-  pm_.LockHeader(20232);
+  pm_.LockHeader(errc::kLockedOnRelease);
   try {
     BeginOperation();
     RefreshFromHeader();

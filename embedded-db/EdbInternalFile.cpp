@@ -11,7 +11,7 @@ namespace edb {
 
 namespace {
 
-[[noreturn]] void RaiseInvalidFormat() { EdbRaise(20237, "Invalid database format"); }
+[[noreturn]] void RaiseInvalidFormat() { EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format"); }
 
 // Largest number of content bytes a chain can hold in this database.
 int64_t ChainCapacity(TEdbDiskPageManager& pm) {
@@ -24,18 +24,19 @@ int64_t ChainCapacity(TEdbDiskPageManager& pm) {
 
 void TEdbInternalDBTransactedAccessFile::CheckOpen(const char* op) const {
   if (firstPage_ == kEdbNoPage)
-    EdbRaise(30389, "Cannot perform this operation (%s) on closed internal file", op);
+    EdbRaise(errc::kTransactedFileClosed, "Cannot perform this operation (%s) on closed internal file", op);
 }
 
 int32_t TEdbInternalDBTransactedAccessFile::Create(int32_t session) {
   if (firstPage_ != kEdbNoPage)
-    EdbRaise(30383, "Cannot create Internal file. File already exists. StartPageNo=%d", firstPage_);
+    EdbRaise(errc::kTransactedFileExists,
+             "Cannot create Internal file. File already exists. StartPageNo=%d", firstPage_);
   TEdbPageRef page(pm_.AddPage(session, pageType_));
   uint8_t* d = page->Data();
-  d[0] = kEdbInternalFilePreamble;
-  PutI32(d + 1, 0);
-  PutI32(d + 5, 0);
-  d[9] = 0;
+  d[preamble::kLength] = kEdbInternalFilePreamble;
+  PutI32(d + preamble::kStoredSize, 0);
+  PutI32(d + preamble::kFullSize, 0);
+  d[preamble::kCompression] = 0;
   page->SetNextPage(kEdbNoPage);
   page->SetDirty(true);
   firstPage_ = page->PageNo();
@@ -47,9 +48,9 @@ TEdbInternalFileSize TEdbInternalDBTransactedAccessFile::GetSize(int32_t session
   TEdbPageRef page(pm_.GetPage(session, firstPage_, sync, pageType_));
   const uint8_t* d = page->Data();
   TEdbInternalFileSize s;
-  s.Stored = GetI32(d + 1);
-  s.Full = GetI32(d + 5);
-  s.Compression = d[9];
+  s.Stored = GetI32(d + preamble::kStoredSize);
+  s.Full = GetI32(d + preamble::kFullSize);
+  s.Compression = d[preamble::kCompression];
   return s;
 }
 
@@ -60,11 +61,11 @@ void TEdbInternalDBTransactedAccessFile::Read(int32_t session, uint8_t* dest, bo
   TEdbPageRef page(pm_.GetPage(session, firstPage_, sync, pageType_));
   const uint32_t dataSize = pm_.PageDataSize();
   const uint8_t* d = page->Data();
-  const int32_t stored = GetI32(d + 1);
-  const int32_t full = GetI32(d + 5);
-  const uint8_t compression = d[9];
+  const int32_t stored = GetI32(d + preamble::kStoredSize);
+  const int32_t full = GetI32(d + preamble::kFullSize);
+  const uint8_t compression = d[preamble::kCompression];
   if (full < count)
-    EdbRaise(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d", full, count);
+    EdbRaise(errc::kInternalFileReadPastSize, "Cannot Read internal file. FileSize=%d. ReadSize=%d", full, count);
   if (stored < 0) RaiseInvalidFormat();
 
   const int32_t wanted = compression ? stored : count;
@@ -96,7 +97,7 @@ void TEdbInternalDBTransactedAccessFile::Read(int32_t session, uint8_t* dest, bo
   }
   page.Reset();
   if (collected < wanted)
-    EdbRaise(30388, "Cannot read internal file. Bytes wanted=%d. Bytes read=%d", wanted,
+    EdbRaise(errc::kInternalFileShortRead, "Cannot read internal file. Bytes wanted=%d. Bytes read=%d", wanted,
              int32_t(collected));
 
   if (compression) {
@@ -104,7 +105,7 @@ void TEdbInternalDBTransactedAccessFile::Read(int32_t session, uint8_t* dest, bo
     if (!EdbDecompressBuffer(compression, work.data(), work.size(), size_t(full), out, nullptr,
                              size_t(kEdbMaxInternalFileSize)) ||
         out.size() < size_t(count))
-      EdbRaise(20189, "Table file decompression error. Probably table is corrupted");
+      EdbRaise(errc::kTableFileDecompression, "Table file decompression error. Probably table is corrupted");
     if (count) std::memcpy(dest, out.data(), size_t(count));
   }
 }
@@ -126,7 +127,7 @@ void TEdbInternalDBTransactedAccessFile::Write(int32_t session, const uint8_t* d
   int32_t stored = count;
   if (compression && count > 0) {
     if (!EdbCompressBuffer(compression, level, data, size_t(count), packed))
-      EdbRaise(20187, "Table file compression error");
+      EdbRaise(errc::kTableFileCompression, "Table file compression error");
     content = packed.data();
     stored = int32_t(packed.size());
   } else {
@@ -139,10 +140,10 @@ void TEdbInternalDBTransactedAccessFile::Write(int32_t session, const uint8_t* d
 
   TEdbPageRef page(pm_.GetPage(session, firstPage_, true, pageType_));
   uint8_t* d = page->Data();
-  d[0] = kEdbInternalFilePreamble;
-  PutI32(d + 1, stored);
-  PutI32(d + 5, count);
-  d[9] = compression;
+  d[preamble::kLength] = kEdbInternalFilePreamble;
+  PutI32(d + preamble::kStoredSize, stored);
+  PutI32(d + preamble::kFullSize, count);
+  d[preamble::kCompression] = compression;
 
   int64_t written = 0;
   uint32_t offset = kEdbInternalFilePreamble;
@@ -201,12 +202,12 @@ void TEdbInternalDBTransactedAccessFile::Delete(int32_t session) {
 // ---- direct ------------------------------------------------------------------------------
 
 void TEdbInternalDBDirectAccessFile::CheckOpen(const char* op) const {
-  if (!opened_) EdbRaise(20156, "Cannot perform this operation (%s) on closed internal file", op);
+  if (!opened_) EdbRaise(errc::kDirectFileClosed, "Cannot perform this operation (%s) on closed internal file", op);
 }
 
 int32_t TEdbInternalDBDirectAccessFile::Create(int32_t session, int32_t size) {
   if (opened_)
-    EdbRaise(20157, "Cannot create Internal file. File already exists. StartPageNo=%d", FirstPage());
+    EdbRaise(errc::kDirectFileExists, "Cannot create Internal file. File already exists. StartPageNo=%d", FirstPage());
   if (size < 0) size = 0;
   const uint32_t dataSize = pm_.PageDataSize();
   const int64_t pagesNeeded =
@@ -220,10 +221,10 @@ int32_t TEdbInternalDBDirectAccessFile::Create(int32_t session, int32_t size) {
     p->SetDirty(true);
     if (i == 0) {
       uint8_t* d = p->Data();
-      d[0] = kEdbInternalFilePreamble;
-      PutI32(d + 1, size);
-      PutI32(d + 5, 0);
-      d[9] = 0;
+      d[preamble::kLength] = kEdbInternalFilePreamble;
+      PutI32(d + preamble::kStoredSize, size);
+      PutI32(d + preamble::kFullSize, 0);
+      d[preamble::kCompression] = 0;
     }
     if (prev) prev->SetNextPage(p->PageNo());
     pages.push_back(p->PageNo());
@@ -239,11 +240,11 @@ int32_t TEdbInternalDBDirectAccessFile::Create(int32_t session, int32_t size) {
 
 void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
   Close();
-  if (firstPage < 0) EdbRaise(20237, "Invalid database format");
+  if (firstPage < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   const uint32_t dataSize = pm_.PageDataSize();
   uint8_t pre[kEdbInternalFilePreamble] = {};
   pm_.ReadPagePart(pre, firstPage, kEdbInternalFilePreamble, kEdbPageHeaderSize);
-  int32_t stored = GetI32(pre + 1);
+  int32_t stored = GetI32(pre + preamble::kStoredSize);
   if (stored < 0 || stored > ChainCapacity(pm_)) RaiseInvalidFormat();
   const int64_t pagesNeeded = (int64_t(stored) + kEdbInternalFilePreamble + dataSize - 1) / dataSize;
 
@@ -257,7 +258,8 @@ void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
     pm_.ReadPagePart(hdr, pageNo, sizeof hdr, 1);
     uint16_t type = GetU16(hdr + pagehdr::kPageType - 1);
     if (type != pageType_)
-      EdbRaise(20155, "Invalid PageType found: %d but wanted: %d", int(type), int(pageType_));
+      EdbRaise(errc::kInternalFileWrongPageType,
+               "Invalid PageType found: %d but wanted: %d", int(type), int(pageType_));
     pages.push_back(pageNo);
     int32_t next = GetI32(hdr + pagehdr::kNextPage - 1);
     if (i == 0) firstHasNext = next != kEdbNoPage;
@@ -282,7 +284,7 @@ void TEdbInternalDBDirectAccessFile::Locate(int32_t position, int32_t& pageNo,
 void TEdbInternalDBDirectAccessFile::ReadBytes(int32_t position, void* buf, int32_t count) {
   CheckOpen("DirectReadBuffer");
   if (position < 0 || position > addressableSize_)
-    EdbRaise(20159, "Seek position bigger then file size. FileSize=%d. Position=%d",
+    EdbRaise(errc::kDirectFileSeekPastEnd, "Seek position bigger then file size. FileSize=%d. Position=%d",
              addressableSize_, position);
   if (count < 0 || int64_t(position) + count > addressableSize_) RaiseInvalidFormat();
   uint8_t* out = static_cast<uint8_t*>(buf);
@@ -301,13 +303,14 @@ void TEdbInternalDBDirectAccessFile::ReadBytes(int32_t position, void* buf, int3
 void TEdbInternalDBDirectAccessFile::WriteBytes(int32_t position, const void* buf, int32_t count) {
   CheckOpen("DirectWriteBuffer");
   if (position < 0 || position > addressableSize_)
-    EdbRaise(20159, "Seek position bigger then file size. FileSize=%d. Position=%d",
+    EdbRaise(errc::kDirectFileSeekPastEnd, "Seek position bigger then file size. FileSize=%d. Position=%d",
              addressableSize_, position);
   uint8_t pre[kEdbInternalFilePreamble] = {};
   pm_.ReadPagePart(pre, pages_.front(), kEdbInternalFilePreamble, kEdbPageHeaderSize);
-  int32_t stored = GetI32(pre + 1);
+  int32_t stored = GetI32(pre + preamble::kStoredSize);
   if (count < 0 || int64_t(position) + count > stored)
-    EdbRaise(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", stored,
+    EdbRaise(errc::kDirectFileWritePastEnd,
+             "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", stored,
              position, count);
   const uint8_t* in = static_cast<const uint8_t*>(buf);
   while (count > 0) {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "EdbPageManager.h"
+#include "EdbSystemFileFormat.h"
 
 namespace edb {
 
-constexpr uint32_t kEdbInternalFilePreamble = 10;
 // Largest expanded content accepted from a compressed internal file.
 constexpr int32_t kEdbMaxInternalFileSize = 64 * 1024 * 1024;
 

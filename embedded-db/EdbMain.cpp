@@ -134,7 +134,7 @@ void TEdbDatabase::Open() {
   for (TEdbDatabase* other : session_->databases_) {
     if (other != this && other->state_ && other->state_->CanonicalFile == canonical &&
         other->password_ != password_) {
-      EdbRaise(20298, "Database password is invalid.");
+      EdbRaise(errc::kInvalidDatabasePassword, "Database password is invalid.");
     }
   }
 
@@ -156,7 +156,7 @@ void TEdbDatabase::Open() {
       needsRepair = st->Data.Open(fileName_, pw, opts, std::move(store));
       break;
     } catch (const EEdbException& e) {
-      if (e.NativeError() != 30445) throw;
+      if (e.NativeError() != errc::kIncorrectPassword) throw;
       // A password is needed or the given one is wrong: ask for another one. Without a handler
       // there is no one to ask (this reader has no dialog of its own), so the error stands.
       std::string newPassword = password_;
@@ -171,7 +171,7 @@ void TEdbDatabase::Open() {
     const bool oldFormat = st->Data.FormatVersion() < kEdbOldFormatVersion;
     const bool yes = oldFormat ? true : (OnNeedRepair ? OnNeedRepair(*this) : false);
     if (yes) {
-      EdbRaise(20238,
+      EdbRaise(errc::kCannotConvertDatabase,
                "Database cannot be converted to the new database format. Please contact "
                "technical support");
     }

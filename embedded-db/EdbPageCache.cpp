@@ -21,15 +21,17 @@ void TEdbSortedPageList::Insert(std::unique_ptr<TEdbPage> page) {
   const int32_t no = page->PageNo();
   const uint64_t stamp = ++nextStamp_;
   auto [it, inserted] = pages_.try_emplace(no, Entry{std::move(page), stamp});
-  if (!inserted) EdbRaise(20166, "TSortedPageList.Insert - duplicate key = %d, itemCount = %d", no, int(pages_.size()));
+  if (!inserted)
+    EdbRaise(errc::kPageListDuplicate,
+             "TSortedPageList.Insert - duplicate key = %d, itemCount = %d", no, int(pages_.size()));
   byStamp_.emplace(stamp, no);
 }
 
 std::unique_ptr<TEdbPage> TEdbSortedPageList::Remove(int32_t pageNo) {
-  if (pages_.empty()) EdbRaise(20165, "TSortedPageList.Delete - no elements in array!");
+  if (pages_.empty()) EdbRaise(errc::kPageListEmpty, "TSortedPageList.Delete - no elements in array!");
   auto it = pages_.find(pageNo);
   if (it == pages_.end())
-    EdbRaise(20166, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d", pageNo,
+    EdbRaise(errc::kPageListDuplicate, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d", pageNo,
              int(pages_.size()));
   std::unique_ptr<TEdbPage> page = std::move(it->second.page);
   byStamp_.erase(it->second.stamp);
@@ -39,7 +41,7 @@ std::unique_ptr<TEdbPage> TEdbSortedPageList::Remove(int32_t pageNo) {
 
 void TEdbSortedPageList::Touch(int32_t pageNo) {
   auto it = pages_.find(pageNo);
-  if (it == pages_.end()) EdbRaise(20167, "Page not found");
+  if (it == pages_.end()) EdbRaise(errc::kPageNotInList, "Page not found");
   // Re-key the stamp node in place: touching allocates nothing.
   auto node = byStamp_.extract(it->second.stamp);
   it->second.stamp = ++nextStamp_;

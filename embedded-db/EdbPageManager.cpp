@@ -6,22 +6,14 @@
 #include <cstring>
 #include <random>
 
+#include "EdbEndian.h"
 #include "EdbException.h"
 
 namespace edb {
 
-const uint8_t kEdbPageMagic[4] = {0x41, 0x42, 0x53, 0x50};
+const uint8_t kEdbPageMagic[pagehdr::kMagicSize] = {0x41, 0x42, 0x53, 0x50};
 
 namespace {
-
-uint16_t Rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Rd32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void Wr16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void Wr32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
-}
 
 const char* const kPageTypeNames[] = {
     "Unknown Page",           "Empty Page",    "EAM Page",           "PFS Page",
@@ -35,7 +27,8 @@ constexpr size_t kMaxSpare = 64;
 }  // namespace
 
 std::string EdbPageTypeName(int pageType) {
-  if (pageType < 0 || pageType > 12) EdbRaise(30382, "Unknown Page Type: (%d)", pageType);
+  if (pageType < 0 || pageType > kEdbLastPageType)
+    EdbRaise(errc::kUnknownPageType, "Unknown Page Type: (%d)", pageType);
   return kPageTypeNames[pageType];
 }
 
@@ -50,30 +43,30 @@ TEdbPage::TEdbPage(TEdbPageManager* manager, uint32_t pageSize)
 TEdbPage::~TEdbPage() = default;
 
 void TEdbPage::ResizeBuffer(size_t size) {
-  if (buffer_.empty()) EdbRaise(20038, "Invalid page buffer. Buffer is Nil");
-  if (size < pageSize_) EdbRaise(20039, "Invalid page modification");
+  if (buffer_.empty()) EdbRaise(errc::kPageBufferNil, "Invalid page buffer. Buffer is Nil");
+  if (size < pageSize_) EdbRaise(errc::kInvalidPageModification, "Invalid page modification");
   buffer_.resize(size, 0);
 }
 
 void TEdbPage::InitHeader() {
   std::fill(buffer_.begin(), buffer_.end(), uint8_t(0));
   uint8_t* h = buffer_.data();
-  std::memcpy(h + pagehdr::kMagic, kEdbPageMagic, 4);
-  Wr32(h + pagehdr::kNextPage, 0xFFFFFFFFu);
-  Wr32(h + pagehdr::kOwnerTableId, 0xFFFFFFFFu);
-  Wr32(h + pagehdr::kReserved26, 0xFFFFFFFFu);
+  std::memcpy(h + pagehdr::kMagic, kEdbPageMagic, pagehdr::kMagicSize);
+  PutI32(h + pagehdr::kNextPage, kEdbNoPage);
+  PutI32(h + pagehdr::kOwnerTableId, -1);
+  PutI32(h + pagehdr::kReserved26, -1);
 }
 
-uint16_t TEdbPage::PageType() const { return Rd16(Header() + pagehdr::kPageType); }
-void TEdbPage::SetPageType(uint16_t type) { Wr16(Header() + pagehdr::kPageType, type); }
-int32_t TEdbPage::ChangeCounter() const { return int32_t(Rd32(Header() + pagehdr::kChangeCounter)); }
-void TEdbPage::SetChangeCounter(int32_t value) { Wr32(Header() + pagehdr::kChangeCounter, uint32_t(value)); }
-int32_t TEdbPage::NextPage() const { return int32_t(Rd32(Header() + pagehdr::kNextPage)); }
-void TEdbPage::SetNextPage(int32_t pageNo) { Wr32(Header() + pagehdr::kNextPage, uint32_t(pageNo)); }
-uint32_t TEdbPage::DataCrc() const { return Rd32(Header() + pagehdr::kDataCrc); }
+uint16_t TEdbPage::PageType() const { return GetU16(Header() + pagehdr::kPageType); }
+void TEdbPage::SetPageType(uint16_t type) { PutU16(Header() + pagehdr::kPageType, type); }
+int32_t TEdbPage::ChangeCounter() const { return int32_t(GetU32(Header() + pagehdr::kChangeCounter)); }
+void TEdbPage::SetChangeCounter(int32_t value) { PutU32(Header() + pagehdr::kChangeCounter, uint32_t(value)); }
+int32_t TEdbPage::NextPage() const { return int32_t(GetU32(Header() + pagehdr::kNextPage)); }
+void TEdbPage::SetNextPage(int32_t pageNo) { PutU32(Header() + pagehdr::kNextPage, uint32_t(pageNo)); }
+uint32_t TEdbPage::DataCrc() const { return GetU32(Header() + pagehdr::kDataCrc); }
 uint8_t TEdbPage::CipherId() const { return Header()[pagehdr::kCipherId]; }
-int32_t TEdbPage::OwnerTableId() const { return int32_t(Rd32(Header() + pagehdr::kOwnerTableId)); }
-void TEdbPage::SetOwnerTableId(int32_t id) { Wr32(Header() + pagehdr::kOwnerTableId, uint32_t(id)); }
+int32_t TEdbPage::OwnerTableId() const { return int32_t(GetU32(Header() + pagehdr::kOwnerTableId)); }
+void TEdbPage::SetOwnerTableId(int32_t id) { PutU32(Header() + pagehdr::kOwnerTableId, uint32_t(id)); }
 
 bool TEdbPage::SessionCounter(int32_t session, int64_t& counter) const {
   const int64_t i = int64_t(session) + 2;
@@ -184,13 +177,13 @@ void TEdbPageManager::MarkPageCurrent(int32_t, TEdbPage*) {}
 void TEdbPageManager::RevalidatePage(TEdbPage*) {}
 
 void TEdbPageManager::DeletePage(int32_t session, int32_t pageNo) {
-  if (session == kEdbInvalidSession) EdbRaise(20186, "Invalid Session ID");
+  if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   TSession& s = SessionEntry(session);
   if (std::find(s.deleted.begin(), s.deleted.end(), pageNo) == s.deleted.end()) s.deleted.push_back(pageNo);
 }
 
 TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, uint16_t expectedType) {
-  if (session == kEdbInvalidSession) EdbRaise(20186, "Invalid Session ID");
+  if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   TSession& s = SessionEntry(session);
   TEdbPage* page = s.changes.Find(pageNo);
   if (!page) {
@@ -210,7 +203,8 @@ TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, u
       try {
         ReadPage(page);
         if (expectedType != kEdbAnyPageType && page->PageType() != expectedType)
-          EdbRaise(20153, "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
+          EdbRaise(errc::kInvalidPageType,
+                   "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
                    int(expectedType), int(page->PageType()));
       } catch (...) {
         // A page that failed its checks is not kept: a later request reads it again.
@@ -220,25 +214,26 @@ TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, u
       MarkPageCurrent(session, page);
     }
   }
-  if (page->useCount_ > 0 && page->ownerSession_ != session) EdbRaise(20090, "Page is used by other session");
+  if (page->useCount_ > 0 && page->ownerSession_ != session)
+    EdbRaise(errc::kPageUsedByOtherSession, "Page is used by other session");
   page->ownerSession_ = session;
   ++page->useCount_;
   return page;
 }
 
 TEdbPage* TEdbPageManager::AddPage(int32_t session, uint16_t pageType) {
-  if (session == kEdbInvalidSession) EdbRaise(20186, "Invalid Session ID");
+  if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   TSession& s = SessionEntry(session);
   std::unique_ptr<TEdbPage> page = NewPageObject();
   AssignPageNo(page.get());
   const int32_t no = page->pageNo_;
-  if (no == kEdbNoPage || s.changes.Find(no)) EdbRaise(20064, "Invalid page number");
+  if (no == kEdbNoPage || s.changes.Find(no)) EdbRaise(errc::kAddPageInvalidNumber, "Invalid page number");
   static thread_local std::mt19937 rng{std::random_device{}()};
   page->useCount_ = 1;
   page->dirty_ = true;
   page->loaded_ = false;
   page->SetPageType(pageType);
-  page->SetChangeCounter(int32_t(std::uniform_int_distribution<int32_t>(0, 0x3FFFFFFE)(rng)));
+  page->SetChangeCounter(int32_t(std::uniform_int_distribution<int32_t>(0, kEdbNewPageCounterLimit - 1)(rng)));
   page->ownerSession_ = session;
   if (cache_.Find(no)) RecyclePage(cache_.Remove(no));
   TEdbPage* raw = page.get();
@@ -290,14 +285,15 @@ void TEdbPageManager::ReturnToCache(std::unique_ptr<TEdbPage> page) {
 }
 
 void TEdbPageManager::Commit(int32_t session) {
-  if (session == kEdbInvalidSession) EdbRaise(20186, "Invalid Session ID");
+  if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   for (TEdbPage* p : cache_.Pages())
-    if (p->ownerSession_ == session && p->useCount_ > 0) EdbRaise(20152, "Some session pages are not released");
+    if (p->ownerSession_ == session && p->useCount_ > 0)
+      EdbRaise(errc::kSessionPagesNotReleased, "Some session pages are not released");
   TSession* s = FindSession(session);
   if (!s) return;
   for (TEdbPage* p : s->changes.Pages()) {
-    if (!p->dirty_) EdbRaise(20085, "Invalid dirty page");
-    if (p->useCount_ > 0) EdbRaise(20086, "Cannot write used page");
+    if (!p->dirty_) EdbRaise(errc::kCommitPageNotDirty, "Invalid dirty page");
+    if (p->useCount_ > 0) EdbRaise(errc::kCommitPageInUse, "Cannot write used page");
   }
   std::vector<int32_t> deleted = std::move(s->deleted);
   s->deleted.clear();
@@ -320,12 +316,12 @@ void TEdbPageManager::Commit(int32_t session) {
 }
 
 void TEdbPageManager::Rollback(int32_t session) {
-  if (session == kEdbInvalidSession) EdbRaise(20186, "Invalid Session ID");
+  if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   TSession* s = FindSession(session);
   if (!s) return;
   for (TEdbPage* p : s->changes.Pages()) {
-    if (!p->dirty_) EdbRaise(20087, "Invalid index page");
-    if (p->useCount_ > 0) EdbRaise(20088, "Cannot remove used page");
+    if (!p->dirty_) EdbRaise(errc::kRollbackPageNotDirty, "Invalid index page");
+    if (p->useCount_ > 0) EdbRaise(errc::kRollbackPageInUse, "Cannot remove used page");
   }
   for (auto& p : s->changes.TakeAll()) RecyclePage(std::move(p));
   std::vector<int32_t> added = std::move(s->added);
@@ -336,7 +332,7 @@ void TEdbPageManager::Rollback(int32_t session) {
 
 void TEdbPageManager::CheckAllCommitted() const {
   for (const TSession& s : sessions_)
-    if (!s.changes.Empty()) EdbRaise(20097, "Cannot free not commited pages");
+    if (!s.changes.Empty()) EdbRaise(errc::kUncommittedPages, "Cannot free not commited pages");
 }
 
 }  // namespace edb

@@ -24,58 +24,22 @@
 
 #include "EdbCipher.h"
 #include "EdbDatabaseFile.h"
+#include "EdbFileFormat.h"
 #include "EdbPageCache.h"
+#include "EdbPageFormat.h"
 
 namespace edb {
 
 class TEdbPageManager;
 class TEdbDatabaseFreeSpaceManager;
 
-constexpr uint16_t kEdbPageHeaderSize = 40;
-constexpr uint16_t kEdbDefaultPageSize = 4096;
-constexpr uint16_t kEdbDefaultPagesPerExtent = 8;
 // Session of the database's own system work; -1 is invalid.
 constexpr int32_t kEdbSystemSession = -2;
 constexpr int32_t kEdbInvalidSession = -1;
-constexpr int32_t kEdbNoPage = -1;
-// Change counter of a freed page on disk and of a page whose read failed.
-constexpr int32_t kEdbFreedPageCounter = 0x7FFFFFFF;
-
-enum TEdbPageType : uint16_t {
-  ptUnknown = 0,
-  ptEmpty = 1,
-  ptEAM = 2,
-  ptPFS = 3,
-  ptFileSystemDirectory = 4,
-  ptActiveSessionList = 5,
-  ptTableList = 6,
-  ptTableLocks = 7,
-  ptTableMetaData = 8,
-  ptTableMostUpdated = 9,
-  ptTableRecord = 10,
-  ptTableBlob = 11,
-  ptTableIndex = 12,
-};
-// Expected type meaning "any type".
-constexpr uint16_t kEdbAnyPageType = 255;
 
 // The engine's name of a page type ("TableRecord Page", ...). A type above 12 raises 30382
 // "Unknown Page Type: (%d)".
 std::string EdbPageTypeName(int pageType);
-
-// Offsets of the page header fields.
-namespace pagehdr {
-constexpr size_t kMagic = 0;          // 4 bytes
-constexpr size_t kChangeCounter = 4;  // int32
-constexpr size_t kPageType = 8;       // uint16
-constexpr size_t kNextPage = 10;      // int32
-constexpr size_t kDataCrc = 14;       // uint32
-constexpr size_t kCipherId = 20;      // uint8
-constexpr size_t kOwnerTableId = 22;  // int32
-constexpr size_t kReserved26 = 26;    // int32, -1 when new
-constexpr size_t kReserved30 = 30;    // int16
-}  // namespace pagehdr
-extern const uint8_t kEdbPageMagic[4];
 
 // One page in memory. Owned by its page manager's lists; callers hold raw pointers between
 // GetPage/AddPage and ReleasePage.
@@ -236,39 +200,6 @@ class TEdbPageManager {
 // Available physical memory in bytes (platform half); 0 when unknown.
 uint64_t EdbAvailablePhysicalMemory();
 
-// The 76-byte file header in memory.
-struct TEdbFileHeader {
-  uint8_t Signature[16] = {};
-  int16_t HeaderLength = kEdbFileHeaderSize;
-  double Version = 5.12;
-  uint16_t PageSize = kEdbDefaultPageSize;
-  uint16_t PagesPerExtent = kEdbDefaultPagesPerExtent;
-  int32_t TotalPageCount = 0;
-  int32_t LastAllocatedPage = -1;
-  int32_t ChangeCounter = 0;
-  uint8_t State = 2;
-  uint8_t Encrypted = 0;
-
-  void Parse(const uint8_t* bytes76);
-  void Serialize(uint8_t* bytes76) const;
-};
-
-// The 280-byte password check block in memory.
-struct TEdbCheckBlock {
-  int16_t Length = 280;
-  uint8_t CipherId = 0;
-  uint8_t CheckData[256] = {};
-  uint32_t Crc = 0;
-
-  void Parse(const uint8_t* bytes280);
-  void Serialize(uint8_t* bytes280) const;
-};
-constexpr int64_t kEdbCheckBlockSize = 280;
-constexpr int64_t kEdbLockAreaSize = 20;
-constexpr double kEdbCurrentVersion = 5.12;
-// Below this version a file is of the old format (needs-repair).
-constexpr double kEdbOldFormatVersion = 2.99;
-
 // Page manager over a database file (on disk or in memory).
 class TEdbDiskPageManager : public TEdbPageManager {
  public:
@@ -372,6 +303,15 @@ class TEdbDiskPageManager : public TEdbPageManager {
   friend class TEdbDatabaseFreeSpaceManager;
   void ReadHeaderAt(int errorCode);
   void ProbeReadOnly(const std::string& fileName, bool& multiUser, bool& readOnly);
+  // The steps of OpenDatabase: the file in the modes asked for; the file header under the header
+  // lock (answers needs-repair); the password check block; the lock area, object-ID counter and
+  // page area behind it.
+  void OpenDatabaseFile(const std::string& fileName, bool& multiUser, bool exclusive, bool readOnly);
+  bool ReadOpenHeader();
+  void ReadOpenCheckBlock();
+  void LocateRegions();
+  // After a failed open or create: closes the file and forgets the database.
+  void CloseAfterFailure();
   void CheckPassword();
   void CreateFreeSpaceMap();
   void ResetState();
@@ -380,7 +320,7 @@ class TEdbDiskPageManager : public TEdbPageManager {
   TEdbDatabaseFile file_;
   TEdbFileHeader header_;
   TEdbCheckBlock checkBlock_;
-  int16_t lockAreaLength_ = 20;
+  int16_t lockAreaLength_ = int16_t(kEdbLockAreaSize);
   int64_t base_ = 0;
   int64_t checkBlockOffset_ = 0;
   int64_t lockAreaOffset_ = 0;

@@ -14,28 +14,28 @@ constexpr int kMaxDepth = 24;
 // Pages one key search may visit (trying both sides of a node key doubles at most per level).
 constexpr int kMaxSearchVisits = 4096;
 
-[[noreturn]] void RaiseInvalidFormat() { EdbRaise(20237, "Invalid database format"); }
+[[noreturn]] void RaiseInvalidFormat() { EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format"); }
 
 }  // namespace
 
 TEdbBTreePageView TEdbBTreePageView::Parse(const uint8_t* data, uint32_t dataSize,
                                            uint32_t leafValueSize) {
-  if (dataSize < 18) RaiseInvalidFormat();
+  if (dataSize < btree::kHeaderSize) RaiseInvalidFormat();
+  const TEdbBTreePageHeader h = TEdbBTreePageHeader::Parse(data);
   TEdbBTreePageView v;
-  v.IsRoot = data[0] != 0;
-  v.IsLeaf = data[1] != 0;
-  v.PrevPage = GetI32(data + 2);
-  v.NextPage = GetI32(data + 6);
-  const uint32_t extra = data[11] ? 6 : 0;
-  v.KeySize = GetU16(data + 12);
-  v.ItemCount = GetU16(data + 14);
-  const uint32_t headerExtra = GetU16(data + 16);
+  v.IsRoot = h.IsRoot;
+  v.IsLeaf = h.IsLeaf;
+  v.PrevPage = h.PrevPage;
+  v.NextPage = h.NextPage;
+  const uint32_t extra = h.HasRecordId ? btree::kRecordIdSize : 0;
+  v.KeySize = h.KeySize;
+  v.ItemCount = h.ItemCount;
   // Page indexes have int32 keys.
-  if (v.KeySize != 4) RaiseInvalidFormat();
-  v.ItemSize = v.KeySize + (v.IsLeaf ? leafValueSize : 4) + extra;
-  uint64_t end = 18ull + headerExtra + uint64_t(v.ItemCount) * v.ItemSize;
+  if (v.KeySize != btree::kPageIndexKeySize) RaiseInvalidFormat();
+  v.ItemSize = v.KeySize + (v.IsLeaf ? leafValueSize : btree::kNodeValueSize) + extra;
+  uint64_t end = uint64_t(h.ItemsOffset()) + uint64_t(v.ItemCount) * v.ItemSize;
   if (end > dataSize) RaiseInvalidFormat();
-  v.Items = data + 18 + headerExtra;
+  v.Items = data + h.ItemsOffset();
   return v;
 }
 
@@ -122,7 +122,8 @@ bool TEdbBTreeRecordPageIndex::Locate(int32_t key) {
 }
 
 bool TEdbBTreeRecordPageIndex::Step(bool forward, int linkError) {
-  if (path_.empty()) EdbRaise(forward ? 20099 : 20101, "Index error: invalid position");
+  if (path_.empty())
+    EdbRaise(forward ? errc::kIndexNextNoPosition : errc::kIndexPriorNoPosition, "Index error: invalid position");
   int d = int(path_.size()) - 1;
   while (d >= 0 && !(forward ? path_[size_t(d)].Item + 1 < path_[size_t(d)].Count
                              : path_[size_t(d)].Item > 0))
@@ -152,20 +153,20 @@ void TEdbBTreeRecordPageIndex::CurrentEntry(TEdbPageIndexEntry& out) {
 }
 
 bool TEdbBTreeRecordPageIndex::First(TEdbPageIndexEntry& out) {
-  if (!DescendEdge(false, 20115)) return false;
+  if (!DescendEdge(false, errc::kIndexFirstNoRoot)) return false;
   CurrentEntry(out);
   return true;
 }
 
 bool TEdbBTreeRecordPageIndex::Last(TEdbPageIndexEntry& out) {
-  if (!DescendEdge(true, 20116)) return false;
+  if (!DescendEdge(true, errc::kIndexLastNoRoot)) return false;
   CurrentEntry(out);
   return true;
 }
 
 bool TEdbBTreeRecordPageIndex::Next(int32_t pageNo, TEdbPageIndexEntry& out) {
-  if (!Locate(pageNo)) EdbRaise(20104, "Invalid page number");
-  if (!Step(true, 20100)) return false;
+  if (!Locate(pageNo)) EdbRaise(errc::kIndexNextPageNotIndexed, "Invalid page number");
+  if (!Step(true, errc::kIndexNextNoSibling)) return false;
   CurrentEntry(out);
   // Entries ascend strictly; anything else is a corrupt index (and would let a walk circle).
   if (out.PageNo <= pageNo) RaiseInvalidFormat();
@@ -173,8 +174,8 @@ bool TEdbBTreeRecordPageIndex::Next(int32_t pageNo, TEdbPageIndexEntry& out) {
 }
 
 bool TEdbBTreeRecordPageIndex::Prior(int32_t pageNo, TEdbPageIndexEntry& out) {
-  if (!Locate(pageNo)) EdbRaise(20105, "Invalid page number");
-  if (!Step(false, 20102)) return false;
+  if (!Locate(pageNo)) EdbRaise(errc::kIndexPriorPageNotIndexed, "Invalid page number");
+  if (!Step(false, errc::kIndexPriorNoSibling)) return false;
   CurrentEntry(out);
   if (out.PageNo >= pageNo) RaiseInvalidFormat();
   return true;
@@ -191,7 +192,7 @@ int64_t TEdbBTreeRecordPageIndex::RecordsBefore(int32_t pageNo) {
     sum += e.RecordCount;
     return true;
   });
-  if (!found) EdbRaise(20114, "Invalid page number");
+  if (!found) EdbRaise(errc::kIndexRecNoPageNotIndexed, "Invalid page number");
   return sum;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "EdbBTreeFormat.h"
 #include "EdbPageManager.h"
 
 namespace edb {
@@ -21,7 +22,8 @@ struct TEdbBTreePageView {
   const uint8_t* Items = nullptr;
 
   // `leafValueSize`: bytes of a leaf value (2 in page indexes); node values are 4 bytes.
-  static TEdbBTreePageView Parse(const uint8_t* data, uint32_t dataSize, uint32_t leafValueSize = 2);
+  static TEdbBTreePageView Parse(const uint8_t* data, uint32_t dataSize,
+                                 uint32_t leafValueSize = btree::kPageIndexLeafValueSize);
   int32_t Key(uint32_t i) const;          // int32 key of item i
   int32_t Child(uint32_t i) const;        // node: child page of item i
   uint16_t LeafValue(uint32_t i) const;   // leaf: uint16 value of item i

@@ -4,6 +4,7 @@
 
 #include "EdbEndian.h"
 #include "EdbException.h"
+#include "EdbFileFormat.h"
 
 namespace edb {
 
@@ -14,11 +15,11 @@ TEdbRecordGeometry TEdbRecordGeometry::Compute(uint32_t dataSize, uint32_t recor
   // n = trunc((D - 1) / (R + 1/8)) computed exactly in integers: trunc(8(D - 1) / (8R + 1)).
   uint64_t n = dataSize == 0 ? 0 : (uint64_t(dataSize - 1) * 8) / (uint64_t(recordSize) * 8 + 1);
   if (n == 0)
-    EdbRaise(20174,
+    EdbRaise(errc::kRecordTooLarge,
              "Cannot create table. Record is too large to fit in current database page. Please "
              "increase page size of database file or decrease record size");
   // Slots are numbered by 16 bits in record IDs; only an empty record on a huge page gets more.
-  if (n > 0xFFFF) EdbRaise(20237, "Invalid database format");
+  if (n > 0xFFFF) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   g.RecordsPerPage = uint32_t(n);
   g.BitmapSize = uint32_t((n + 7) / 8);
   return g;
@@ -68,9 +69,10 @@ int32_t TEdbRecordBitmap::NthSet(uint32_t k) const {
 }
 
 bool EdbAcceptRecordPage(const uint8_t* header, double formatVersion, int32_t tableId) {
-  if (!(formatVersion >= 2.99)) return true;
-  return GetI32(header + 4) <= 0x7FFFFFFD && GetU16(header + 8) == kEdbPageTypeRecord &&
-         GetI32(header + 22) == tableId;
+  if (!(formatVersion >= kEdbOldFormatVersion)) return true;
+  return GetI32(header + pagehdr::kChangeCounter) <= kEdbChangeCounterWrap &&
+         GetU16(header + pagehdr::kPageType) == kEdbPageTypeRecord &&
+         GetI32(header + pagehdr::kOwnerTableId) == tableId;
 }
 
 }  // namespace edb

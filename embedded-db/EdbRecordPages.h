@@ -2,13 +2,24 @@
 // Record pages (page type 10): fixed slots of stored records behind an occupancy bitmap, the
 // record geometry that follows from the stored record size, record IDs, and the acceptance rule
 // that decides whether a page holds a given table's records.
+//
+// Data area of a record page (D bytes), for n slots of R bytes:
+//
+//   offset     size  meaning
+//   0          B     occupancy bitmap, B = ceil(n / 8): bit (s mod 8) of byte (s div 8), least
+//                    significant bit first, is set when slot s holds a record
+//   B + s * R  R     slot s: one stored record (see EdbTableMetadata.h)
+//
+// The page header's owner table ID holds the ID of the table the page belongs to.
 
 #include <cstdint>
 
+#include "EdbPageFormat.h"
+
 namespace edb {
 
-constexpr uint16_t kEdbPageTypeRecord = 10;
-constexpr uint16_t kEdbPageTypeIndex = 12;
+constexpr uint16_t kEdbPageTypeRecord = ptTableRecord;
+constexpr uint16_t kEdbPageTypeIndex = ptTableIndex;
 
 // Address of a stored record.
 struct TEdbRecordId {

@@ -7,7 +7,8 @@ namespace edb {
 
 std::vector<TEdbSystemDirectoryEntry> EdbParseSystemDirectory(const uint8_t* data, size_t size) {
   std::vector<TEdbSystemDirectoryEntry> entries;
-  for (size_t i = 0; i + 5 <= size; i += 5) entries.push_back({data[i], GetI32(data + i + 1)});
+  for (size_t i = 0; i + kEdbSystemDirectoryEntrySize <= size; i += kEdbSystemDirectoryEntrySize)
+    entries.push_back({data[i + sysdir::kKind], GetI32(data + i + sysdir::kFirstPage)});
   return entries;
 }
 
@@ -20,7 +21,7 @@ void TEdbSystemDirectory::Create(int32_t session) {
   file_.SetFirstPage(kEdbNoPage);
   int32_t page = file_.Create(session);
   if (page != kEdbSystemDirectoryPage)
-    EdbRaise(30392, "Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
+    EdbRaise(errc::kSystemDirectoryCreate, "Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
              kEdbSystemDirectoryPage, page);
   entries_.clear();
 }

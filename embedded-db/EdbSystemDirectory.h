@@ -9,8 +9,6 @@
 
 namespace edb {
 
-constexpr int32_t kEdbSystemDirectoryPage = 2;
-
 enum TEdbSystemFileKind : uint8_t { sfkTableList = 1, sfkActiveSessions = 2 };
 
 struct TEdbSystemDirectoryEntry {

@@ -15,11 +15,11 @@ std::vector<TEdbTableListEntry> EdbParseTableList(const uint8_t* data, size_t si
   for (size_t off = 0; off + kEdbTableListEntrySize <= size; off += kEdbTableListEntrySize) {
     const uint8_t* e = data + off;
     TEdbTableListEntry t;
-    t.Name.assign(reinterpret_cast<const char*>(e + 1), e[0]);
-    t.TableID = GetI32(e + 256);
-    t.MetadataPage = GetI32(e + 260);
-    t.StatePage = GetI32(e + 264);
-    t.LockPage = GetI32(e + 268);
+    t.Name.assign(reinterpret_cast<const char*>(e + tablelist::kName), e[tablelist::kNameLength]);
+    t.TableID = GetI32(e + tablelist::kTableId);
+    t.MetadataPage = GetI32(e + tablelist::kMetadataPage);
+    t.StatePage = GetI32(e + tablelist::kStatePage);
+    t.LockPage = GetI32(e + tablelist::kLockPage);
     entries.push_back(std::move(t));
   }
   return entries;
@@ -30,13 +30,13 @@ std::vector<uint8_t> EdbSerializeTableList(const std::vector<TEdbTableListEntry>
   for (size_t i = 0; i < entries.size(); ++i) {
     uint8_t* e = out.data() + i * kEdbTableListEntrySize;
     const auto& t = entries[i];
-    size_t n = std::min<size_t>(t.Name.size(), 255);
-    e[0] = uint8_t(n);
-    std::memcpy(e + 1, t.Name.data(), n);
-    PutI32(e + 256, t.TableID);
-    PutI32(e + 260, t.MetadataPage);
-    PutI32(e + 264, t.StatePage);
-    PutI32(e + 268, t.LockPage);
+    size_t n = std::min<size_t>(t.Name.size(), kEdbMaxTableNameLength);
+    e[tablelist::kNameLength] = uint8_t(n);
+    std::memcpy(e + tablelist::kName, t.Name.data(), n);
+    PutI32(e + tablelist::kTableId, t.TableID);
+    PutI32(e + tablelist::kMetadataPage, t.MetadataPage);
+    PutI32(e + tablelist::kStatePage, t.StatePage);
+    PutI32(e + tablelist::kLockPage, t.LockPage);
   }
   return out;
 }
@@ -59,30 +59,30 @@ int TEdbTableListFile::IndexOf(std::string_view name) const {
 
 const TEdbTableListEntry& TEdbTableListFile::Find(std::string_view name) const {
   int i = IndexOf(name);
-  if (i < 0) EdbRaise(30396, "Table '%s' not exists.", std::string(name).c_str());
+  if (i < 0) EdbRaise(errc::kTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
   return entries_[size_t(i)];
 }
 
 void TEdbTableListFile::Add(int32_t session, const TEdbTableListEntry& entry) {
   TEdbTableListEntry e = entry;
-  if (e.Name.size() > 255) e.Name.resize(255);
+  if (e.Name.size() > kEdbMaxTableNameLength) e.Name.resize(kEdbMaxTableNameLength);
   if (IndexOf(e.Name) >= 0)
-    EdbRaise(30395, "Cannot create table. Table '%s' already exists", e.Name.c_str());
+    EdbRaise(errc::kTableExists, "Cannot create table. Table '%s' already exists", e.Name.c_str());
   entries_.push_back(std::move(e));
   Save(session);
 }
 
 void TEdbTableListFile::Remove(int32_t session, std::string_view name) {
   int i = IndexOf(name);
-  if (i < 0) EdbRaise(30405, "Table '%s' not exists.", std::string(name).c_str());
+  if (i < 0) EdbRaise(errc::kRemoveTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
   entries_.erase(entries_.begin() + i);
   Save(session);
 }
 
 void TEdbTableListFile::Rename(int32_t session, std::string_view name, std::string_view to) {
   int i = IndexOf(name);
-  if (i < 0) EdbRaise(30397, "Table '%s' not exists.", std::string(name).c_str());
-  entries_[size_t(i)].Name = std::string(to.substr(0, 255));
+  if (i < 0) EdbRaise(errc::kRenameTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
+  entries_[size_t(i)].Name = std::string(to.substr(0, kEdbMaxTableNameLength));
   Save(session);
 }
 

@@ -12,8 +12,6 @@
 
 namespace edb {
 
-constexpr size_t kEdbTableListEntrySize = 272;
-
 struct TEdbTableListEntry {
   std::string Name;
   int32_t TableID = 0;

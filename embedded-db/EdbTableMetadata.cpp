@@ -63,26 +63,26 @@ constexpr uint64_t kMaxRecordSize = 0x7FFFFFFF;
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 [[noreturn]] void RaiseRecordTooLarge() {
-  EdbRaise(20174,
+  EdbRaise(errc::kRecordTooLarge,
            "Cannot create table. Record is too large to fit in current database page. Please "
            "increase page size of database file or decrease record size");
 }
 
 TEdbStoredVariant ReadVariant(TEdbByteReader& r) {
   TEdbStoredVariant v;
-  v.DataType = r.U8(10183);
-  v.Empty = r.U8(10184) != 0;
+  v.DataType = r.U8(errc::kReadVariantType);
+  v.Empty = r.U8(errc::kReadVariantEmpty) != 0;
   if (!v.Empty) {
-    int32_t n = r.I32(10185);
-    if (n < 0) EdbRaise(20237, "Invalid database format");
-    v.Data = r.Bytes(size_t(n), 10186);
+    int32_t n = r.I32(errc::kReadVariantLength);
+    if (n < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
+    v.Data = r.Bytes(size_t(n), errc::kReadVariantData);
   }
   return v;
 }
 
 void WriteVariant(TEdbByteWriter& w, const TEdbStoredVariant& v) {
   w.U8(v.DataType);
-  w.U8(v.Empty ? 255 : 0);
+  w.U8(v.Empty ? kEdbVariantEmptyMark : 0);
   if (!v.Empty) {
     w.I32(int32_t(v.Data.size()));
     w.Bytes(v.Data);
@@ -95,29 +95,29 @@ std::string ReadShortName(TEdbByteReader& r, int lenCode, int nameCode) {
 }
 
 void WriteShortName(TEdbByteWriter& w, const std::string& name) {
-  size_t n = std::min<size_t>(name.size(), 255);
+  size_t n = std::min<size_t>(name.size(), kEdbMaxShortNameLength);
   w.U8(uint8_t(n));
   w.Bytes(name.data(), n);
 }
 
 TEdbFieldDef ReadFieldDef(TEdbByteReader& r) {
   TEdbFieldDef f;
-  f.Name = ReadShortName(r, 10166, 10167);
-  f.ObjectID = r.I32(10169);
-  f.BaseType = r.U8(10187);
-  f.AdvancedType = r.U8(10188);
-  f.FieldSize = r.I32(10189);
-  if (f.BaseType < 1 || f.BaseType > 24) EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+  f.Name = ReadShortName(r, errc::kReadNameLength, errc::kReadName);
+  f.ObjectID = r.I32(errc::kReadObjectId);
+  f.BaseType = r.U8(errc::kReadBaseType);
+  f.AdvancedType = r.U8(errc::kReadAdvancedType);
+  f.FieldSize = r.I32(errc::kReadFieldSize);
+  if (f.BaseType < 1 || f.BaseType > 24) EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   if (f.IsBlob()) {
-    f.BlobCompressionAlgorithm = r.U8(10192);
-    f.BlobCompressionMode = r.U8(10193);
-    f.BlobBlockSize = r.I32(10194);
+    f.BlobCompressionAlgorithm = r.U8(errc::kReadBlobCompression);
+    f.BlobCompressionMode = r.U8(errc::kReadBlobCompressionMode);
+    f.BlobBlockSize = r.I32(errc::kReadBlobBlockSize);
   }
-  f.AutoincIncrement = r.I64(30407);
-  f.AutoincInitialValue = r.I64(30408);
-  f.AutoincMinValue = r.I64(30409);
-  f.AutoincMaxValue = r.I64(30410);
-  f.AutoincCycled = r.U8(30411);
+  f.AutoincIncrement = r.I64(errc::kReadAutoincIncrement);
+  f.AutoincInitialValue = r.I64(errc::kReadAutoincInitialValue);
+  f.AutoincMinValue = r.I64(errc::kReadAutoincMinValue);
+  f.AutoincMaxValue = r.I64(errc::kReadAutoincMaxValue);
+  f.AutoincCycled = r.U8(errc::kReadAutoincCycled);
   f.DefaultValue = ReadVariant(r);
   return f;
 }
@@ -143,19 +143,19 @@ void WriteFieldDef(TEdbByteWriter& w, const TEdbFieldDef& f) {
 
 TEdbIndexDef ReadIndexDef(TEdbByteReader& r) {
   TEdbIndexDef d;
-  d.Name = ReadShortName(r, 10166, 10167);
-  d.ObjectID = r.I32(10169);
-  d.Attributes[0] = r.U8(10349);
-  d.Attributes[1] = r.U8(10350);
-  d.Attributes[2] = r.U8(10351);
-  int32_t count = r.I32(10352);
-  d.PageNo = r.I32(10353);
+  d.Name = ReadShortName(r, errc::kReadNameLength, errc::kReadName);
+  d.ObjectID = r.I32(errc::kReadObjectId);
+  d.Attributes[0] = r.U8(errc::kReadIndexAttribute0);
+  d.Attributes[1] = r.U8(errc::kReadIndexAttribute0 + 1);
+  d.Attributes[2] = r.U8(errc::kReadIndexAttribute0 + 2);
+  int32_t count = r.I32(errc::kReadIndexColumnCount);
+  d.PageNo = r.I32(errc::kReadIndexPageNo);
   for (int32_t i = 0; i < count; ++i) {  // a negative count holds no columns
     TEdbIndexColumn c;
-    c.Name = ReadShortName(r, 10358, 10359);
-    c.Descending = r.U8(10360);
-    c.CaseInsensitive = r.U8(10361);
-    c.Extra = r.I32(20168);
+    c.Name = ReadShortName(r, errc::kReadIndexColumnNameLength, errc::kReadIndexColumnName);
+    c.Descending = r.U8(errc::kReadIndexColumnDescending);
+    c.CaseInsensitive = r.U8(errc::kReadIndexColumnCaseInsensitive);
+    c.Extra = r.I32(errc::kReadIndexColumnExtra);
     d.Columns.push_back(std::move(c));
   }
   return d;
@@ -180,7 +180,7 @@ void WriteIndexDef(TEdbByteWriter& w, const TEdbIndexDef& d) {
 // A byte count followed by that many bytes; `wide` selects an int32 count.
 std::string ReadCountedBytes(TEdbByteReader& r, bool wide, int countCode, int dataCode) {
   int64_t k = wide ? r.I32(countCode) : r.U8(countCode);
-  if (k < 0) EdbRaise(20237, "Invalid database format");
+  if (k < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   return r.Bytes(size_t(k), dataCode);
 }
 
@@ -189,7 +189,7 @@ void WriteCountedBytes(TEdbByteWriter& w, const std::string& s, bool wide) {
     w.I32(int32_t(s.size()));
     w.Bytes(s);
   } else {
-    size_t n = std::min<size_t>(s.size(), 255);
+    size_t n = std::min<size_t>(s.size(), kEdbMaxShortNameLength);
     w.U8(uint8_t(n));
     w.Bytes(s.data(), n);
   }
@@ -197,14 +197,14 @@ void WriteCountedBytes(TEdbByteWriter& w, const std::string& s, bool wide) {
 
 TEdbConstraintDef ReadConstraintDef(TEdbByteReader& r) {
   TEdbConstraintDef c;
-  c.Type = r.U8(10220);
+  c.Type = r.U8(errc::kReadConstraintType);
   if (c.Type != ctPrimaryKey && c.Type != ctUnique && c.Type != ctNotNull && c.Type != ctCheck)
-    EdbRaise(30316, "Unknown Constraint Type: '%d'", int(c.Type));
-  c.Name = ReadShortName(r, 10166, 10167);
-  c.ObjectID = r.I32(10169);
+    EdbRaise(errc::kUnknownConstraintType, "Unknown Constraint Type: '%d'", int(c.Type));
+  c.Name = ReadShortName(r, errc::kReadNameLength, errc::kReadName);
+  c.ObjectID = r.I32(errc::kReadObjectId);
   if (c.Type == ctNotNull || c.Type == ctCheck) {
     // Item codes: not null 10249..10257, check 10230..10238.
-    const int base = c.Type == ctNotNull ? 10249 : 10230;
+    const int base = c.Type == ctNotNull ? errc::kReadNotNullConstraintItems : errc::kReadCheckConstraintItems;
     for (int i = 0; i < 3; ++i) c.Ints[i] = r.I32(base + i);
     for (int i = 0; i < 3; ++i) c.Strings[i] = ReadCountedBytes(r, false, base + 3 + 2 * i, base + 4 + 2 * i);
     if (c.Type == ctCheck) {
@@ -212,17 +212,18 @@ TEdbConstraintDef ReadConstraintDef(TEdbByteReader& r) {
       c.High = ReadVariant(r);
     }
   } else {
-    c.Ints[0] = r.I32(30303);
-    c.Ints[1] = r.I32(30304);
-    c.Ints[2] = r.I32(30317);
-    c.Strings[0] = ReadCountedBytes(r, true, 30305, 30306);
-    c.Strings[1] = ReadCountedBytes(r, true, 30307, 30308);
-    c.Strings[2] = ReadCountedBytes(r, true, 30321, 30322);
-    int32_t m = r.I32(30309);
+    c.Ints[0] = r.I32(errc::kReadKeyConstraintInt0);
+    c.Ints[1] = r.I32(errc::kReadKeyConstraintInt1);
+    c.Ints[2] = r.I32(errc::kReadKeyConstraintInt2);
+    c.Strings[0] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString0Length, errc::kReadKeyConstraintString0);
+    c.Strings[1] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString1Length, errc::kReadKeyConstraintString1);
+    c.Strings[2] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString2Length, errc::kReadKeyConstraintString2);
+    int32_t m = r.I32(errc::kReadKeyConstraintColumnCount);
     for (int32_t i = 0; i < m; ++i) {
       TEdbConstraintColumn col;
-      col.Value = r.I32(30310);
-      col.Text = ReadCountedBytes(r, true, 30311, 30312);
+      col.Value = r.I32(errc::kReadKeyConstraintColumnValue);
+      col.Text = ReadCountedBytes(r, true, errc::kReadKeyConstraintColumnTextLength,
+                                  errc::kReadKeyConstraintColumnText);
       c.Columns.push_back(std::move(col));
     }
   }
@@ -271,7 +272,7 @@ bool EdbSameNameAscii(std::string_view a, std::string_view b) {
 
 uint32_t EdbStoredFieldSize(uint8_t baseType, int32_t fieldSize) {
   auto sized = [&](uint32_t mult) -> uint32_t {
-    if (fieldSize < 0 || fieldSize > kMaxFieldSize) EdbRaise(20237, "Invalid database format");
+    if (fieldSize < 0 || fieldSize > kMaxFieldSize) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
     return mult * (uint32_t(fieldSize) + 1);
   };
   switch (baseType) {
@@ -283,7 +284,7 @@ uint32_t EdbStoredFieldSize(uint8_t baseType, int32_t fieldSize) {
     case 8: case 13: case 17: case 22: return 8;
     case 14: return 10;
     case 18: case 19: case 20: return 6;
-    default: EdbRaise(30050, "Unknown DataType: '%s'", "Unknown");
+    default: EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   }
 }
 
@@ -322,11 +323,11 @@ int32_t TEdbFieldDef::CallerSize() const {
 TEdbTableMetadata TEdbTableMetadata::Load(const uint8_t* data, size_t size) {
   TEdbByteReader r(data, size);
   TEdbTableMetadata md;
-  int32_t fieldCount = r.I32(10159);
+  int32_t fieldCount = r.I32(errc::kReadDefinitionCount);
   for (int32_t i = 0; i < fieldCount; ++i) md.Fields.push_back(ReadFieldDef(r));
-  int32_t indexCount = r.I32(10159);
+  int32_t indexCount = r.I32(errc::kReadDefinitionCount);
   for (int32_t i = 0; i < indexCount; ++i) md.Indexes.push_back(ReadIndexDef(r));
-  int32_t constraintCount = r.I32(10159);
+  int32_t constraintCount = r.I32(errc::kReadDefinitionCount);
   for (int32_t i = 0; i < constraintCount; ++i) md.Constraints.push_back(ReadConstraintDef(r));
   // The two roots are read without a length check: missing bytes read as "no index".
   auto root = [&r]() -> int32_t {
@@ -358,7 +359,7 @@ void TEdbTableMetadata::ComputeLayout() {
   for (auto& f : Fields) {
     uint32_t size = EdbStoredFieldSize(f.BaseType, f.FieldSize);
     f.StoredSize = size;
-    f.BufferSize = f.IsBlob() ? 10 : size;
+    f.BufferSize = f.IsBlob() ? kEdbBlobBufferFieldSize : size;
     f.StoredOffset = uint32_t(stored);
     f.BufferOffset = uint32_t(buffer);
     stored += f.StoredSize;
@@ -394,7 +395,7 @@ void TEdbTableMetadata::CheckDuplicateNames() const {
   for (size_t i = 1; i < Fields.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       if (EdbSameNameAscii(Fields[i].Name, Fields[j].Name))
-        EdbRaise(10424, "Duplicate field name %s", Fields[i].Name.c_str());
+        EdbRaise(errc::kDuplicateFieldName, "Duplicate field name %s", Fields[i].Name.c_str());
 }
 
 std::vector<int64_t> TEdbTableMetadata::InitialAutoincCounters() const {
@@ -407,13 +408,13 @@ std::vector<int64_t> TEdbTableMetadata::InitialAutoincCounters() const {
 TEdbMostUpdated TEdbMostUpdated::Load(const uint8_t* data, size_t size) {
   TEdbByteReader r(data, size);
   TEdbMostUpdated mu;
-  int32_t n = r.I32(20237);
-  if (n < 0 || size_t(n) > r.Remaining() / 8) EdbRaise(20237, "Invalid database format");
+  int32_t n = r.I32(errc::kInvalidDatabaseFormat);
+  if (n < 0 || size_t(n) > r.Remaining() / 8) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   mu.AutoincCounters.reserve(size_t(n));
-  for (int32_t i = 0; i < n; ++i) mu.AutoincCounters.push_back(r.I64(20237));
-  mu.ChangeCounter = r.I32(20237);
-  mu.RecordCount = r.I32(20237);
-  if (mu.RecordCount < 0) EdbRaise(20237, "Invalid database format");
+  for (int32_t i = 0; i < n; ++i) mu.AutoincCounters.push_back(r.I64(errc::kInvalidDatabaseFormat));
+  mu.ChangeCounter = r.I32(errc::kInvalidDatabaseFormat);
+  mu.RecordCount = r.I32(errc::kInvalidDatabaseFormat);
+  if (mu.RecordCount < 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   return mu;
 }
 
@@ -428,9 +429,9 @@ std::vector<uint8_t> TEdbMostUpdated::Save() const {
 
 int64_t TEdbMostUpdated::NextAutoinc(const TEdbTableMetadata& md, int fieldIndex) {
   if (fieldIndex < 0 || size_t(fieldIndex) >= md.Fields.size())
-    EdbRaise(30402, "Field #%d not found", fieldIndex);
+    EdbRaise(errc::kFieldNotFound, "Field #%d not found", fieldIndex);
   if (size_t(fieldIndex) >= AutoincCounters.size())
-    EdbRaise(30403, "Field #%d not found", fieldIndex);
+    EdbRaise(errc::kAutoincFieldNotFound, "Field #%d not found", fieldIndex);
   const auto& f = md.Fields[size_t(fieldIndex)];
   int64_t& counter = AutoincCounters[size_t(fieldIndex)];
   int64_t step = f.AutoincIncrement == 0 ? 1 : f.AutoincIncrement;
@@ -439,7 +440,7 @@ int64_t TEdbMostUpdated::NextAutoinc(const TEdbTableMetadata& md, int fieldIndex
   else counter += step;
   if (f.AutoincMaxValue != 0 && counter > f.AutoincMaxValue) {
     if (!f.AutoincCycled)
-      EdbRaise(20160, "Autoinc max value exceeded for field '%s'", f.Name.c_str());
+      EdbRaise(errc::kAutoincMaxExceeded, "Autoinc max value exceeded for field '%s'", f.Name.c_str());
     counter = f.AutoincMinValue;
   }
   return counter;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "EdbMetadataFormat.h"
+
 namespace edb {
 
 // Kind of value a field hands to callers: the first row of its AdvancedType in the type table.

@@ -28,7 +28,7 @@ size_t WideLength(const uint8_t* p, size_t maxUnits) {
 
 size_t SizeOr0(int32_t fieldSize) { return fieldSize > 0 ? size_t(fieldSize) : 0; }
 
-[[noreturn]] void UnknownType() { EdbRaise(30050, "Unknown DataType: '%s'", "Unknown"); }
+[[noreturn]] void UnknownType() { EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown"); }
 
 TEdbDateKind DateKindOf(const TEdbFieldDef& fd) {
   if (fd.BaseType == bftDate) return TEdbDateKind::Date;

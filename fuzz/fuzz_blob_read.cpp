@@ -9,6 +9,7 @@
 
 #include "EdbBlob.h"
 #include "EdbCompression.h"
+#include "EdbEndian.h"
 #include "EdbMain.h"
 
 namespace {
@@ -21,9 +22,8 @@ class TInputPages : public edb::IEdbBlobPages {
   uint32_t DataSize() const override { return 64; }
   void ReadPage(int32_t pageNo, uint8_t* data, int32_t& next) override {
     const size_t off = size_t(pageNo) * 68;
-    if (pageNo < 0 || off + 68 > n_) edb::EdbRaise(20153, "no page %d", pageNo);
-    next = int32_t(uint32_t(d_[off]) | uint32_t(d_[off + 1]) << 8 | uint32_t(d_[off + 2]) << 16 |
-                   uint32_t(d_[off + 3]) << 24);
+    if (pageNo < 0 || off + 68 > n_) edb::EdbRaise(edb::errc::kInvalidPageType, "no page %d", pageNo);
+    next = edb::GetI32(d_ + off);
     std::memcpy(data, d_ + off + 4, 64);
   }
 

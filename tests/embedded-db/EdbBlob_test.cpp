@@ -23,7 +23,7 @@ class MemPages : public IEdbBlobPageStore {
   uint32_t DataSize() const override { return d_; }
   void ReadPage(int32_t no, uint8_t* data, int32_t& next) override {
     auto it = pages_.find(no);
-    if (it == pages_.end()) EdbRaise(20153, "no page %d", no);
+    if (it == pages_.end()) EdbRaise(errc::kInvalidPageType, "no page %d", no);
     std::memcpy(data, it->second.data.data(), d_);
     next = it->second.next;
   }
@@ -128,7 +128,7 @@ TEST(EdbBlob, PageListSpillsToChainedPages) {
   EXPECT_EQ(ReadBack(pages, ref, BlobField()), v);
   // A broken link in the list chain is reported, not followed into nothing.
   pages.Next(lr.PageNo) = -1;
-  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, ref); }), 20162);
+  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, ref); }), errc::kCannotReadBlob);
 }
 
 TEST(EdbBlob, SmallPageEntriesFoundById) {
@@ -154,13 +154,13 @@ TEST(EdbBlob, SmallPageEntriesFoundById) {
   auto two = ReadBack(pages, {no, 2}, BlobField());
   EXPECT_EQ(std::string(two.begin(), two.end()), "two!");
   // An ID that no entry carries fails instead of yielding nothing.
-  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {no, 7}); }), 20162);
+  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {no, 7}); }), errc::kCannotReadBlob);
   // Empty references.
-  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {0, 0}); }), 20162);
-  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {-1, -1}); }), 20162);
+  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {0, 0}); }), errc::kCannotReadBlob);
+  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {-1, -1}); }), errc::kCannotReadBlob);
   // An entry whose size runs past the page.
   PutI64(d.data() + 2 + 6, 5000);
-  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {no, 1}); }), 20162);
+  EXPECT_EQ(CodeOf([&] { EdbLoadBlob(pages, {no, 1}); }), errc::kCannotReadBlob);
 }
 
 TEST(EdbBlob, Id255NamesEitherForm) {
@@ -227,31 +227,31 @@ TEST(EdbBlob, StreamChecksAndErrors) {
   // Checksum differs although the sizes are right.
   TEdbLoadedBlob bad = blob;
   bad.Stored[8] ^= 0x01;
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), 10089);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), errc::kBlockChecksumMismatch);
   // Block size 0, negative size.
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(blob, BlobField(caZlib, 6, 0)); }), 20149);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(blob, BlobField(caZlib, 6, 0)); }), errc::kZeroBlockSize);
   bad = blob;
   bad.UncompressedSize = -1;
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), 20248);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), errc::kInvalidBlobSize);
   // Too few bytes for the next block header; a distance beyond the data.
   bad = blob;
   bad.BlockCount = 3;
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), 10082);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), errc::kBlobBlockHeaderTooSmall);
   bad = blob;
   PutI64(bad.Stored.data() + 12, 1 << 20);
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), 10083);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), errc::kBlobNextBlockOutOfRange);
   // Compressed bytes corrupted: the decompression fails; a wrong declared size is 10088.
   bad = blob;
   for (size_t i = 22; i < 40; ++i) bad.Stored[i] ^= 0x5A;
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), 10087);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), errc::kDecompressBlock);
   bad = blob;
   PutI32(bad.Stored.data() + 4, 4000);
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), 10088);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(bad, fd); }), errc::kDecompressedSizeMismatch);
   // Uncompressed: fewer stored bytes than U.
   TEdbLoadedBlob plain;
   plain.Stored = {1, 2, 3};
   plain.UncompressedSize = 4;
-  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(plain, BlobField()); }), 10081);
+  EXPECT_EQ(CodeOf([&] { EdbReadBlobValue(plain, BlobField()); }), errc::kBlobStoredTooSmall);
   // The default block size by mode.
   EXPECT_EQ(EdbDefaultBlobBlockSize(0), 102400);
   EXPECT_EQ(EdbDefaultBlobBlockSize(3), 524288);

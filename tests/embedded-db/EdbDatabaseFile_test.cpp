@@ -59,27 +59,27 @@ TEST(EdbDatabaseFile, SignatureSearchFindsEveryOffsetIncludingWindowSeams) {
 
 TEST(EdbDatabaseFile, ModesAndClosedOrOpenedFileMessages) {
   TEdbDatabaseFile f(std::make_unique<TEdbMemoryFileStore>(std::vector<uint8_t>(10, 1)));
-  EXPECT_EQ(CodeOf([&] { f.OpenFile("x", 2, 0); }), 30366);
-  EXPECT_EQ(CodeOf([&] { f.OpenFile("x", 0, 3); }), 30367);
+  EXPECT_EQ(CodeOf([&] { f.OpenFile("x", 2, 0); }), errc::kUnknownAccessMode);
+  EXPECT_EQ(CodeOf([&] { f.OpenFile("x", 0, 3); }), errc::kUnknownShareMode);
   uint8_t b[4];
   try {
     f.ReadBuffer(b, 0, 4, 1);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 30376);
+    EXPECT_EQ(e.NativeError(), errc::kFileClosed);
     EXPECT_EQ(e.BareMessage(), "Cannot perform this operation (ReadBuffer) on a closed file");
   }
-  EXPECT_EQ(CodeOf([&] { f.LockBytes(0, 1); }), 30376);
+  EXPECT_EQ(CodeOf([&] { f.LockBytes(0, 1); }), errc::kFileClosed);
   f.OpenFile("x", amReadWrite, smExclusive);
-  EXPECT_EQ(CodeOf([&] { f.OpenFile("x"); }), 30377);
-  EXPECT_EQ(CodeOf([&] { f.CreateNewFile("x"); }), 30377);
+  EXPECT_EQ(CodeOf([&] { f.OpenFile("x"); }), errc::kFileAlreadyOpened);
+  EXPECT_EQ(CodeOf([&] { f.CreateNewFile("x"); }), errc::kFileAlreadyOpened);
   // A read past the end is short, not a failure.
   EXPECT_EQ(f.ReadBuffer(b, 8, 4, 1), 2u);
   EXPECT_EQ(f.GetPosition(), 10);
   f.CloseFile();
-  EXPECT_EQ(CodeOf([&] { f.CreateNewFile(""); }), 30374);
+  EXPECT_EQ(CodeOf([&] { f.CreateNewFile(""); }), errc::kBlankFileName);
   TEdbDatabaseFile g(std::make_unique<TEdbMemoryFileStore>());
-  EXPECT_EQ(CodeOf([&] { g.OpenFile("missing.abs"); }), 30364);
+  EXPECT_EQ(CodeOf([&] { g.OpenFile("missing.abs"); }), errc::kCannotOpenFile);
 }
 
 TEST(EdbDatabaseFile, FailedOperationsReopenOnceThenReport) {
@@ -91,15 +91,15 @@ TEST(EdbDatabaseFile, FailedOperationsReopenOnceThenReport) {
   raw->SetFailing(true);
   uint8_t b[4];
   try {
-    f.ReadBuffer(b, 0, 4, 10474);
+    f.ReadBuffer(b, 0, 4, errc::kReadPage);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 10474);  // the caller's code
+    EXPECT_EQ(e.NativeError(), errc::kReadPage);  // the caller's code
     EXPECT_NE(e.BareMessage().find("Cannot Read from file: 'x' Position = 0, Count = 4"), std::string::npos);
   }
   raw->SetFailing(false);
   // The handle was lost while failing; the next operation reopens it and succeeds.
-  EXPECT_EQ(f.ReadBuffer(b, 0, 4, 10474), 4u);
+  EXPECT_EQ(f.ReadBuffer(b, 0, 4, errc::kReadPage), 4u);
   EXPECT_EQ(b[3], 7);
 }
 

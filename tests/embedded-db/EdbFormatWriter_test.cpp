@@ -218,7 +218,7 @@ TEST(EdbFormatWriter, MultiLevelIndexWithDeletedSlots) {
     for (int i = 0; i < 300; i += 3) t.Delete(ids[size_t(i)]);
     for (int i = 36; i < 40; ++i)
       if (i % 3) t.Delete(ids[size_t(i)]);
-    EXPECT_EQ(DeleteCode(t, ids[0]), 20143);
+    EXPECT_EQ(DeleteCode(t, ids[0]), errc::kRecordNotFoundOnPage);
     w.Close();
   }
   std::vector<int32_t> expect;
@@ -315,7 +315,7 @@ TEST(EdbFormatWriter, EmptyTablesPasswordsAndCompressedMetadata) {
       Reader bad(bytes, "Empty", TEdbPassword{"wrong", cipher});
       FAIL();
     } catch (const EEdbException& ex) {
-      EXPECT_EQ(ex.NativeError(), 30445);
+      EXPECT_EQ(ex.NativeError(), errc::kIncorrectPassword);
     }
   }
 }
@@ -331,19 +331,19 @@ TEST(EdbFormatWriter, ManyTablesAndWriterErrors) {
       w.CreateTable("TABLE3", {EdbMakeFieldDef("ID", aftInteger)});
       FAIL();
     } catch (const EEdbException& e) {
-      EXPECT_EQ(e.NativeError(), 30395);
+      EXPECT_EQ(e.NativeError(), errc::kTableExists);
     }
     try {
       w.CreateTable("Big", {EdbMakeFieldDef("S", aftString, 4055)});
       FAIL();
     } catch (const EEdbException& e) {
-      EXPECT_EQ(e.NativeError(), 20174);
+      EXPECT_EQ(e.NativeError(), errc::kRecordTooLarge);
     }
     try {
       w.CreateTable("Dup", {EdbMakeFieldDef("S", aftInteger), EdbMakeFieldDef("s", aftInteger)});
       FAIL();
     } catch (const EEdbException& e) {
-      EXPECT_EQ(e.NativeError(), 10424);
+      EXPECT_EQ(e.NativeError(), errc::kDuplicateFieldName);
     }
     TEdbTableWriter& t = w.Table("table19");
     TEdbRecordBuilder r = t.NewRecord();

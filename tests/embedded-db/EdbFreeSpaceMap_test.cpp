@@ -45,7 +45,7 @@ TEST(EdbFreeSpaceMap, SystemPageNumbersFor4096BytePages) {
   EXPECT_EQ(m.EamPageNo(1), 129793);
   EXPECT_EQ(m.EamPageNo(2), 259585);
   for (int64_t n : {2, 32447, 32449, 129791, 129794, 259583}) EXPECT_FALSE(m.IsSystemPage(n)) << n;
-  EXPECT_EQ(CodeOf([&] { m.CheckDeletable(129793); }), 30434);
+  EXPECT_EQ(CodeOf([&] { m.CheckDeletable(129793); }), errc::kCannotDeleteMapPage);
 }
 
 TEST(EdbFreeSpaceMap, GrowthAmountsAt40And120Pages) {
@@ -104,10 +104,10 @@ TEST(EdbFreeSpaceMap, ReleaseMarksFreeRefusesTwiceAndShrinksTheTail) {
     m.ReleasePage(7);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 30427);
+    EXPECT_EQ(e.NativeError(), errc::kPageAlreadyFree);
     EXPECT_EQ(e.BareMessage(), "Page: 7 already free");
   }
-  EXPECT_EQ(CodeOf([&] { m.ReleasePage(100); }), 30430);
+  EXPECT_EQ(CodeOf([&] { m.ReleasePage(100); }), errc::kPageNotAddressable);
   // Freeing pages 6..13 leaves a free tail of 8 pages = the growth amount: the file is cut.
   for (int32_t n = 6; n <= 13; ++n)
     if (n != 7) pm->DeletePage(0, n);

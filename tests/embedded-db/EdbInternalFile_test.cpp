@@ -73,7 +73,7 @@ TEST(EdbInternalFile, TransactedChainGrowsShrinksAndCompresses) {
   std::vector<uint8_t> part(50);
   f.Read(s, part.data(), true, 50);
   EXPECT_EQ(part, std::vector<uint8_t>(big.begin(), big.begin() + 50));
-  EXPECT_EQ(CodeOf([&] { f.Read(s, part.data(), true, 10001); }), 30387);
+  EXPECT_EQ(CodeOf([&] { f.Read(s, part.data(), true, 10001); }), errc::kInternalFileReadPastSize);
 
   // A compressed file whose stored bytes are not a valid stream.
   {
@@ -82,9 +82,9 @@ TEST(EdbInternalFile, TransactedChainGrowsShrinksAndCompresses) {
     p->Data()[20] ^= 0xFF;
     p->SetDirty(true);
   }
-  EXPECT_EQ(CodeOf([&] { f.ReadAll(s); }), 20189);
-  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8).ReadAll(s); }), 30389);
-  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8, first).Create(s); }), 30383);
+  EXPECT_EQ(CodeOf([&] { f.ReadAll(s); }), errc::kTableFileDecompression);
+  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8).ReadAll(s); }), errc::kTransactedFileClosed);
+  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8, first).Create(s); }), errc::kTransactedFileExists);
 }
 
 TEST(EdbInternalFile, DirectFilesAddressingAndLimits) {
@@ -96,8 +96,8 @@ TEST(EdbInternalFile, DirectFilesAddressingAndLimits) {
   EXPECT_EQ(slots.AddressableSize(), 4046);
   uint8_t b[2] = {1, 2};
   slots.WriteBytes(498, b, 2);
-  EXPECT_EQ(CodeOf([&] { slots.WriteBytes(499, b, 2); }), 20158);
-  EXPECT_EQ(CodeOf([&] { slots.ReadBytes(4047, b, 1); }), 20159);
+  EXPECT_EQ(CodeOf([&] { slots.WriteBytes(499, b, 2); }), errc::kDirectFileWritePastEnd);
+  EXPECT_EQ(CodeOf([&] { slots.ReadBytes(4047, b, 1); }), errc::kDirectFileSeekPastEnd);
   slots.ReadBytes(4045, b, 1);  // inside the addressable size
 
   // The table-lock file: 12 x 500 bytes over two pages.
@@ -127,6 +127,6 @@ TEST(EdbInternalFile, DirectFilesAddressingAndLimits) {
   EXPECT_TRUE(locks.UnlockFile());
 
   TEdbInternalDBDirectAccessFile wrong(pm, ptTableLocks);
-  EXPECT_EQ(CodeOf([&] { wrong.Open(slots.FirstPage()); }), 20155);
-  EXPECT_EQ(CodeOf([&] { wrong.ReadBytes(0, b, 1); }), 20156);
+  EXPECT_EQ(CodeOf([&] { wrong.Open(slots.FirstPage()); }), errc::kInternalFileWrongPageType);
+  EXPECT_EQ(CodeOf([&] { wrong.ReadBytes(0, b, 1); }), errc::kDirectFileClosed);
 }

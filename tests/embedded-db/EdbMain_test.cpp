@@ -238,7 +238,7 @@ TEST_F(EdbMainTable, LookupEmptyTableAndReopen) {
   EXPECT_EQ(ComponentError([&] { t.Open(); }), "DatabaseName property is blank");
   t.SetDatabaseName("Lookup");
   t.SetTableName("Missing");
-  EXPECT_EQ(CodeOf([&] { t.Open(); }), 30396);
+  EXPECT_EQ(CodeOf([&] { t.Open(); }), errc::kTableNotFound);
   EXPECT_FALSE(t.Active());
   EXPECT_TRUE(db.Connected());
 
@@ -280,7 +280,7 @@ TEST(EdbMainPassword, AskedThroughTheHandler) {
     TEdbDatabase db;
     db.SetDatabaseName("Pw");
     db.SetDatabaseFileName(path);
-    EXPECT_EQ(CodeOf([&] { db.Open(); }), 30445);
+    EXPECT_EQ(CodeOf([&] { db.Open(); }), errc::kIncorrectPassword);
     int asked = 0;
     db.OnPassword = [&](TEdbDatabase&, std::string& pw) {
       ++asked;
@@ -303,14 +303,14 @@ TEST(EdbMainPassword, AskedThroughTheHandler) {
     second.SetDatabaseName("Pw2");
     second.SetDatabaseFileName(path);
     second.SetPassword("other");
-    EXPECT_EQ(CodeOf([&] { second.Open(); }), 20298);
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), errc::kInvalidDatabasePassword);
   }
   {
     TEdbDatabase db;
     db.SetDatabaseName("PwGiveUp");
     db.SetDatabaseFileName(path);
     db.OnPassword = [](TEdbDatabase&, std::string&) { return false; };
-    EXPECT_EQ(CodeOf([&] { db.Open(); }), 30445);
+    EXPECT_EQ(CodeOf([&] { db.Open(); }), errc::kIncorrectPassword);
     EXPECT_FALSE(db.Connected());
   }
   fs::remove(path);
@@ -347,7 +347,7 @@ TEST(EdbMainRepair, FileNotClosedCorrectlyOpensUnchanged) {
     db.Close();
     // A Yes answer asks for a repair this reader cannot make.
     db.OnNeedRepair = [&](TEdbDatabase&) { return true; };
-    EXPECT_EQ(CodeOf([&] { db.Open(); }), 20238);
+    EXPECT_EQ(CodeOf([&] { db.Open(); }), errc::kCannotConvertDatabase);
     EXPECT_FALSE(db.Connected());
   }
   EXPECT_EQ(fs::file_size(path), before);

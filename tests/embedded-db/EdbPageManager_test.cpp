@@ -62,7 +62,7 @@ TEST(EdbDiskPageManager, NewDatabaseLayoutAndPageOffsets) {
   auto pm = OpenMemory(bytes);
   EXPECT_EQ(pm->PageFileOffset(7), 380 + 4096 * 7);
   EXPECT_EQ(pm->PageFileOffset(1000000), 380 + int64_t(4096) * 1000000);
-  EXPECT_EQ(CodeOf([&] { pm->PageFileOffset(-1); }), 10471);
+  EXPECT_EQ(CodeOf([&] { pm->PageFileOffset(-1); }), errc::kInvalidPageNo);
 }
 
 TEST(EdbDiskPageManager, RoundTripPlainAndEveryCipher) {
@@ -116,22 +116,22 @@ TEST(EdbDiskPageManager, CorruptInputFailsWithItsCode) {
     return CodeOf([&] { OpenMemory(bytes, pw); });
   };
   // Short files and a wrong signature.
-  EXPECT_EQ(openCode({}), 10470);
-  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 91)), 10470);
+  EXPECT_EQ(openCode({}), errc::kInvalidFileSignature);
+  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 91)), errc::kInvalidFileSignature);
   std::vector<uint8_t> b = *good;
   b[3] = 'X';
   try {
     OpenMemory(std::make_shared<std::vector<uint8_t>>(b));
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 10470);
+    EXPECT_EQ(e.NativeError(), errc::kInvalidFileSignature);
     EXPECT_NE(e.BareMessage().find("Found signature: 'ABSX"), std::string::npos) << e.what();
   }
   // Check block length other than 280; a file cut inside the check block.
   b = *good;
   b[76] = 0x19;
-  EXPECT_EQ(openCode(b), 20237);
-  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 200)), 20237);
+  EXPECT_EQ(openCode(b), errc::kInvalidDatabaseFormat);
+  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 200)), errc::kInvalidDatabaseFormat);
   // Numbers that would size or position reads: page size, extent, counts, lock area, header length.
   struct Patch { size_t off; std::vector<uint8_t> v; };
   for (const Patch& p : {Patch{26, {0, 0}}, Patch{26, {40, 0}}, Patch{28, {0, 0}}, Patch{30, {0xFF, 0xFF, 0xFF, 0xFF}},
@@ -147,18 +147,18 @@ TEST(EdbDiskPageManager, CorruptInputFailsWithItsCode) {
     pm->GetPage(0, nos[0], true, ptTableBlob);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 20153);
+    EXPECT_EQ(e.NativeError(), errc::kInvalidPageType);
     EXPECT_EQ(e.BareMessage(), "Invalid page type. Possibly data is corrupted. Expected type 11, but found 10");
   }
   TEdbPage* any = pm->GetPage(0, nos[0], true, kEdbAnyPageType);
   pm->ReleasePage(any);
   // Beyond the end of the file: a fresh header of type 0.
-  EXPECT_EQ(CodeOf([&] { pm->GetPage(0, 500, true, ptTableRecord); }), 20153);
+  EXPECT_EQ(CodeOf([&] { pm->GetPage(0, 500, true, ptTableRecord); }), errc::kInvalidPageType);
   TEdbPage* beyond = pm->GetPage(0, 500, true, 0);
   EXPECT_EQ(beyond->ChangeCounter(), 0);
   pm->ReleasePage(beyond);
-  EXPECT_EQ(CodeOf([&] { pm->GetPage(0, 0, true, kEdbAnyPageType); }), 30434);
-  EXPECT_EQ(CodeOf([&] { pm->GetPage(-1, nos[0], true, kEdbAnyPageType); }), 20186);
+  EXPECT_EQ(CodeOf([&] { pm->GetPage(0, 0, true, kEdbAnyPageType); }), errc::kCannotDeleteMapPage);
+  EXPECT_EQ(CodeOf([&] { pm->GetPage(-1, nos[0], true, kEdbAnyPageType); }), errc::kInvalidSessionId);
 }
 
 TEST(EdbDiskPageManager, PasswordAndCrcChecks) {
@@ -168,11 +168,11 @@ TEST(EdbDiskPageManager, PasswordAndCrcChecks) {
   auto pm = MemoryManager(bytes);
   TEdbPassword wrong{"wrong", 0};
   bool mu = false, nr = false, ro = false;
-  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", wrong, mu, false, nr, ro); }), 30445);
+  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", wrong, mu, false, nr, ro); }), errc::kIncorrectPassword);
   EXPECT_FALSE(pm->IsOpen());
   EXPECT_EQ(*bytes, before);  // a failed open writes nothing
   TEdbPassword none;
-  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", none, mu, false, nr, ro); }), 30445);
+  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", none, mu, false, nr, ro); }), errc::kIncorrectPassword);
   TEdbPassword right{"right", 0};
   pm->OpenDatabase("x", right, mu, false, nr, ro);
   EXPECT_EQ(right.CipherId, ciTwofish256);  // handed back from the check block
@@ -180,8 +180,8 @@ TEST(EdbDiskPageManager, PasswordAndCrcChecks) {
   // A flipped byte in an enciphered data area fails the CRC check; the page is not kept.
   (*bytes)[380 + 4096 * size_t(nos[1]) + 100] ^= 0x01;
   auto again = OpenMemory(bytes, {"right", 0});
-  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, ptTableRecord); }), 30446);
-  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, kEdbAnyPageType); }), 30446);
+  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, ptTableRecord); }), errc::kPageCrcMismatch);
+  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, kEdbAnyPageType); }), errc::kPageCrcMismatch);
   TEdbPage* ok = again->GetPage(0, nos[0], true, ptTableRecord);
   EXPECT_TRUE(HasFill(ok, 1));
   again->ReleasePage(ok);
@@ -244,14 +244,14 @@ TEST(EdbDiskPageManager, SessionsCommitRollbackAndDelete) {
   const int32_t counter = int32_t(U32At(*bytes, 38));
   // Two sessions asking for the same page: the second fails while the first holds it.
   TEdbPage* a = pm->GetPage(0, nos[0], true, ptTableRecord);
-  EXPECT_EQ(CodeOf([&] { pm->GetPage(1, nos[0], true, ptTableRecord); }), 20090);
+  EXPECT_EQ(CodeOf([&] { pm->GetPage(1, nos[0], true, ptTableRecord); }), errc::kPageUsedByOtherSession);
   TEdbPage* again = pm->GetPage(0, nos[0], true, ptTableRecord);
   EXPECT_EQ(again, a);
   EXPECT_EQ(a->UseCount(), 2);
   Fill(a, 5);
   a->SetDirty(true);
   pm->DeletePage(0, nos[1]);  // gives the session work to commit
-  EXPECT_EQ(CodeOf([&] { pm->Commit(0); }), 20152);  // a page is still in use
+  EXPECT_EQ(CodeOf([&] { pm->Commit(0); }), errc::kSessionPagesNotReleased);  // a page is still in use
   pm->ReleasePage(a);
   pm->ReleasePage(a);
   EXPECT_EQ(pm->ChangedPageCount(0), 1u);
@@ -269,13 +269,13 @@ TEST(EdbDiskPageManager, SessionsCommitRollbackAndDelete) {
   // A rolled-back added page gives its number back.
   TEdbPage* added = pm->AddPage(0, ptTableBlob);
   const int32_t addedNo = added->PageNo();
-  EXPECT_EQ(CodeOf([&] { pm->Rollback(0); }), 20088);
+  EXPECT_EQ(CodeOf([&] { pm->Rollback(0); }), errc::kRollbackPageInUse);
   pm->ReleasePage(added);
   pm->Rollback(0);
   EXPECT_FALSE(pm->FreeSpaceMap()->IsPageUsed(addedNo));
 
   // Delete at commit: the number is freed, its counter on disk marks it.
-  EXPECT_EQ(CodeOf([&] { pm->DeletePage(0, 1); }), 30434);
+  EXPECT_EQ(CodeOf([&] { pm->DeletePage(0, 1); }), errc::kCannotDeleteMapPage);
   pm->DeletePage(0, nos[2]);
   pm->Commit(0);
   EXPECT_FALSE(pm->FreeSpaceMap()->IsPageUsed(nos[2]));
@@ -317,8 +317,8 @@ TEST(EdbDiskPageManager, DirectPartialAccessAndPageByteLocks) {
   uint8_t back[8] = {};
   pm->ReadPagePart(back, nos[1], 8, 4088);
   EXPECT_EQ(0, std::memcmp(back, buf, 8));
-  EXPECT_EQ(CodeOf([&] { pm->ReadPagePart(back, nos[1], 8, 4089); }), 10476);
-  EXPECT_EQ(CodeOf([&] { pm->WritePagePart(buf, nos[1], 8, 4089); }), 10477);
+  EXPECT_EQ(CodeOf([&] { pm->ReadPagePart(back, nos[1], 8, 4089); }), errc::kInvalidPageOffsetRead);
+  EXPECT_EQ(CodeOf([&] { pm->WritePagePart(buf, nos[1], 8, 4089); }), errc::kInvalidPageOffsetWrite);
   ASSERT_TRUE(pm->LockPageByte(nos[0], 17));
   EXPECT_TRUE(pm->IsPageByteLocked(nos[0], 17));
   EXPECT_TRUE(pm->IsPageRegionLocked(nos[0], 0, 40));
@@ -326,8 +326,8 @@ TEST(EdbDiskPageManager, DirectPartialAccessAndPageByteLocks) {
   EXPECT_TRUE(pm->UnlockPageByte(nos[0], 17));
   EXPECT_FALSE(pm->IsPageByteLocked(nos[0], 17));
   // The header lock nests; while held by another file object the commit waits and fails.
-  pm->LockHeader(20213);
-  pm->LockHeader(20213);
+  pm->LockHeader(errc::kLockedOnCommit);
+  pm->LockHeader(errc::kLockedOnCommit);
   pm->UnlockHeader();
   EXPECT_TRUE(pm->File().IsByteLocked(pm->LockAreaOffset() + 4));
   pm->UnlockHeader();
@@ -336,8 +336,8 @@ TEST(EdbDiskPageManager, DirectPartialAccessAndPageByteLocks) {
   TEdbPage* p = pm->GetPage(0, nos[0], true, ptTableRecord);
   p->SetDirty(true);
   pm->ReleasePage(p);
-  EXPECT_EQ(CodeOf([&] { pm->Commit(0); }), 20213);
-  EXPECT_EQ(CodeOf([&] { pm->GetTotalPageCount(); }), 20236);
+  EXPECT_EQ(CodeOf([&] { pm->Commit(0); }), errc::kLockedOnCommit);
+  EXPECT_EQ(CodeOf([&] { pm->GetTotalPageCount(); }), errc::kLockedOnPageCount);
   pm->File().UnlockBytes(pm->LockAreaOffset() + 4, 1);
   pm->Commit(0);
   EXPECT_EQ(pm->GetTotalPageCount(), 6);
@@ -390,17 +390,17 @@ TEST(EdbDiskPageManager, RealFileRoundTripAndExclusiveOpen) {
   pm.ReleasePage(p);
   TEdbDiskPageManager second;
   bool mu2 = false, nr2 = false, ro2 = false;
-  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), 30364);
-  EXPECT_EQ(CodeOf([&] { pm.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), 10462);
+  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), errc::kCannotOpenFile);
+  EXPECT_EQ(CodeOf([&] { pm.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), errc::kOpenDatabaseInUse);
   pm.CloseDatabase();
   // Shared read-write opens: while one holds the header lock, another cannot open.
   mu2 = true;
   ro2 = false;
   pm.OpenDatabase(path, pw, mu2, false, nr2, ro2);
   ro2 = false;
-  pm.LockHeader(20213);
+  pm.LockHeader(errc::kLockedOnCommit);
   second.SetLockWait(2, 1);
-  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), 20230);
+  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), errc::kLockedOnOpen);
   EXPECT_FALSE(second.IsOpen());
   pm.UnlockHeader();
   second.OpenDatabase(path, pw, mu2, false, nr2, ro2);

@@ -83,30 +83,66 @@ TEST(EdbTableMetadata, TruncationInsideEachItemRaisesItsCode) {
   };
   auto b = [](Bytes x) { return x.b; };
   std::vector<Item> items = {
-      {b(Bytes().i32(1)), 10159},                 // field count
-      {b(Bytes().u8(4)), 10166}, {b(Bytes().str("BLOB")), 10167},
-      {b(Bytes().i32(1)), 10169}, {b(Bytes().u8(18)), 10187}, {b(Bytes().u8(31)), 10188},
-      {b(Bytes().i32(0)), 10189}, {b(Bytes().u8(0)), 10192}, {b(Bytes().u8(0)), 10193},
-      {b(Bytes().i32(100)), 10194}, {b(Bytes().i64(1)), 30407}, {b(Bytes().i64(0)), 30408},
-      {b(Bytes().i64(0)), 30409}, {b(Bytes().i64(0)), 30410}, {b(Bytes().u8(0)), 30411},
-      {b(Bytes().u8(18)), 10183}, {b(Bytes().u8(0)), 10184}, {b(Bytes().i32(2)), 10185},
-      {b(Bytes().str("ab")), 10186},
-      {b(Bytes().i32(1)), 10159},                 // index count
-      {b(Bytes().u8(2)), 10166}, {b(Bytes().str("IX")), 10167}, {b(Bytes().i32(9)), 10169},
-      {b(Bytes().u8(1)), 10349}, {b(Bytes().u8(0)), 10350}, {b(Bytes().u8(0)), 10351},
-      {b(Bytes().i32(1)), 10352}, {b(Bytes().i32(-1)), 10353},
-      {b(Bytes().u8(1)), 10358}, {b(Bytes().str("B")), 10359}, {b(Bytes().u8(255)), 10360},
-      {b(Bytes().u8(0)), 10361}, {b(Bytes().i32(20)), 20168},
-      {b(Bytes().i32(2)), 10159},                 // constraint count
-      {b(Bytes().u8(3)), 10220}, {b(Bytes().u8(2)), 10166}, {b(Bytes().str("NN")), 10167},
-      {b(Bytes().i32(5)), 10169}, {b(Bytes().i32(0)), 10249}, {b(Bytes().i32(0)), 10250},
-      {b(Bytes().i32(1)), 10251}, {b(Bytes().u8(2)), 10252}, {b(Bytes().str("\x01x")), 10253},
-      {b(Bytes().u8(0)), 10254}, {b(Bytes().u8(1)), 10256}, {b(Bytes().u8(0)), 10257},
-      {b(Bytes().u8(0)), 10220}, {b(Bytes().u8(2)), 10166}, {b(Bytes().str("PK")), 10167},
-      {b(Bytes().i32(6)), 10169}, {b(Bytes().i32(0)), 30303}, {b(Bytes().i32(0)), 30304},
-      {b(Bytes().i32(0)), 30317}, {b(Bytes().i32(2)), 30305}, {b(Bytes().str("\x01y")), 30306},
-      {b(Bytes().i32(0)), 30307}, {b(Bytes().i32(0)), 30321}, {b(Bytes().i32(1)), 30309},
-      {b(Bytes().i32(1)), 30310}, {b(Bytes().i32(2)), 30311}, {b(Bytes().u8(1).str("B")), 30312},
+      {b(Bytes().i32(1)), errc::kReadDefinitionCount},                 // field count
+      {b(Bytes().u8(4)), errc::kReadNameLength}, {b(Bytes().str("BLOB")), errc::kReadName},
+      {b(Bytes().i32(1)), errc::kReadObjectId},
+      {b(Bytes().u8(18)), errc::kReadBaseType},
+      {b(Bytes().u8(31)), errc::kReadAdvancedType},
+      {b(Bytes().i32(0)), errc::kReadFieldSize},
+      {b(Bytes().u8(0)), errc::kReadBlobCompression},
+      {b(Bytes().u8(0)), errc::kReadBlobCompressionMode},
+      {b(Bytes().i32(100)), errc::kReadBlobBlockSize},
+      {b(Bytes().i64(1)), errc::kReadAutoincIncrement},
+      {b(Bytes().i64(0)), errc::kReadAutoincInitialValue},
+      {b(Bytes().i64(0)), errc::kReadAutoincMinValue},
+      {b(Bytes().i64(0)), errc::kReadAutoincMaxValue},
+      {b(Bytes().u8(0)), errc::kReadAutoincCycled},
+      {b(Bytes().u8(18)), errc::kReadVariantType},
+      {b(Bytes().u8(0)), errc::kReadVariantEmpty},
+      {b(Bytes().i32(2)), errc::kReadVariantLength},
+      {b(Bytes().str("ab")), errc::kReadVariantData},
+      {b(Bytes().i32(1)), errc::kReadDefinitionCount},                 // index count
+      {b(Bytes().u8(2)), errc::kReadNameLength},
+      {b(Bytes().str("IX")), errc::kReadName},
+      {b(Bytes().i32(9)), errc::kReadObjectId},
+      {b(Bytes().u8(1)), errc::kReadIndexAttribute0},
+      {b(Bytes().u8(0)), errc::kReadIndexAttribute0 + 1},
+      {b(Bytes().u8(0)), errc::kReadIndexAttribute0 + 2},
+      {b(Bytes().i32(1)), errc::kReadIndexColumnCount},
+      {b(Bytes().i32(-1)), errc::kReadIndexPageNo},
+      {b(Bytes().u8(1)), errc::kReadIndexColumnNameLength},
+      {b(Bytes().str("B")), errc::kReadIndexColumnName},
+      {b(Bytes().u8(255)), errc::kReadIndexColumnDescending},
+      {b(Bytes().u8(0)), errc::kReadIndexColumnCaseInsensitive},
+      {b(Bytes().i32(20)), errc::kReadIndexColumnExtra},
+      {b(Bytes().i32(2)), errc::kReadDefinitionCount},                 // constraint count
+      {b(Bytes().u8(3)), errc::kReadConstraintType},
+      {b(Bytes().u8(2)), errc::kReadNameLength},
+      {b(Bytes().str("NN")), errc::kReadName},
+      {b(Bytes().i32(5)), errc::kReadObjectId},
+      {b(Bytes().i32(0)), errc::kReadNotNullConstraintItems},
+      {b(Bytes().i32(0)), errc::kReadNotNullConstraintItems + 1},
+      {b(Bytes().i32(1)), errc::kReadNotNullConstraintItems + 2},
+      {b(Bytes().u8(2)), errc::kReadNotNullConstraintItems + 3},
+      {b(Bytes().str("\x01x")), errc::kReadNotNullConstraintItems + 4},
+      {b(Bytes().u8(0)), errc::kReadNotNullConstraintItems + 5},
+      {b(Bytes().u8(1)), errc::kReadNotNullConstraintItems + 7},
+      {b(Bytes().u8(0)), errc::kReadNotNullConstraintItems + 8},
+      {b(Bytes().u8(0)), errc::kReadConstraintType},
+      {b(Bytes().u8(2)), errc::kReadNameLength},
+      {b(Bytes().str("PK")), errc::kReadName},
+      {b(Bytes().i32(6)), errc::kReadObjectId},
+      {b(Bytes().i32(0)), errc::kReadKeyConstraintInt0},
+      {b(Bytes().i32(0)), errc::kReadKeyConstraintInt1},
+      {b(Bytes().i32(0)), errc::kReadKeyConstraintInt2},
+      {b(Bytes().i32(2)), errc::kReadKeyConstraintString0Length},
+      {b(Bytes().str("\x01y")), errc::kReadKeyConstraintString0},
+      {b(Bytes().i32(0)), errc::kReadKeyConstraintString1Length},
+      {b(Bytes().i32(0)), errc::kReadKeyConstraintString2Length},
+      {b(Bytes().i32(1)), errc::kReadKeyConstraintColumnCount},
+      {b(Bytes().i32(1)), errc::kReadKeyConstraintColumnValue},
+      {b(Bytes().i32(2)), errc::kReadKeyConstraintColumnTextLength},
+      {b(Bytes().u8(1).str("B")), errc::kReadKeyConstraintColumnText},
   };
   std::vector<uint8_t> stream;
   std::vector<std::pair<size_t, int>> starts;
@@ -140,11 +176,11 @@ TEST(EdbTableMetadata, RejectsUnknownTypesAndDuplicates) {
   b.i32(1);
   edbtest::FieldDef(b, "X", 1, 25, 7, 0);
   b.i32(0).i32(0).i32(-1).i32(-1);
-  EXPECT_EQ(CodeOf(b.b, b.size()), 30050);
+  EXPECT_EQ(CodeOf(b.b, b.size()), errc::kUnknownDataType);
 
   Bytes c;
   c.i32(0).i32(0).i32(1).u8(1).name("C").i32(1);
-  EXPECT_EQ(CodeOf(c.b, c.size()), 30316);
+  EXPECT_EQ(CodeOf(c.b, c.size()), errc::kUnknownConstraintType);
 
   Bytes d;
   d.i32(2);
@@ -156,7 +192,7 @@ TEST(EdbTableMetadata, RejectsUnknownTypesAndDuplicates) {
     md.CheckDuplicateNames();
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 10424);
+    EXPECT_EQ(e.NativeError(), errc::kDuplicateFieldName);
   }
 
   // A negative declared length is refused instead of wrapping the record size.
@@ -164,7 +200,7 @@ TEST(EdbTableMetadata, RejectsUnknownTypesAndDuplicates) {
   n.i32(1);
   edbtest::FieldDef(n, "S", 1, 3, 2, -2);
   n.i32(0).i32(0).i32(-1).i32(-1);
-  EXPECT_EQ(CodeOf(n.b, n.size()), 20237);
+  EXPECT_EQ(CodeOf(n.b, n.size()), errc::kInvalidDatabaseFormat);
 }
 
 TEST(EdbTableMetadata, SaveLoadRoundTripKeepsEveryItem) {
@@ -242,7 +278,7 @@ TEST(EdbTableMetadata, MostUpdatedAndAutoincCounters) {
     mu.NextAutoinc(md, 0);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 20160);
+    EXPECT_EQ(e.NativeError(), errc::kAutoincMaxExceeded);
   }
   mu.AutoincCounters[1] = 6;
   EXPECT_EQ(mu.NextAutoinc(md, 1), 2);  // cycled
@@ -250,7 +286,7 @@ TEST(EdbTableMetadata, MostUpdatedAndAutoincCounters) {
     mu.NextAutoinc(md, 5);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 30402);
+    EXPECT_EQ(e.NativeError(), errc::kFieldNotFound);
   }
 }
 
@@ -266,7 +302,7 @@ TEST(EdbRecordPages, GeometryFromWorkedNumbers) {
     TEdbRecordGeometry::Compute(4056, 4055);
     FAIL();
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 20174);
+    EXPECT_EQ(e.NativeError(), errc::kRecordTooLarge);
   }
   // (4056 - 1) / (450 + 0.125) = 9.008...: nine slots need a 2-byte bitmap.
   g = TEdbRecordGeometry::Compute(4056, 450);

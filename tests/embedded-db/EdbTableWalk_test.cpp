@@ -141,11 +141,11 @@ TEST(EdbTableWalk, NavigationRequestsAndRecordNumbers) {
   EXPECT_EQ(rm.RecNoToRecordId(2), (TEdbRecordId{11, 5}));
   EXPECT_EQ(rm.RecordIdToRecNo({14, 250}), 4);
   EXPECT_EQ(rm.RecordIdToRecNo({11, 5}), 2);
-  EXPECT_EQ(CodeOf([&] { rm.RecNoToRecordId(5); }), 20113);
+  EXPECT_EQ(CodeOf([&] { rm.RecNoToRecordId(5); }), errc::kRecNoBeyondCount);
   rm.CheckRecordCount();
-  EXPECT_EQ(CodeOf([&] { rm.RecordIdToRecNo({13, 0}); }), 20114);
+  EXPECT_EQ(CodeOf([&] { rm.RecordIdToRecNo({13, 0}); }), errc::kIndexRecNoPageNotIndexed);
   id = {13, 0};
-  EXPECT_EQ(CodeOf([&] { rm.Navigate(TEdbNavDirection::Next, false, false, id); }), 20104);
+  EXPECT_EQ(CodeOf([&] { rm.Navigate(TEdbNavDirection::Next, false, false, id); }), errc::kIndexNextPageNotIndexed);
 }
 
 TEST(EdbTableWalk, TableLookupIsAsciiCaseInsensitive) {
@@ -162,7 +162,7 @@ TEST(EdbTableWalk, TableLookupIsAsciiCaseInsensitive) {
   EXPECT_EQ(db.FindTable("gReY").TableID, kTableId);
   EXPECT_EQ(db.FindTable("\xC4MTER").TableID, 102);
   // Non-ASCII letters must match exactly.
-  EXPECT_EQ(CodeOf([&] { db.FindTable("\xE4mter"); }), 30396);
+  EXPECT_EQ(CodeOf([&] { db.FindTable("\xE4mter"); }), errc::kTableNotFound);
   try {
     db.FindTable("Nope");
     FAIL();
@@ -200,7 +200,7 @@ TEST(EdbTableWalk, FirstPageOfAnotherTableOrEmptyCountFindsNothing) {
     TEdbDiskRecordManager rm(o.db.PageManager(), *o.table, 0);
     TEdbRecordId id;
     EXPECT_EQ(rm.Navigate(TEdbNavDirection::Next, true, false, id), nrAfterLast);
-    EXPECT_EQ(CodeOf([&] { rm.CheckRecordCount(); }), 20292);
+    EXPECT_EQ(CodeOf([&] { rm.CheckRecordCount(); }), errc::kRecordCountMismatch);
   }
 }
 
@@ -215,73 +215,73 @@ TEST(EdbTableWalk, CorruptInputFailsWithItsCode) {
     GreyImage g;
     std::vector<uint8_t> cut(g.meta.begin(), g.meta.begin() + 4 + 48 + 2);
     g.img.InternalFile(8, cut, {5});
-    EXPECT_EQ(codeOfWalk(g), 10167);
+    EXPECT_EQ(codeOfWalk(g), errc::kReadName);
   }
   {  // the chain ends before the stored size is collected
     GreyImage g;
     g.img.InternalFile(8, g.meta, {5}, 5000);
-    EXPECT_EQ(codeOfWalk(g), 30388);
+    EXPECT_EQ(codeOfWalk(g), errc::kInternalFileShortRead);
   }
   {  // a stored size no file of this size can hold
     GreyImage g;
     g.img.InternalFile(8, g.meta, {5}, 0x7FFFFFF0);
-    EXPECT_EQ(codeOfWalk(g), 20237);
+    EXPECT_EQ(codeOfWalk(g), errc::kInvalidDatabaseFormat);
   }
   {  // unknown BaseType
     GreyImage g;
     g.meta[4 + 1 + 2 + 4] = 30;
     g.img.InternalFile(8, g.meta, {5});
-    EXPECT_EQ(codeOfWalk(g), 30050);
+    EXPECT_EQ(codeOfWalk(g), errc::kUnknownDataType);
   }
   {  // a record that cannot fit a page: VARCHAR(5000)
     GreyImage g;
     Le32(&g.meta[4 + 48 + 5 + 4 + 2], 5000);
     g.img.InternalFile(8, g.meta, {5});
-    EXPECT_EQ(codeOfWalk(g), 20174);
+    EXPECT_EQ(codeOfWalk(g), errc::kRecordTooLarge);
   }
   {  // a page reached through the index is not a record page
     GreyImage g;
     g.img.Page(12, 11, -1, kTableId);
-    EXPECT_EQ(codeOfWalk(g), 20153);
+    EXPECT_EQ(codeOfWalk(g), errc::kInvalidPageType);
   }
   {  // an indexed page without records
     GreyImage g;
     std::memset(g.img.Data(12), 0, 32);
-    EXPECT_EQ(codeOfWalk(g), 20143);
+    EXPECT_EQ(codeOfWalk(g), errc::kRecordNotFoundOnPage);
   }
   {  // leaf chain that leads back to itself
     GreyImage g;
     BTreePage(g.img, 9, false, true, -1, 9, {{11, 2}, {12, 1}});
-    EXPECT_EQ(codeOfWalk(g), 20237);
+    EXPECT_EQ(codeOfWalk(g), errc::kInvalidDatabaseFormat);
   }
   {  // B-tree page whose items overrun the data area
     GreyImage g;
     Le16(g.img.Data(8) + 14, 2000);
-    EXPECT_EQ(codeOfWalk(g), 20237);
+    EXPECT_EQ(codeOfWalk(g), errc::kInvalidDatabaseFormat);
   }
   {  // missing sibling link where the walk needs one
     GreyImage g;
     BTreePage(g.img, 9, false, true, -1, -1, {{11, 2}, {12, 1}});
-    EXPECT_EQ(codeOfWalk(g), 20100);
+    EXPECT_EQ(codeOfWalk(g), errc::kIndexNextNoSibling);
   }
   {  // system directory without a table list
     GreyImage g;
     g.img.InternalFile(4, Bytes().u8(2).i32(3).b, {2});
-    EXPECT_EQ(codeOfWalk(g), 20237);
+    EXPECT_EQ(codeOfWalk(g), errc::kInvalidDatabaseFormat);
   }
   {  // table list page of the wrong type
     GreyImage g;
     g.img.Page(4, 8, -1, -1);
-    EXPECT_EQ(codeOfWalk(g), 20153);
+    EXPECT_EQ(codeOfWalk(g), errc::kInvalidPageType);
   }
   {  // connection-slot file of the wrong page type
     GreyImage g;
     g.img.Page(3, 6, -1, -1);
-    EXPECT_EQ(codeOfWalk(g), 20155);
+    EXPECT_EQ(codeOfWalk(g), errc::kInternalFileWrongPageType);
   }
   {  // an unknown table
     GreyImage g;
-    EXPECT_EQ(CodeOf([&] { Opened o(g.img, "GREYLIST"); }), 30396);
+    EXPECT_EQ(CodeOf([&] { Opened o(g.img, "GREYLIST"); }), errc::kTableNotFound);
   }
 }
 

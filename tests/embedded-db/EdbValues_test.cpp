@@ -147,7 +147,7 @@ TEST(EdbValueConvert, FloatsBooleansDatesAndErrors) {
     Conv(Def(30, aftString), {0});
     FAIL() << "unknown base type accepted";
   } catch (const EEdbException& e) {
-    EXPECT_EQ(e.NativeError(), 30050);
+    EXPECT_EQ(e.NativeError(), errc::kUnknownDataType);
   }
   // A null value cannot be turned into text.
   EXPECT_THROW(TEdbVariant().ToString(), EEdbComponentError);

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <string>
 
+#include "EdbErrorCodes.h"
 #include "ToolBrowse.h"
 #include "ToolSample.h"
 
@@ -159,7 +161,7 @@ TEST_F(SampleFiles, BinaryExitStatusAndOutput) {
   std::ifstream e(err);
   std::string line;
   std::getline(e, line);
-  EXPECT_EQ(line, "Table 'NOPE' not exists. - Native error: 30396");
+  EXPECT_EQ(line, "Table 'NOPE' not exists. - Native error: " + std::to_string(edb::errc::kTableNotFound));
   EXPECT_EQ(RunToolExe("dump 2>/dev/null"), 2);
   EXPECT_EQ(RunToolExe("dump x y --format xml 2>/dev/null"), 2);
   EXPECT_EQ(RunToolExe("frobnicate 2>/dev/null"), 2);
