@@ -15,12 +15,11 @@ namespace {
 
 constexpr std::int32_t kErrFail = static_cast<std::int32_t>(0x80004005u);
 
-std::u16string Wide(const std::string& s) { return Utf8ToUtf16(s); }
-
-SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+// A UTF-16 text as the wide ODBC calls take it.
+SQLWCHAR* AsSqlWChar(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
 
 std::string Narrow(const SQLWCHAR* s, std::size_t units) {
-  return Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(s), units));
+  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(s), units));
 }
 
 bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
@@ -150,7 +149,7 @@ class OdbcStatement final : public BackendStatement {
         bufferLength = sizeof s.Double;
         break;
       default: {
-        s.Text = isNull ? std::u16string() : Wide(v.AsText());
+        s.Text = isNull ? std::u16string() : Utf8ToUtf16(v.AsText());
         const std::size_t units = s.Text.size();
         s.Text.push_back(u'\0');
         if (!isNull) s.Indicator = static_cast<SQLLEN>(units * sizeof(SQLWCHAR));
@@ -286,10 +285,10 @@ class OdbcConnection final : public BackendConnection {
     SQLHDBC dbc = SQL_NULL_HDBC;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc)))
       Raise(SQL_HANDLE_ENV, env_, "SQLAllocHandle");
-    std::u16string in = Wide(choice_.Target);
+    std::u16string in = Utf8ToUtf16(choice_.Target);
     SQLWCHAR out[1024];
     SQLSMALLINT outLen = 0;
-    SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, out, 1024, &outLen,
+    SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, AsSqlWChar(in), SQL_NTS, out, 1024, &outLen,
                                      SQL_DRIVER_NOPROMPT);
     if (!Ok(rc)) {
       try {
@@ -345,8 +344,8 @@ class OdbcConnection final : public BackendConnection {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt)))
       Raise(SQL_HANDLE_DBC, dbc_, "SQLAllocHandle");
-    std::u16string text = Wide(sql);
-    if (!Ok(SQLPrepareW(stmt, W(text), SQL_NTS))) {
+    std::u16string text = Utf8ToUtf16(sql);
+    if (!Ok(SQLPrepareW(stmt, AsSqlWChar(text), SQL_NTS))) {
       try {
         Raise(SQL_HANDLE_STMT, stmt, "SQLPrepare");
       } catch (...) {

@@ -17,6 +17,12 @@ std::string Format(const char* fmt, ...)
     ;
 std::string FormatV(const char* fmt, va_list args);
 
+// The code point of the UTF-8 sequence at `i`, advancing `i` past it. An invalid, overlong,
+// truncated or surrogate sequence gives U+FFFD and advances one byte. `i` < s.size().
+char32_t NextUtf8(std::string_view s, size_t& i);
+// Appends the UTF-8 bytes of code point `cp` (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
+
 // UTF-8 -> UTF-16. Invalid, overlong or surrogate sequences become U+FFFD, one per bad byte.
 std::u16string Utf8ToUtf16(std::string_view text);
 // UTF-16 -> UTF-8. An unpaired surrogate becomes U+FFFD.

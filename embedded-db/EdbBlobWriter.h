@@ -9,8 +9,8 @@
 #include <map>
 
 #include "EdbBlob.h"
-#include "EdbRecordPageIndex.h"  // before the writer header, which uses its entry type
 #include "EdbFormatWriter.h"
+#include "EdbRecordPageIndex.h"
 #include "EdbTableMetadata.h"
 
 namespace edb {

@@ -1,5 +1,6 @@
 #include "EdbCodePage.h"
 
+#include "BaseText.h"
 #include "EdbEndian.h"
 #include "EdbException.h"
 
@@ -16,41 +17,8 @@ constexpr uint16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
-
-// Next code point of a UTF-8 text; invalid sequences yield U+FFFD and skip one byte.
-uint32_t NextUtf8(const std::string& s, size_t& i) {
-  const auto b0 = uint8_t(s[i]);
-  if (b0 < 0x80) { ++i; return b0; }
-  int len = (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : (b0 & 0xF8) == 0xF0 ? 4 : 0;
-  if (len == 0 || i + size_t(len) > s.size()) { ++i; return 0xFFFD; }
-  uint32_t cp = b0 & (0x7F >> len);
-  for (int k = 1; k < len; ++k) {
-    const auto b = uint8_t(s[i + size_t(k)]);
-    if ((b & 0xC0) != 0x80) { ++i; return 0xFFFD; }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return 0xFFFD; }
-  i += size_t(len);
-  return cp;
-}
+using base::AppendUtf8;
+using base::NextUtf8;
 
 // True when every byte sequence of `s` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view s) {
@@ -102,7 +70,7 @@ std::string EdbAnsiToUtf8(std::string_view text, uint32_t codePage) {
     return out;
   }
   if (!EdbSysAnsiToUtf8(codePage, bytes, len, out)) {
-    throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
+    throw EEdbComponentError(base::Format("Code page %u is not supported", codePage));
   }
   return out;
 }
@@ -116,7 +84,7 @@ bool EdbAnsiDecodable(std::string_view text, uint32_t codePage) {
   std::string out;
   bool invalid = false;
   if (!EdbSysAnsiToUtf8(codePage, text.data(), text.size(), out, &invalid)) {
-    throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
+    throw EEdbComponentError(base::Format("Code page %u is not supported", codePage));
   }
   return !invalid;
 }
@@ -144,48 +112,21 @@ std::string EdbUtf8ToAnsi(const std::string& utf8, uint32_t codePage) {
     return out;
   }
   if (!EdbSysUtf8ToAnsi(codePage, utf8, out)) {
-    throw EEdbComponentError(StrFormat("Code page %u is not supported", codePage));
+    throw EEdbComponentError(base::Format("Code page %u is not supported", codePage));
   }
   return out;
 }
 
 std::string EdbUtf16LeToUtf8(const uint8_t* units, size_t count) {
-  std::string out;
-  out.reserve(count);
-  for (size_t i = 0; i < count; ++i) {
-    uint32_t u = GetU16(units + 2 * i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
-      uint32_t lo = GetU16(units + 2 * i + 2);
-      if (lo >= 0xDC00 && lo <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-    AppendUtf8(out, u);
-  }
-  return out;
+  std::u16string text(count, u'\0');
+  for (size_t i = 0; i < count; ++i) text[i] = static_cast<char16_t>(GetU16(units + 2 * i));
+  return base::Utf16ToUtf8(text);
 }
 
 std::string EdbUtf8ToUtf16Le(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size() * 2);
-  auto put = [&](uint32_t u) {
-    uint8_t b[2];
-    PutU16(b, uint16_t(u));
-    out.append(reinterpret_cast<const char*>(b), 2);
-  };
-  for (size_t i = 0; i < utf8.size();) {
-    uint32_t cp = NextUtf8(utf8, i);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(0xD800 + (cp >> 10));
-      put(0xDC00 + (cp & 0x3FF));
-    } else {
-      put(cp);
-    }
-  }
+  const std::u16string text = base::Utf8ToUtf16(utf8);
+  std::string out(text.size() * 2, '\0');
+  for (size_t i = 0; i < text.size(); ++i) PutU16(reinterpret_cast<uint8_t*>(out.data()) + 2 * i, text[i]);
   return out;
 }
 

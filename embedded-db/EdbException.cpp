@@ -4,25 +4,15 @@
 
 namespace edb {
 
-std::string StrFormatV(const char* fmt, va_list args) { return base::FormatV(fmt, args); }
-
-std::string StrFormat(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string s = base::FormatV(fmt, args);
-  va_end(args);
-  return s;
-}
-
 EEdbException::EEdbException(int nativeError, const std::string& message)
-    : std::runtime_error(message + " - Native error: " + StrFormat("%05d", nativeError)),
+    : std::runtime_error(message + " - Native error: " + base::Format("%05d", nativeError)),
       nativeError_(nativeError),
       bare_(message) {}
 
 void EdbRaise(int nativeError, const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  std::string s = StrFormatV(fmt, args);
+  std::string s = base::FormatV(fmt, args);
   va_end(args);
   throw EEdbException(nativeError, s);
 }

@@ -12,14 +12,6 @@
 
 namespace edb {
 
-// printf-style formatting into a std::string (the engine's messages use %s and %d).
-std::string StrFormat(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-std::string StrFormatV(const char* fmt, va_list args);
-
 class EEdbException : public std::runtime_error {
  public:
   EEdbException(int nativeError, const std::string& message);

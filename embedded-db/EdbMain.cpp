@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 
+#include "BaseText.h"
 #include "EdbBlob.h"
 #include "EdbCursor.h"
 #include "EdbDiskDatabase.h"
@@ -102,7 +103,7 @@ void TEdbDatabase::SetDatabaseName(const std::string& name) {
   if (Connected()) throw EEdbComponentError("Cannot perform this operation on an open database");
   TEdbDatabase* other = session_->FindDatabase(name);
   if (!name.empty() && other && other != this) {
-    throw EEdbComponentError(StrFormat("Duplicate database name '%s'", name.c_str()));
+    throw EEdbComponentError(base::Format("Duplicate database name '%s'", name.c_str()));
   }
   databaseName_ = name;
 }
@@ -127,7 +128,7 @@ void TEdbDatabase::Open() {
   if (Connected()) return;
   if (databaseName_.empty()) throw EEdbComponentError("Database name missing");
   if (!memoryImage_ && !FileExists(fileName_)) {
-    throw EEdbComponentError(StrFormat("Database file '%s' does not exist", fileName_.c_str()));
+    throw EEdbComponentError(base::Format("Database file '%s' does not exist", fileName_.c_str()));
   }
   const std::string canonical = CanonicalPath(fileName_);
   // The same file open in this process under another password.
@@ -266,7 +267,7 @@ bool TEdbField::IsAnsiText() const {
 std::string TEdbField::AnsiBytes() const {
   TEdbTable::Cursor* c = table_->cursor_.get();
   if (!c) throw EEdbComponentError("Cannot perform this operation on a closed dataset");
-  if (!IsAnsiText()) throw EEdbComponentError(StrFormat("Field '%s' holds no ANSI text", FieldName().c_str()));
+  if (!IsAnsiText()) throw EEdbComponentError(base::Format("Field '%s' holds no ANSI text", FieldName().c_str()));
   if (!c->Walk->Record() || c->Walk->IsNull(index_))
     throw EEdbComponentError("Could not convert variant to type (String)");
   const TEdbFieldDef& fd = c->Table->Metadata.Fields[size_t(index_)];
@@ -422,7 +423,7 @@ int64_t TEdbTable::RecordCount() const {
 
 TEdbField& TEdbTable::Fields(int i) {
   if (i < 0 || i >= FieldCount()) {
-    throw EEdbComponentError(StrFormat("Field index out of range: %d", i));
+    throw EEdbComponentError(base::Format("Field index out of range: %d", i));
   }
   return *fields_[size_t(i)];
 }
@@ -434,7 +435,7 @@ TEdbField* TEdbTable::FindField(const std::string& name) {
 
 TEdbField& TEdbTable::FieldByName(const std::string& name) {
   TEdbField* f = FindField(name);
-  if (!f) throw EEdbComponentError(StrFormat("Field '%s' not found", name.c_str()));
+  if (!f) throw EEdbComponentError(base::Format("Field '%s' not found", name.c_str()));
   return *f;
 }
 

@@ -131,7 +131,7 @@ TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint3
     }
     case bftExtended: return TEdbVariant::Double(EdbExtendedToDouble(d));
     case bftDate: return TEdbVariant::FromStored(GetI32(d), 0, TEdbDateKind::Date);
-    case bftTime: return TEdbVariant::FromStored(kEdbDelphiEpochDay, GetI32(d), TEdbDateKind::Time);
+    case bftTime: return TEdbVariant::FromStored(kEdbSerialDateOriginDay, GetI32(d), TEdbDateKind::Time);
     case bftDateTime:
       return TEdbVariant::FromStored(GetI32(d), GetI32(d + 4), DateKindOf(fd));
     case bftBoolean: return TEdbVariant::Boolean(GetU16(d) != 0);

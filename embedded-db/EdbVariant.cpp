@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "BaseText.h"
 #include "EdbException.h"
 
 namespace edb {
@@ -37,7 +38,7 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 constexpr int64_t kUnixEpochDay = 719163;
 
 [[noreturn]] void ConversionError(const char* to) {
-  throw EEdbComponentError(StrFormat("Could not convert variant to type (%s)", to));
+  throw EEdbComponentError(base::Format("Could not convert variant to type (%s)", to));
 }
 
 }  // namespace
@@ -49,7 +50,7 @@ void EdbSerialToStored(double serial, int32_t& dayNumber, int32_t& ms) {
   double whole = std::trunc(serial);
   double frac = serial - whole;
   int64_t m = std::llround(frac * kEdbMsPerDay);
-  int64_t d = int64_t(whole) + kEdbDelphiEpochDay;
+  int64_t d = int64_t(whole) + kEdbSerialDateOriginDay;
   if (m >= kEdbMsPerDay) { m -= kEdbMsPerDay; ++d; }
   if (m <= -kEdbMsPerDay) { m += kEdbMsPerDay; --d; }
   dayNumber = int32_t(d);
@@ -57,7 +58,7 @@ void EdbSerialToStored(double serial, int32_t& dayNumber, int32_t& ms) {
 }
 
 double EdbStoredToSerial(int32_t dayNumber, int32_t ms) {
-  return double(int64_t(dayNumber) - kEdbDelphiEpochDay) + double(ms) / kEdbMsPerDay;
+  return double(int64_t(dayNumber) - kEdbSerialDateOriginDay) + double(ms) / kEdbMsPerDay;
 }
 
 void EdbDayNumberToDate(int32_t dayNumber, int& year, int& month, int& day) {
@@ -140,7 +141,7 @@ TEdbVariant TEdbVariant::FromStored(int32_t dayNumber, int32_t ms, TEdbDateKind 
   v.type_ = TEdbVarType::DateTime;
   v.dateKind_ = kind;
   if (kind == TEdbDateKind::Date) ms = 0;
-  if (kind == TEdbDateKind::Time) dayNumber = kEdbDelphiEpochDay;
+  if (kind == TEdbDateKind::Time) dayNumber = kEdbSerialDateOriginDay;
   v.int_ = dayNumber;
   v.ms_ = ms;
   v.dbl_ = EdbStoredToSerial(dayNumber, ms);

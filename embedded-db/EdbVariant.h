@@ -23,7 +23,7 @@ struct TEdbDateTimeParts {
 };
 
 // Day number of 1899-12-30 (day 1 = 0001-01-01).
-inline constexpr int32_t kEdbDelphiEpochDay = 693594;
+inline constexpr int32_t kEdbSerialDateOriginDay = 693594;
 inline constexpr int32_t kEdbMsPerDay = 86400000;
 
 // Splits a serial value into the stored pair as the engine does: day = trunc(v) + 693594,

@@ -17,9 +17,6 @@ namespace {
 const char* const NotImplemented = "Not implemented.";
 const char* const CheckSourceAlias = "CheckSourceDb_SourceDb";
 const char* const TransferAlias = "TransferDatabase_SourceDb";
-// The storage library's native error for a missing or wrong password ("Cannot open database
-// because incorrect password").
-constexpr int kPasswordError = 30445;
 
 // A source value as a parameter value: text stays text, a date-time stays a date-time, null
 // stays null.
@@ -56,7 +53,7 @@ const char* TDbTransfer::DisplayName() const { return DatabaseDisplayName(kind_)
 
 bool IsSourcePasswordError(const std::exception& e) {
   const auto* edbError = dynamic_cast<const edb::EEdbException*>(&e);
-  return edbError && edbError->NativeError() == kPasswordError;
+  return edbError && edbError->NativeError() == edb::errc::kIncorrectPassword;
 }
 
 std::string EncryptedFileText(const std::string& path, bool passwordGiven) {

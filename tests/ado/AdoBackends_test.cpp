@@ -2,6 +2,8 @@
 // records-affected, the count recordset, prepared statement reuse and error reporting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <vector>
 
 #include "Ado.h"
@@ -18,7 +20,8 @@ class AdoBackendTest : public ::testing::TestWithParam<Target> {
     if (!skip.empty()) GTEST_SKIP() << skip;
     table_ = std::string("AdoT_") +
              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    table_ = table_.substr(0, table_.find('/'));
+    // One table per case and target: the targets of one server may run side by side.
+    std::replace(table_.begin(), table_.end(), '/', '_');
     conn_.Execute("DROP TABLE IF EXISTS " + table_);
     ado::CreateTableIfMissing(conn_, {table_, "Id",
                                       {{"IpAddress", ado::ColumnKind::VarChar, 45},

@@ -4,6 +4,8 @@
 // SQLite ODBC driver and PostgreSQL where they are available.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Ado.h"
 #include "AdoBackend.h"
 #include "AdoTestTargets.h"
@@ -18,7 +20,8 @@ class AdoOdbcEnd : public ::testing::TestWithParam<Target> {
     const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr_);
     if (!skip.empty()) GTEST_SKIP() << skip;
     table_ = std::string("AdoEnd_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    table_ = table_.substr(0, table_.find('/'));
+    // One table per case and target: the targets of one server may run side by side.
+    std::replace(table_.begin(), table_.end(), '/', '_');
     conn_.Execute("DROP TABLE IF EXISTS " + table_);
     conn_.Execute("CREATE TABLE " + table_ + " (Note VARCHAR(20))");
   }

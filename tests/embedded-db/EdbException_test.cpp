@@ -15,8 +15,3 @@ TEST(EdbException, MessageEndsWithNativeCode) {
   }
 }
 
-TEST(EdbException, FormatsLongMessagesWithoutTruncation) {
-  std::string big(2000, 'x');
-  EXPECT_EQ(StrFormat("[%s]", big.c_str()).size(), 2002u);
-  EXPECT_EQ(StrFormat("Invalid PageNo = %d", -1), "Invalid PageNo = -1");
-}
