@@ -25,7 +25,7 @@ inline HMODULE Server() {
   static HMODULE module = [] {
     HMODULE m = LoadLibraryA(MRV_ADO_TEST_SERVER_DLL);
     if (!m) return m;
-    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(m, "DllRegisterServer"));
+    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(m, "DllRegisterServer")));
     if (!reg || FAILED(reg())) return static_cast<HMODULE>(nullptr);
     return m;
   }();
@@ -34,7 +34,7 @@ inline HMODULE Server() {
 
 inline adotest::Counters InProcessCounts() {
   adotest::Counters c;
-  auto read = reinterpret_cast<void (*)(adotest::Counters*)>(GetProcAddress(Server(), "AdoTestServerCounts"));
+  auto read = reinterpret_cast<void (*)(adotest::Counters*)>(reinterpret_cast<void*>(GetProcAddress(Server(), "AdoTestServerCounts")));
   if (read) read(&c);
   return c;
 }

@@ -38,11 +38,11 @@ const char* const kLocalParts[] = {
     "peter_w", "newsletter", "admin", "helpdesk", "office", "m.jones",
     // with non-ASCII letters (all in Windows-1252)
     "j\xC3\xBCrgen.m\xC3\xBCller", "fran\xC3\xA7ois", "s\xC3\xB8ren", "jos\xC3\xA9", "zo\xC3\xAB",
-    "bj\xC3\xB6rn", "se\xC3\xB1or.garc\xC3\xAD" "a", "stra\xC3\x9F" "e"};
+    "bj\xC3\xB6rn", "se\u00F1or.garc\u00EDa", "stra\u00DFe"};
 const char* const kDomains[] = {
     "example.com", "example.org", "mail.example.net", "corp.example.com", "shop.example",
     "news.example.org", "eu.example.com", "customers.example.net",
-    "b\xC3\xBC" "cher.example", "caf\xC3\xA9.example.net", "m\xC3\xBCnchen.example.de"};
+    "b\u00FCcher.example", "caf\xC3\xA9.example.net", "m\xC3\xBCnchen.example.de"};
 
 std::string Pick(TRng& r, const char* const* list, size_t n) { return list[r.Below(uint32_t(n))]; }
 
