@@ -281,12 +281,11 @@ ParameterPtr Command::CreateParameter(const std::string& name, DataTypeEnum type
     case adDate:
     case adBigInt:
     case adVarChar:
-    case adVarWChar:
-      break;
+    case adVarWChar: break;
     default:
-      throw EAdoError("Parameter type " + std::to_string(static_cast<int>(type)) +
-                          " is not supported.",
-                      kErrInvalidArgument, kSourceAccessLayer);
+      throw EAdoError(
+          "Parameter type " + std::to_string(static_cast<int>(type)) + " is not supported.",
+          kErrInvalidArgument, kSourceAccessLayer);
   }
   if (direction != adParamInput)
     throw EAdoError("Only input parameters are supported.", kErrInvalidArgument,
@@ -362,8 +361,9 @@ void Command::SetQueueRows(int maxRows) {
 }
 
 int Command::QueuedRows() const noexcept {
-  return statement_ && connection_ && connection_->Pending == statement_.get() ? statement_->Queued()
-                                                                               : 0;
+  return statement_ && connection_ && connection_->Pending == statement_.get()
+             ? statement_->Queued()
+             : 0;
 }
 
 void Command::Flush() { FlushOwnRows(); }

@@ -69,11 +69,11 @@ class Connection {
   // exist yet, as "Create=yes" in the string does. Other backends are not affected.
   void SetCreateIfMissing(bool create) noexcept { createIfMissing_ = create; }
 
-  void Open();                 // returns only when connected
-  void Close() noexcept;       // errors are ignored; an open transaction is rolled back
+  void Open();            // returns only when connected
+  void Close() noexcept;  // errors are ignored; an open transaction is rolled back
   bool IsOpen() const noexcept;
 
-  void BeginTrans();           // one open transaction at a time
+  void BeginTrans();  // one open transaction at a time
   void CommitTrans();
   void RollbackTrans();
   bool InTransaction() const noexcept;
@@ -121,7 +121,7 @@ class Parameters {
   void Append(ParameterPtr parameter);  // throws EAdoError for a null parameter
   void Delete(int index);               // throws EAdoError for an index out of range
   int Count() const noexcept { return static_cast<int>(items_.size()); }
-  Parameter& Item(int index) const;     // throws EAdoError for an index out of range
+  Parameter& Item(int index) const;  // throws EAdoError for an index out of range
 
  private:
   friend class Command;

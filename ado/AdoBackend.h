@@ -72,10 +72,10 @@ struct ConnectionState {
   std::unique_ptr<BackendConnection> Backend;
   bool Open = false;
   bool InTransaction = false;
-  std::uint64_t Epoch = 0;  // bumped on every Open/Close, so commands re-prepare
+  std::uint64_t Epoch = 0;                    // bumped on every Open/Close, so commands re-prepare
   std::vector<BackendStatement*> Statements;  // live prepared statements of this connection
-  BackendStatement* Pending = nullptr;  // the statement holding queued rows, if any
-  std::exception_ptr LostRows;          // a send that failed where it could not raise
+  BackendStatement* Pending = nullptr;        // the statement holding queued rows, if any
+  std::exception_ptr LostRows;                // a send that failed where it could not raise
 
   void ReleaseStatements() noexcept;
   void Forget(BackendStatement* statement) noexcept;

@@ -148,13 +148,13 @@ std::vector<ConnectionStringPair> ParseConnectionString(const std::string& text)
   std::vector<ConnectionStringPair> pairs;
   for (const RawPair& p : Scan(text)) {
     if (!p.Complete)
-      throw EAdoError("The connection string has an unterminated quoted value: " +
-                          MaskConnectionString(text),
-                      kErrInvalidArgument, kSourceAccessLayer);
+      throw EAdoError(
+          "The connection string has an unterminated quoted value: " + MaskConnectionString(text),
+          kErrInvalidArgument, kSourceAccessLayer);
     if (!p.HasEquals || p.Key.empty())
-      throw EAdoError("The connection string is not a list of key=value pairs: " +
-                          MaskConnectionString(text),
-                      kErrInvalidArgument, kSourceAccessLayer);
+      throw EAdoError(
+          "The connection string is not a list of key=value pairs: " + MaskConnectionString(text),
+          kErrInvalidArgument, kSourceAccessLayer);
     pairs.push_back({p.Key, p.Value});
   }
   return pairs;
@@ -275,9 +275,9 @@ BackendChoice ChooseBackend(const std::string& connectionString) {
       choice.Target = text;
       return choice;
     }
-    throw EAdoError("The connection string is not a list of key=value pairs: " +
-                        MaskConnectionString(text),
-                    kErrInvalidArgument, kSourceAccessLayer);
+    throw EAdoError(
+        "The connection string is not a list of key=value pairs: " + MaskConnectionString(text),
+        kErrInvalidArgument, kSourceAccessLayer);
   }
 
   auto pairs = ParseConnectionString(text);
@@ -330,7 +330,8 @@ BackendChoice ChooseBackend(const std::string& connectionString) {
       "The connection string names no provider: use Driver={...} or DSN=... for ODBC, "
       "Provider=SQLite;Data Source=PATH for SQLite, Provider=PostgreSQL;Host=...;Database=... "
       "for PostgreSQL, or Provider=... for an OLE DB provider. "
-      "Connection string: " + MaskConnectionString(text),
+      "Connection string: " +
+          MaskConnectionString(text),
       kErrInvalidArgument, kSourceAccessLayer);
 }
 

@@ -42,9 +42,9 @@ enum class BackendKind { Sqlite, Odbc, Provider, PostgreSql };
 
 struct BackendChoice {
   BackendKind Kind = BackendKind::Sqlite;
-  std::string Target;        // SQLite: the database path; ODBC: the string for the driver
-                             // manager; Provider, PostgreSql: the full string
-  std::string ProviderName;  // Provider: the value of "Provider="
+  std::string Target;            // SQLite: the database path; ODBC: the string for the driver
+                                 // manager; Provider, PostgreSql: the full string
+  std::string ProviderName;      // Provider: the value of "Provider="
   bool CreateIfMissing = false;  // SQLite: "Create=yes" lets Open create a new file
 };
 

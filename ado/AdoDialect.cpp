@@ -45,15 +45,13 @@ std::string Dialect::ClearBatchStatement(const std::string& table, const std::st
     case Engine::PostgreSql:
       return "DELETE FROM " + table + " WHERE " + key + " IN (SELECT " + key + " FROM " + table +
              " LIMIT " + n + ")";
-    case Engine::MySql:
-      return "DELETE FROM " + table + " LIMIT " + n;
+    case Engine::MySql: return "DELETE FROM " + table + " LIMIT " + n;
     case Engine::SqlServer:
     case Engine::Access:
-    case Engine::Unknown:
-      break;
+    case Engine::Unknown: break;
   }
-  return "DELETE FROM " + table + " WHERE " + key + " IN (SELECT TOP " + n + " " + key +
-         " FROM " + table + ")";
+  return "DELETE FROM " + table + " WHERE " + key + " IN (SELECT TOP " + n + " " + key + " FROM " +
+         table + ")";
 }
 
 namespace {
@@ -65,8 +63,8 @@ const char* DateTimeColumnType(Engine engine) {
     case Engine::PostgreSql: return "TIMESTAMP(3)";
     case Engine::MySql: return "DATETIME(3)";
     case Engine::SqlServer: return "DATETIME2(3)";
-    case Engine::Sqlite:     // text with milliseconds
-    case Engine::Access:     // a double: milliseconds kept
+    case Engine::Sqlite:  // text with milliseconds
+    case Engine::Access:  // a double: milliseconds kept
     case Engine::Unknown: break;
   }
   return "DATETIME";
@@ -75,8 +73,8 @@ const char* DateTimeColumnType(Engine engine) {
 }  // namespace
 
 bool Dialect::SupportsCreateIfMissing() const noexcept {
-  return engine_ == Engine::Sqlite || engine_ == Engine::PostgreSql ||
-         engine_ == Engine::MySql || engine_ == Engine::SqlServer;
+  return engine_ == Engine::Sqlite || engine_ == Engine::PostgreSql || engine_ == Engine::MySql ||
+         engine_ == Engine::SqlServer;
 }
 
 std::string Dialect::CreateTableStatement(const TableDef& t) const {
@@ -96,25 +94,19 @@ std::string Dialect::CreateTableStatement(const TableDef& t) const {
       case ColumnKind::VarChar:
         cols += "VARCHAR(" + std::to_string(c.Size > 0 ? c.Size : 255) + ")";
         break;
-      case ColumnKind::Integer:
-        cols += "INTEGER";
-        break;
-      case ColumnKind::DateTime:
-        cols += DateTimeColumnType(engine_);
-        break;
+      case ColumnKind::Integer: cols += "INTEGER"; break;
+      case ColumnKind::DateTime: cols += DateTimeColumnType(engine_); break;
     }
   }
   switch (engine_) {
     case Engine::Sqlite:
     case Engine::PostgreSql:
-    case Engine::MySql:
-      return "CREATE TABLE IF NOT EXISTS " + t.Name + " (" + cols + ")";
+    case Engine::MySql: return "CREATE TABLE IF NOT EXISTS " + t.Name + " (" + cols + ")";
     case Engine::SqlServer:
-      return "IF OBJECT_ID(N'" + t.Name + "', N'U') IS NULL CREATE TABLE " + t.Name + " (" +
-             cols + ")";
+      return "IF OBJECT_ID(N'" + t.Name + "', N'U') IS NULL CREATE TABLE " + t.Name + " (" + cols +
+             ")";
     case Engine::Access:
-    case Engine::Unknown:
-      break;
+    case Engine::Unknown: break;
   }
   return "CREATE TABLE " + t.Name + " (" + cols + ")";
 }
@@ -141,7 +133,8 @@ Engine EngineFromDbmsName(const std::string& dbmsName) {
   if (Contains(n, "postgres")) return Engine::PostgreSql;
   if (Contains(n, "sqlite")) return Engine::Sqlite;
   if (Contains(n, "mysql") || Contains(n, "mariadb")) return Engine::MySql;
-  if (n == "access" || Contains(n, "ms jet") || Contains(n, "access database")) return Engine::Access;
+  if (n == "access" || Contains(n, "ms jet") || Contains(n, "access database"))
+    return Engine::Access;
   return Engine::Unknown;
 }
 

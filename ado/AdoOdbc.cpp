@@ -69,7 +69,9 @@ class OdbcStatement final : public BackendStatement {
  public:
   OdbcStatement(SQLHSTMT stmt, std::vector<ParameterSpec> params,
                 std::shared_ptr<const bool> broken)
-      : stmt_(stmt), params_(std::move(params)), slots_(params_.size()),
+      : stmt_(stmt),
+        params_(std::move(params)),
+        slots_(params_.size()),
         broken_(std::move(broken)) {}
   ~OdbcStatement() override { Release(); }
 
@@ -160,9 +162,9 @@ class OdbcStatement final : public BackendStatement {
         break;
       }
     }
-    SQLRETURN rc = SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                    cType, sqlType, columnSize, digits, buffer, bufferLength,
-                                    &s.Indicator);
+    SQLRETURN rc =
+        SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, cType, sqlType,
+                         columnSize, digits, buffer, bufferLength, &s.Indicator);
     if (!Ok(rc)) Raise(SQL_HANDLE_STMT, stmt_, "Binding parameter " + spec.Name);
   }
 
@@ -185,7 +187,8 @@ class OdbcStatement final : public BackendStatement {
       if (!Ok(rc)) Raise(SQL_HANDLE_STMT, stmt_, "SQLFetch");
       std::vector<Variant> row;
       for (SQLSMALLINT c = 1; c <= columns; ++c)
-        row.push_back(GetColumn(static_cast<SQLUSMALLINT>(c), types[static_cast<std::size_t>(c - 1)]));
+        row.push_back(
+            GetColumn(static_cast<SQLUSMALLINT>(c), types[static_cast<std::size_t>(c - 1)]));
       rows.Rows.push_back(std::move(row));
     }
   }
@@ -229,8 +232,7 @@ class OdbcStatement final : public BackendStatement {
         p.Millisecond = static_cast<int>(t.fraction / 1000000u);
         return Variant::FromDateTime(EncodeDateTime(p));
       }
-      default:
-        break;
+      default: break;
     }
     // Everything else as text, read in pieces.
     std::u16string text;
@@ -326,9 +328,10 @@ class OdbcConnection final : public BackendConnection {
   void BeginTrans() override {
     Connected();
     if (*broken_) throw EAdoError(kBrokenMessage, kErrFail, kSourceOdbc);
-    if (!Ok(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
-                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
-                               SQL_IS_UINTEGER)))
+    if (!Ok(SQLSetConnectAttrW(
+            dbc_, SQL_ATTR_AUTOCOMMIT,
+            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)),
+            SQL_IS_UINTEGER)))
       Raise(SQL_HANDLE_DBC, dbc_, "BeginTrans");
     manual_ = true;
   }

@@ -43,13 +43,14 @@ EAdoError RowError(SQLHSTMT stmt, SQLLEN row, const std::string& fallback) {
                      nullptr);
     records.push_back(std::move(r));
   }
-  const bool named = std::any_of(records.begin(), records.end(),
-                                 [row](const Record& r) { return r.Row == row; });
+  const bool named =
+      std::any_of(records.begin(), records.end(), [row](const Record& r) { return r.Row == row; });
   std::string message, firstState;
   std::int32_t code = 0;
   for (const Record& r : records) {
     if (named && r.Row != row) continue;
-    if (!message.empty()) message += "\r\n";
+    if (!message.empty())
+      message += "\r\n";
     else {
       code = static_cast<std::int32_t>(r.Native);
       firstState = r.State;
@@ -88,8 +89,11 @@ class OdbcArrayStatement final : public BackendStatement {
  public:
   OdbcArrayStatement(SQLHSTMT stmt, std::vector<ParameterSpec> params,
                      std::function<void()> ensureUsable, std::unique_ptr<BackendStatement> inner)
-      : stmt_(stmt), params_(std::move(params)), columns_(params_.size()),
-        ensureUsable_(std::move(ensureUsable)), inner_(std::move(inner)) {}
+      : stmt_(stmt),
+        params_(std::move(params)),
+        columns_(params_.size()),
+        ensureUsable_(std::move(ensureUsable)),
+        inner_(std::move(inner)) {}
 
   void Execute(const std::vector<const Variant*>& values, std::int64_t& affected,
                ResultRows& rows) override {
@@ -139,8 +143,10 @@ class OdbcArrayStatement final : public BackendStatement {
     SQLULEN processed = 0;
     SQLFreeStmt(stmt_, SQL_CLOSE);
     for (std::size_t i = 0; i < params_.size(); ++i) BindColumn(i);
-    if (!Ok(SQLSetStmtAttrW(stmt_, SQL_ATTR_PARAM_BIND_TYPE, AttrValue(SQL_PARAM_BIND_BY_COLUMN), 0)) ||
-        !Ok(SQLSetStmtAttrW(stmt_, SQL_ATTR_PARAMSET_SIZE, AttrValue(static_cast<SQLULEN>(sent)), 0)) ||
+    if (!Ok(SQLSetStmtAttrW(stmt_, SQL_ATTR_PARAM_BIND_TYPE, AttrValue(SQL_PARAM_BIND_BY_COLUMN),
+                            0)) ||
+        !Ok(SQLSetStmtAttrW(stmt_, SQL_ATTR_PARAMSET_SIZE, AttrValue(static_cast<SQLULEN>(sent)),
+                            0)) ||
         !Ok(SQLSetStmtAttrW(stmt_, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0)) ||
         !Ok(SQLSetStmtAttrW(stmt_, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0)))
       Fail(RowError(stmt_, 0, "Setting up the parameter arrays failed."), 0, sent);
@@ -154,7 +160,8 @@ class OdbcArrayStatement final : public BackendStatement {
         failed = r;
     int last = failed;
     if (failed >= 0) {
-      while (last + 1 < done && status[static_cast<std::size_t>(last + 1)] == SQL_PARAM_ERROR) ++last;
+      while (last + 1 < done && status[static_cast<std::size_t>(last + 1)] == SQL_PARAM_ERROR)
+        ++last;
     } else if (!Ok(rc) && rc != SQL_NO_DATA) {
       failed = done < sent ? done : 0;  // no status says which: any row from here on
       last = sent - 1;
@@ -185,16 +192,10 @@ class OdbcArrayStatement final : public BackendStatement {
     const bool isNull = v.IsNull();
     SQLLEN indicator = isNull ? SQL_NULL_DATA : 0;
     switch (params_[i].Type) {
-      case adDate:
-        c.Stamps.push_back(isNull ? SQL_TIMESTAMP_STRUCT{} : OdbcTimestamp(v));
-        break;
+      case adDate: c.Stamps.push_back(isNull ? SQL_TIMESTAMP_STRUCT{} : OdbcTimestamp(v)); break;
       case adInteger:
-      case adBigInt:
-        c.Integers.push_back(isNull ? 0 : static_cast<SQLBIGINT>(v.AsInt64()));
-        break;
-      case adDouble:
-        c.Doubles.push_back(isNull ? 0 : v.AsDouble());
-        break;
+      case adBigInt: c.Integers.push_back(isNull ? 0 : static_cast<SQLBIGINT>(v.AsInt64())); break;
+      case adDouble: c.Doubles.push_back(isNull ? 0 : v.AsDouble()); break;
       default: {
         if (!isNull) {
           const std::string* text = v.TextIfText();
@@ -263,7 +264,8 @@ class OdbcArrayStatement final : public BackendStatement {
         if (from == 0) c.Laid.assign(width * c.Ends.size(), u'\0');
         for (std::size_t r = 0; r < c.Ends.size() && from == 0; ++r) {
           std::copy(c.Text.begin() + static_cast<std::ptrdiff_t>(begin),
-                    c.Text.begin() + static_cast<std::ptrdiff_t>(c.Ends[r]), c.Laid.begin() + static_cast<std::ptrdiff_t>(r * width));
+                    c.Text.begin() + static_cast<std::ptrdiff_t>(c.Ends[r]),
+                    c.Laid.begin() + static_cast<std::ptrdiff_t>(r * width));
           begin = c.Ends[r];
         }
         columnSize = spec.Size > 0 ? static_cast<SQLULEN>(spec.Size)

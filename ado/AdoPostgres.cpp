@@ -24,10 +24,10 @@ constexpr int kMaxQueuedRows = 10000;
 // Type oids of the parameters; text goes untyped so the server takes the column's type.
 Oid ParamOid(DataTypeEnum type) {
   switch (type) {
-    case adInteger: return 23;    // int4
-    case adBigInt: return 20;     // int8
-    case adDouble: return 701;    // float8
-    case adDate: return 1114;     // timestamp
+    case adInteger: return 23;  // int4
+    case adBigInt: return 20;   // int8
+    case adDouble: return 701;  // float8
+    case adDate: return 1114;   // timestamp
     default: return 0;
   }
 }
@@ -37,8 +37,10 @@ std::string TrimmedLines(const char* text) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
   std::string out;
   for (char c : s) {
-    if (c == '\n') out += "\r\n";
-    else out += c;
+    if (c == '\n')
+      out += "\r\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -123,10 +125,13 @@ Variant ColumnValue(const PGresult* res, int row, int col) {
 
 class PgStatement final : public BackendStatement {
  public:
-  PgStatement(std::shared_ptr<Session> session, std::string name,
-              std::vector<ParameterSpec> params, bool copyable, PgCopyTarget copy)
-      : session_(std::move(session)), name_(std::move(name)), params_(std::move(params)),
-        copyable_(copyable), copy_(std::move(copy)) {}
+  PgStatement(std::shared_ptr<Session> session, std::string name, std::vector<ParameterSpec> params,
+              bool copyable, PgCopyTarget copy)
+      : session_(std::move(session)),
+        name_(std::move(name)),
+        params_(std::move(params)),
+        copyable_(copyable),
+        copy_(std::move(copy)) {}
   ~PgStatement() override {
     if (session_ && session_->Conn) session_->Stale.push_back(name_);
   }
@@ -218,7 +223,8 @@ class PgStatement final : public BackendStatement {
     if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) throw PgError(conn, start.get());
     start.reset();
     const bool put = PQputCopyData(conn, lines.data(), static_cast<int>(lines.size())) == 1;
-    const bool ended = PQputCopyEnd(conn, put ? nullptr : "the client could not send the rows") == 1;
+    const bool ended =
+        PQputCopyEnd(conn, put ? nullptr : "the client could not send the rows") == 1;
     Result res(PQgetResult(conn));
     for (Result more(PQgetResult(conn)); more; more.reset(PQgetResult(conn))) {
     }
@@ -304,9 +310,10 @@ class PgConnection final : public BackendConnection {
       throw e;
     }
     if (std::string(PQcmdStatus(res.get())) == "ROLLBACK")
-      throw EAdoError("The transaction was rolled back instead of committed because a statement "
-                      "in it had failed. (SQLSTATE 25P02)",
-                      kErrFail, kSourcePostgreSql);
+      throw EAdoError(
+          "The transaction was rolled back instead of committed because a statement "
+          "in it had failed. (SQLSTATE 25P02)",
+          kErrFail, kSourcePostgreSql);
   }
   void RollbackTrans() override { Exec("ROLLBACK"); }
 
@@ -324,7 +331,8 @@ class PgConnection final : public BackendConnection {
                          static_cast<int>(types.size()), types.data()));
     if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK) throw PgError(conn, res.get());
     PgCopyTarget copy;
-    const bool copyable = !params.empty() && PlainInsertTarget(sql, copy) && copy.Count == params.size();
+    const bool copyable =
+        !params.empty() && PlainInsertTarget(sql, copy) && copy.Count == params.size();
     return std::make_unique<PgStatement>(session_, name, params, copyable, std::move(copy));
   }
 
@@ -374,10 +382,11 @@ std::unique_ptr<BackendConnection> CreatePostgresBackend(const BackendChoice& ch
 namespace ado::detail {
 
 std::unique_ptr<BackendConnection> CreatePostgresBackend(const BackendChoice&) {
-  throw EAdoError("This build has no native PostgreSQL provider (it was built without the "
-                  "PostgreSQL client library). Use the PostgreSQL ODBC driver instead: "
-                  "Driver={PostgreSQL Unicode};Server=...;Port=...;Database=...;Uid=...;Pwd=...",
-                  kErrClassNotRegistered, kSourceAccessLayer, true);
+  throw EAdoError(
+      "This build has no native PostgreSQL provider (it was built without the "
+      "PostgreSQL client library). Use the PostgreSQL ODBC driver instead: "
+      "Driver={PostgreSQL Unicode};Server=...;Port=...;Database=...;Uid=...;Pwd=...",
+      kErrClassNotRegistered, kSourceAccessLayer, true);
 }
 
 }  // namespace ado::detail

@@ -35,8 +35,10 @@ std::size_t SkipQuoted(const std::string& s, std::size_t i) {
       if (backslashes && s[j] == '\\') {
         ++j;
       } else if (s[j] == c) {
-        if (j + 1 < n && s[j + 1] == c) ++j;
-        else return j + 1;
+        if (j + 1 < n && s[j + 1] == c)
+          ++j;
+        else
+          return j + 1;
       }
     }
     return n;
@@ -157,7 +159,8 @@ PgConnectParams PostgresConnectParams(const std::string& connectionString) {
   };
   const std::size_t b = connectionString.find_first_not_of(" \t\r\n");
   const std::size_t e = connectionString.find_last_not_of(" \t\r\n");
-  const std::string trimmed = b == std::string::npos ? std::string() : connectionString.substr(b, e - b + 1);
+  const std::string trimmed =
+      b == std::string::npos ? std::string() : connectionString.substr(b, e - b + 1);
   const std::string lower = Lower(trimmed);
   if (lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0) {
     add("dbname", trimmed);
@@ -258,8 +261,10 @@ bool PlainInsertTarget(const std::string& sql, PgCopyTarget& target) {
       i = SkipQuoted(sql, i);
       continue;
     }
-    if (sql[i] == ',') ++t.Count;
-    else if (!IsIdentChar(sql[i]) && !IsBlank(sql[i])) return false;
+    if (sql[i] == ',')
+      ++t.Count;
+    else if (!IsIdentChar(sql[i]) && !IsBlank(sql[i]))
+      return false;
     ++i;
   }
   if (i >= n) return false;
@@ -287,8 +292,10 @@ void AppendCopyRow(std::string& line, const std::vector<ParameterSpec>& params,
   try {
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) line += '\t';
-      if (values[i]->IsNull()) line += "\\N";
-      else AppendValue(line, params[i].Type, *values[i], true);
+      if (values[i]->IsNull())
+        line += "\\N";
+      else
+        AppendValue(line, params[i].Type, *values[i], true);
     }
     line += '\n';
   } catch (...) {

@@ -37,10 +37,9 @@ std::string Utf8Of(BSTR b) { return b ? Utf8Of(b, SysStringLen(b)) : std::string
 
 std::string SystemText(HRESULT hr) {
   wchar_t* buf = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPWSTR>(&buf), 0,
-                           nullptr);
+  DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
   std::string text = n ? Utf8Of(buf, n) : std::string();
   if (buf) LocalFree(buf);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
@@ -159,8 +158,8 @@ void Invoke(Disp& obj, const wchar_t* name, WORD flags, std::vector<VARIANT*> ar
   }
   EXCEPINFO info{};
   UINT argErr = 0;
-  HRESULT hr = obj.Get()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info,
-                                 &argErr);
+  HRESULT hr =
+      obj.Get()->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argErr);
   if (FAILED(hr)) ThrowInvokeError(obj.Get(), hr, info);
 }
 
@@ -273,9 +272,7 @@ void ToVariant(const Variant& value, DataTypeEnum type, Var& out) {
       out.v.vt = VT_R8;
       out.v.dblVal = value.AsDouble();
       return;
-    default:
-      SetText(out, value.AsText());
-      return;
+    default: SetText(out, value.AsText()); return;
   }
 }
 
@@ -345,7 +342,9 @@ class AdoStatement final : public BackendStatement {
  public:
   AdoStatement(Disp command, std::vector<Disp> parameters, std::vector<ParameterSpec> specs,
                bool canReturnRows)
-      : command_(std::move(command)), parameters_(std::move(parameters)), specs_(std::move(specs)),
+      : command_(std::move(command)),
+        parameters_(std::move(parameters)),
+        specs_(std::move(specs)),
         canReturnRows_(canReturnRows) {}
 
   void Release() noexcept override {
@@ -356,7 +355,8 @@ class AdoStatement final : public BackendStatement {
   void Execute(const std::vector<const Variant*>& values, std::int64_t& affected,
                ResultRows& rows) override {
     if (!command_)
-      throw EAdoError("The statement belongs to a closed connection.", kErrNotConnected, kSourceAdo);
+      throw EAdoError("The statement belongs to a closed connection.", kErrNotConnected,
+                      kSourceAdo);
     if (values.size() != parameters_.size())
       throw EAdoError("The parameter list changed after the statement was prepared.",
                       kErrInvalidArgument, kSourceAdo);

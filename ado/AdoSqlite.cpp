@@ -41,7 +41,8 @@ class SqliteStatement final : public BackendStatement {
                           " placeholders but the command has " + std::to_string(values.size()) +
                           " parameters.",
                       kErrInvalidArgument, kSourceSqlite);
-    for (std::size_t i = 0; i < values.size(); ++i) Bind(static_cast<int>(i) + 1, params_[i], *values[i]);
+    for (std::size_t i = 0; i < values.size(); ++i)
+      Bind(static_cast<int>(i) + 1, params_[i], *values[i]);
 
     const int columns = sqlite3_column_count(stmt_);
     if (columns > 0) {
@@ -87,12 +88,8 @@ class SqliteStatement final : public BackendStatement {
           break;
         }
         case adInteger:
-        case adBigInt:
-          rc = sqlite3_bind_int64(stmt_, index, v.AsInt64());
-          break;
-        case adDouble:
-          rc = sqlite3_bind_double(stmt_, index, v.AsDouble());
-          break;
+        case adBigInt: rc = sqlite3_bind_int64(stmt_, index, v.AsInt64()); break;
+        case adDouble: rc = sqlite3_bind_double(stmt_, index, v.AsDouble()); break;
         default: {
           // Text values are bound in place: the parameter values outlive the step, and the
           // bindings are cleared when the statement is reset.
@@ -113,13 +110,16 @@ class SqliteStatement final : public BackendStatement {
 
   Variant Column(int c) {
     switch (sqlite3_column_type(stmt_, c)) {
-      case SQLITE_INTEGER: return Variant(static_cast<std::int64_t>(sqlite3_column_int64(stmt_, c)));
+      case SQLITE_INTEGER:
+        return Variant(static_cast<std::int64_t>(sqlite3_column_int64(stmt_, c)));
       case SQLITE_FLOAT: return Variant::FromDouble(sqlite3_column_double(stmt_, c));
       case SQLITE_NULL: return Variant();
       default: {
         const unsigned char* t = sqlite3_column_text(stmt_, c);
         int n = sqlite3_column_bytes(stmt_, c);
-        return Variant(std::string(reinterpret_cast<const char*>(t ? t : reinterpret_cast<const unsigned char*>("")), static_cast<std::size_t>(n)));
+        return Variant(std::string(
+            reinterpret_cast<const char*>(t ? t : reinterpret_cast<const unsigned char*>("")),
+            static_cast<std::size_t>(n)));
       }
     }
   }

@@ -89,12 +89,12 @@ DateTimeParts DecodeDateTime(double serial) {
 double EncodeDateTime(const DateTimeParts& p) {
   if (p.Year < 1 || p.Year > 9999 || p.Month < 1 || p.Month > 12 || p.Day < 1 ||
       p.Day > DaysInMonth(p.Year, p.Month) || p.Hour < 0 || p.Hour > 23 || p.Minute < 0 ||
-      p.Minute > 59 || p.Second < 0 || p.Second > 59 || p.Millisecond < 0 ||
-      p.Millisecond > 999)
+      p.Minute > 59 || p.Second < 0 || p.Second > 59 || p.Millisecond < 0 || p.Millisecond > 999)
     throw EAdoError("The date-time value is out of range.", kErrInvalidArgument,
                     kSourceAccessLayer);
-  std::int64_t day = DaysFromCivil(p.Year, static_cast<unsigned>(p.Month),
-                                   static_cast<unsigned>(p.Day)) - kEpochOffset;
+  std::int64_t day =
+      DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day)) -
+      kEpochOffset;
   std::int64_t ms = ((p.Hour * 60LL + p.Minute) * 60 + p.Second) * 1000 + p.Millisecond;
   double frac = static_cast<double>(ms) / static_cast<double>(kMsPerDay);
   return day >= 0 ? static_cast<double>(day) + frac : static_cast<double>(day) - frac;

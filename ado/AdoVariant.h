@@ -44,12 +44,12 @@ class Variant {
 
   // Conversions; each throws EAdoError (type mismatch) when the value cannot be converted,
   // a null included.
-  std::string AsText() const;       // date-times as FormatIsoDateTime
+  std::string AsText() const;  // date-times as FormatIsoDateTime
   // The stored text itself when the value is text, else null (no copy, no conversion).
   const std::string* TextIfText() const { return std::get_if<std::string>(&value_); }
-  double AsDateTime() const;        // from a date-time, a number or ISO text
-  std::int64_t AsInt64() const;     // from integer, integral float or decimal text
-  std::int32_t AsInt32() const;     // as AsInt64, range-checked
+  double AsDateTime() const;     // from a date-time, a number or ISO text
+  std::int64_t AsInt64() const;  // from integer, integral float or decimal text
+  std::int32_t AsInt32() const;  // as AsInt64, range-checked
   double AsDouble() const;
 
   bool operator==(const Variant& other) const = default;

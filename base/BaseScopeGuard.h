@@ -13,7 +13,8 @@ template <typename F>
 class TScopeGuard {
  public:
   explicit TScopeGuard(F action) : action_(std::move(action)) {}
-  TScopeGuard(TScopeGuard&& other) noexcept : action_(std::move(other.action_)), armed_(other.armed_) {
+  TScopeGuard(TScopeGuard&& other) noexcept
+      : action_(std::move(other.action_)), armed_(other.armed_) {
     other.armed_ = false;
   }
   TScopeGuard(const TScopeGuard&) = delete;

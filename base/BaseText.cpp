@@ -33,7 +33,10 @@ char32_t NextUtf8(std::string_view s, size_t& i) {
     ++i;
     return b0;
   }
-  const size_t len = (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : (b0 & 0xF8) == 0xF0 ? 4 : 0;
+  const size_t len = (b0 & 0xE0) == 0xC0   ? 2
+                     : (b0 & 0xF0) == 0xE0 ? 3
+                     : (b0 & 0xF8) == 0xF0 ? 4
+                                           : 0;
   if (len == 0 || i + len > s.size()) {
     ++i;
     return 0xFFFD;
@@ -95,7 +98,8 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     char32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {

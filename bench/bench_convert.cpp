@@ -34,7 +34,8 @@ Row MakeRow(int64_t i) {
   char sig[40], sig24[40];
   std::snprintf(sig, sizeof sig, "%016llx%016llx", (unsigned long long)(i * 0x9E3779B97F4A7C15ull),
                 (unsigned long long)(i * 0xC2B2AE3D27D4EB4Full));
-  std::snprintf(sig24, sizeof sig24, "%016llx%016llx", (unsigned long long)(i * 0x165667B19E3779F9ull),
+  std::snprintf(sig24, sizeof sig24, "%016llx%016llx",
+                (unsigned long long)(i * 0x165667B19E3779F9ull),
                 (unsigned long long)(i * 0x27D4EB2F165667C5ull));
   Row r;
   r.sig = sig;
@@ -74,11 +75,12 @@ void WriteSource(const fs::path& file, int64_t rows) {
   TEdbFormatWriter w;
   w.CreateDatabase(file.string());
   TEdbTableWriter& t = w.CreateTable(
-      "GREY", {EdbMakeFieldDef("GREY_ID", aftAutoinc), EdbMakeFieldDef("GREY_SIGNATURE", aftString, 32),
-               EdbMakeFieldDef("GREY_SIGNATURE_24", aftString, 32),
-               EdbMakeFieldDef("GREY_IP", aftString, 45), EdbMakeFieldDef("GREY_SENDER", aftString, 255),
-               EdbMakeFieldDef("GREY_RECIPIENT", aftString, 255),
-               EdbMakeFieldDef("GREY_CREATED", aftDateTime), EdbMakeFieldDef("GREY_LASTHIT", aftDateTime)});
+      "GREY",
+      {EdbMakeFieldDef("GREY_ID", aftAutoinc), EdbMakeFieldDef("GREY_SIGNATURE", aftString, 32),
+       EdbMakeFieldDef("GREY_SIGNATURE_24", aftString, 32),
+       EdbMakeFieldDef("GREY_IP", aftString, 45), EdbMakeFieldDef("GREY_SENDER", aftString, 255),
+       EdbMakeFieldDef("GREY_RECIPIENT", aftString, 255),
+       EdbMakeFieldDef("GREY_CREATED", aftDateTime), EdbMakeFieldDef("GREY_LASTHIT", aftDateTime)});
   for (int64_t i = 0; i < rows; ++i) {
     Row r = MakeRow(i);
     TEdbRecordBuilder b = t.NewRecord();
@@ -171,7 +173,8 @@ double Conversion(const fs::path& file, const fs::path& source, int64_t rows) {
 
 int main(int argc, char** argv) {
   const int64_t rows = argc > 1 ? std::atoll(argv[1]) : 1000000;
-  const fs::path dir = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "mrv_bench_convert";
+  const fs::path dir =
+      argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "mrv_bench_convert";
   fs::create_directories(dir);
   const fs::path source = dir / "greylist.abs";
 
@@ -190,8 +193,10 @@ int main(int argc, char** argv) {
     best[1] = std::min(best[1], Conversion(dir / "converted.db", source, rows));
   }
   const double ratio = best[1] / best[0];
-  std::printf("baseline   (prepared SQLite inserts): %8.3f s  %10.0f rows/s\n", best[0], rows / best[0]);
-  std::printf("conversion (record transfer)        : %8.3f s  %10.0f rows/s\n", best[1], rows / best[1]);
+  std::printf("baseline   (prepared SQLite inserts): %8.3f s  %10.0f rows/s\n", best[0],
+              rows / best[0]);
+  std::printf("conversion (record transfer)        : %8.3f s  %10.0f rows/s\n", best[1],
+              rows / best[1]);
   std::printf("ratio conversion/baseline           : %8.3f  (target <= 1.30)\n", ratio);
   fs::remove(dir / "baseline.db");
   fs::remove(dir / "converted.db");

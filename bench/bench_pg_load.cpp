@@ -69,7 +69,8 @@ void CopyBatches(PGconn* conn, const std::vector<Row>& rows, const std::string& 
       lines += '\n';
     }
     Exec(conn, "BEGIN");
-    Check(conn, PQexec(conn, ("COPY " + table + kColumns + " FROM STDIN").c_str()), PGRES_COPY_IN, "COPY");
+    Check(conn, PQexec(conn, ("COPY " + table + kColumns + " FROM STDIN").c_str()), PGRES_COPY_IN,
+          "COPY");
     if (PQputCopyData(conn, lines.data(), static_cast<int>(lines.size())) != 1 ||
         PQputCopyEnd(conn, nullptr) != 1)
       Check(conn, nullptr, PGRES_COMMAND_OK, "COPY data");
@@ -125,19 +126,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s", PQerrorMessage(conn));
     return 1;
   }
-  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
   if (!p.Settings.empty()) Exec(conn, p.Settings);
   struct Way {
     const char* label;
     void (*load)(PGconn*, const std::vector<Row>&, const std::string&);
   };
-  for (const Way& way : {Way{"copy-per-batch", CopyBatches}, Way{"pipelined-inserts", PipelinedInserts}}) {
+  for (const Way& way :
+       {Way{"copy-per-batch", CopyBatches}, Way{"pipelined-inserts", PipelinedInserts}}) {
     const std::string table = std::string("bench_") + (way.load == CopyBatches ? "copy" : "pipe");
     Exec(conn, "DROP TABLE IF EXISTS " + table);
     Exec(conn, "CREATE TABLE " + table + " (LIKE GREY INCLUDING ALL)");
     const auto start = std::chrono::steady_clock::now();
     way.load(conn, rows, table);
-    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%-20s %9.3f s %11.0f rows/s\n", way.label, secs, rows.size() / secs);
     Exec(conn, "DROP TABLE " + table);
   }

@@ -50,9 +50,9 @@ std::string Hex(uint64_t a, uint64_t b) {
 
 // Deterministic row i (the same for both files).
 Row MakeRow(int64_t i) {
-  static const char* const kLocal[] = {"john.smith", "mary", "sales", "support", "j.doe",
-                                       "anna.k", "billing", "noreply", "office", "peter_w"};
-  static const char* const kDomain[] = {"example.com", "example.org", "mail.example.net",
+  static const char* const kLocal[] = {"john.smith", "mary",    "sales",   "support", "j.doe",
+                                       "anna.k",     "billing", "noreply", "office",  "peter_w"};
+  static const char* const kDomain[] = {"example.com",      "example.org",  "mail.example.net",
                                         "corp.example.com", "shop.example", "eu.example.com"};
   const uint64_t h = Mix(uint64_t(i) * 7 + 1), g = Mix(h), f = Mix(g);
   Row r;
@@ -130,14 +130,18 @@ void WriteSqlite(const std::string& path, int64_t rows) {
     const std::string created = Iso(r.createdDay, r.createdMs), last = Iso(r.lastDay, r.lastMs);
     sqlite3_bind_int64(st, 1, i + 1);
     sqlite3_bind_text(st, 2, r.sig.c_str(), -1, SQLITE_TRANSIENT);
-    if (r.hasSig24) sqlite3_bind_text(st, 3, r.sig24.c_str(), -1, SQLITE_TRANSIENT);
-    else sqlite3_bind_null(st, 3);
+    if (r.hasSig24)
+      sqlite3_bind_text(st, 3, r.sig24.c_str(), -1, SQLITE_TRANSIENT);
+    else
+      sqlite3_bind_null(st, 3);
     sqlite3_bind_text(st, 4, r.ip.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 5, r.sender.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 6, r.recipient.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(st, 7, created.c_str(), -1, SQLITE_TRANSIENT);
-    if (r.hasLast) sqlite3_bind_text(st, 8, last.c_str(), -1, SQLITE_TRANSIENT);
-    else sqlite3_bind_null(st, 8);
+    if (r.hasLast)
+      sqlite3_bind_text(st, 8, last.c_str(), -1, SQLITE_TRANSIENT);
+    else
+      sqlite3_bind_null(st, 8);
     Check(sqlite3_step(st), db, "insert");
     sqlite3_reset(st);
   }
@@ -239,8 +243,10 @@ int64_t SqliteScan(const std::string& path, uint64_t& checksum) {
     for (int c = 0; c < cols; ++c) {
       switch (sqlite3_column_type(st, c)) {
         case SQLITE_INTEGER: checksum += uint64_t(sqlite3_column_int64(st, c)); break;
-        case SQLITE_TEXT: checksum += uint64_t(sqlite3_column_bytes(st, c));
-                          (void)sqlite3_column_text(st, c); break;
+        case SQLITE_TEXT:
+          checksum += uint64_t(sqlite3_column_bytes(st, c));
+          (void)sqlite3_column_text(st, c);
+          break;
         default: break;
       }
     }
@@ -275,13 +281,18 @@ int main(int argc, char** argv) {
   int repeat = 3;
   std::string dir = fs::temp_directory_path().string();
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--rows")) rows = std::atoll(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--repeat")) repeat = std::max(1, std::atoi(argv[i + 1]));
+    if (!std::strcmp(argv[i], "--rows"))
+      rows = std::atoll(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--dir"))
+      dir = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--repeat"))
+      repeat = std::max(1, std::atoi(argv[i + 1]));
   }
   fs::create_directories(dir);
-  const std::string edbPath = (fs::path(dir) / ("bench_grey_" + std::to_string(rows) + ".abs")).string();
-  const std::string sqlPath = (fs::path(dir) / ("bench_grey_" + std::to_string(rows) + ".sqlite")).string();
+  const std::string edbPath =
+      (fs::path(dir) / ("bench_grey_" + std::to_string(rows) + ".abs")).string();
+  const std::string sqlPath =
+      (fs::path(dir) / ("bench_grey_" + std::to_string(rows) + ".sqlite")).string();
   if (CountEdbRows(edbPath) != rows) {
     std::printf("writing %s ...\n", edbPath.c_str());
     WriteEdb(edbPath, rows);

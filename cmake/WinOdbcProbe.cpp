@@ -52,8 +52,8 @@ std::string DatabasePath() {
   GetTempPathW(MAX_PATH, temp);
   std::wstring file = std::wstring(temp) + L"mrv-odbc-probe.db";
   DeleteFileW(file.c_str());
-  auto unixName = reinterpret_cast<UnixNameFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (unixName != nullptr) {
     char* p = unixName(file.c_str());
     if (p != nullptr) {
@@ -76,7 +76,8 @@ int main() {
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   SQLHSTMT st = SQL_NULL_HSTMT;
-  if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return Fail("environment", "no ODBC environment");
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+    return Fail("environment", "no ODBC environment");
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
 
@@ -102,7 +103,8 @@ int main() {
     SQLFreeStmt(st, SQL_CLOSE);
     return rr;
   };
-  if (!Ok(exec(L"CREATE TABLE probe (id INTEGER, name TEXT)"))) return Fail("create", Diagnostic(SQL_HANDLE_STMT, st));
+  if (!Ok(exec(L"CREATE TABLE probe (id INTEGER, name TEXT)")))
+    return Fail("create", Diagnostic(SQL_HANDLE_STMT, st));
 
   // Bound parameters, wide text with a character outside ASCII.
   if (!Ok(SQLPrepareW(st, Sql(L"INSERT INTO probe VALUES (?, ?)"), SQL_NTS)))

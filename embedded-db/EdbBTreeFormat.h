@@ -8,11 +8,10 @@
 //   2           4      previous page on the same level, int32; -1 none
 //   6           4      next page on the same level, int32; -1 none
 //   10          1      set to 1 on a new root; not used when reading
-//   11          1      non-zero: every item carries a 6-byte record ID at its end (0 in page indexes)
-//   12          2      key size K, uint16 (4 in page indexes)
-//   14          2      item count, uint16
-//   16          2      extra header bytes E, uint16 (0 in page indexes)
-//   18 + E      items  item i at 18 + E + i * (K + V + X)
+//   11          1      non-zero: every item carries a 6-byte record ID at its end (0 in page
+//   indexes) 12          2      key size K, uint16 (4 in page indexes) 14          2      item
+//   count, uint16 16          2      extra header bytes E, uint16 (0 in page indexes) 18 + E items
+//   item i at 18 + E + i * (K + V + X)
 //
 // An item is a key of K bytes and a value of V bytes (plus X = 6 record-ID bytes when offset 11
 // is non-zero). Node values are the int32 child page (V = 4); leaf values of a page index are a
@@ -38,10 +37,10 @@ constexpr size_t kItemCount = 14;    // uint16
 constexpr size_t kExtraSize = 16;    // uint16
 constexpr size_t kHeaderSize = 18;   // items (after E extra bytes) start here
 
-constexpr uint32_t kRecordIdSize = 6;           // X when offset 11 is non-zero
-constexpr uint16_t kPageIndexKeySize = 4;       // int32 page number
-constexpr uint32_t kNodeValueSize = 4;          // int32 child page
-constexpr uint32_t kPageIndexLeafValueSize = 2; // uint16 count
+constexpr uint32_t kRecordIdSize = 6;            // X when offset 11 is non-zero
+constexpr uint16_t kPageIndexKeySize = 4;        // int32 page number
+constexpr uint32_t kNodeValueSize = 4;           // int32 child page
+constexpr uint32_t kPageIndexLeafValueSize = 2;  // uint16 count
 }  // namespace btree
 
 // The header of a B-tree page's data area.

@@ -40,7 +40,8 @@ TEdbLoadedBlob EdbLoadSmallBlob(IEdbBlobPages& pages, int32_t pageNo, int16_t id
     if (h.StoredSize < 0 || uint64_t(h.StoredSize) > d - off) CannotRead();
     if (h.Id == id) {
       TEdbLoadedBlob b;
-      b.Stored.assign(data.begin() + ptrdiff_t(off), data.begin() + ptrdiff_t(off + size_t(h.StoredSize)));
+      b.Stored.assign(data.begin() + ptrdiff_t(off),
+                      data.begin() + ptrdiff_t(off + size_t(h.StoredSize)));
       b.BlockCount = h.BlockCount;
       b.UncompressedSize = h.UncompressedSize;
       return b;
@@ -58,7 +59,8 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
   int32_t next = -1;
   pages.ReadPage(pageNo, data.data(), next);
   const TEdbBlobEntryHeader h = TEdbBlobEntryHeader::Parse(data.data());
-  const TEdbBlobPageListRef list = TEdbBlobPageListRef::Parse(data.data() + kEdbBlobPageListRefOffset);
+  const TEdbBlobPageListRef list =
+      TEdbBlobPageListRef::Parse(data.data() + kEdbBlobPageListRefOffset);
   const int64_t firstPart = int64_t(d) - int64_t(kEdbBlobLargeDataOffset);
   if (h.StoredSize < 0 || list.PageCount < 1) CannotRead();
   if (maxPages > 0 && list.PageCount > maxPages) CannotRead();
@@ -102,7 +104,8 @@ TEdbLoadedBlob EdbLoadLargeBlob(IEdbBlobPages& pages, int32_t pageNo, int32_t ma
       pages.ReadPage(pageList[i], data.data(), next);
     }
     const size_t n = std::min(total - done, size_t(d) - from);
-    b.Stored.insert(b.Stored.end(), data.begin() + ptrdiff_t(from), data.begin() + ptrdiff_t(from + n));
+    b.Stored.insert(b.Stored.end(), data.begin() + ptrdiff_t(from),
+                    data.begin() + ptrdiff_t(from + n));
     done += n;
   }
   if (done != total) CannotRead();
@@ -127,7 +130,8 @@ TEdbLoadedBlob EdbLoadBlob(IEdbBlobPages& pages, const TEdbBlobRef& ref, int32_t
     pages.ReadPage(ref.PageNo, data.data(), next);
     if (d >= kEdbBlobLargeDataOffset) {
       const int64_t s = TEdbBlobEntryHeader::Parse(data.data()).StoredSize;
-      const int64_t p = TEdbBlobPageListRef::Parse(data.data() + kEdbBlobPageListRefOffset).PageCount;
+      const int64_t p =
+          TEdbBlobPageListRef::Parse(data.data() + kEdbBlobPageListRefOffset).PageCount;
       largeFirst = (p - 2) * int64_t(d) < s && s < p * int64_t(d);
     }
   } catch (const std::exception&) {
@@ -155,8 +159,8 @@ TEdbBlobStream::TEdbBlobStream(const TEdbLoadedBlob& blob, int32_t blockSize, ui
   const size_t stored = blob.Stored.size();
   if (algorithm == caNone) {
     if (uint64_t(blob.UncompressedSize) > stored) {
-      EdbRaise(errc::kBlobStoredTooSmall, "Stream size = %d too small. Should be at least = %d", int(stored),
-               int(blob.UncompressedSize));
+      EdbRaise(errc::kBlobStoredTooSmall, "Stream size = %d too small. Should be at least = %d",
+               int(stored), int(blob.UncompressedSize));
     }
     size_ = blob.UncompressedSize;
     return;
@@ -165,18 +169,21 @@ TEdbBlobStream::TEdbBlobStream(const TEdbLoadedBlob& blob, int32_t blockSize, ui
   int64_t total = 0;
   for (int32_t k = 0; k < blob.BlockCount; ++k) {
     if (stored - pos < kEdbBlobBlockHeaderSize) {
-      EdbRaise(errc::kBlobBlockHeaderTooSmall, "Stream size = %d too small. Should be at least = %d", int(stored),
+      EdbRaise(errc::kBlobBlockHeaderTooSmall,
+               "Stream size = %d too small. Should be at least = %d", int(stored),
                int(pos + kEdbBlobBlockHeaderSize));
     }
     const TEdbBlobBlockHeader h = TEdbBlobBlockHeader::Parse(blob.Stored.data() + pos);
     if (h.UncompressedSize < 0 || h.CompressedSize < 0) {
-      EdbRaise(errc::kDecompressedSizeMismatch, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d", 0,
+      EdbRaise(errc::kDecompressedSizeMismatch,
+               "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d", 0,
                int(h.UncompressedSize));
     }
     blocks_.push_back({pos, h, total});
     total += h.UncompressedSize;
     if (h.Distance < 0 || uint64_t(h.Distance) > stored - pos) {
-      EdbRaise(errc::kBlobNextBlockOutOfRange, "Cannot set stream position to %d. Position = %d, Size = %d",
+      EdbRaise(errc::kBlobNextBlockOutOfRange,
+               "Cannot set stream position to %d. Position = %d, Size = %d",
                int(int64_t(pos) + h.Distance), int(pos), int(stored));
     }
     pos += size_t(h.Distance);
@@ -186,8 +193,9 @@ TEdbBlobStream::TEdbBlobStream(const TEdbLoadedBlob& blob, int32_t blockSize, ui
 
 void TEdbBlobStream::Seek(int64_t pos) {
   if (pos < 0 || pos > size_) {
-    EdbRaise(errc::kBlobSeekOutOfRange, "Cannot set stream position to %d. Position = %d, Size = %d", int(pos),
-             int(pos_), int(size_));
+    EdbRaise(errc::kBlobSeekOutOfRange,
+             "Cannot set stream position to %d. Position = %d, Size = %d", int(pos), int(pos_),
+             int(size_));
   }
   pos_ = pos;
 }
@@ -209,16 +217,19 @@ void TEdbBlobStream::LoadBlock(size_t index) {
   const size_t maxOut = std::min(kEdbMaxDecompressedSize, expected * 2 + 65536);
   if (!EdbDecompressBuffer(algorithm_, blob_.Stored.data() + dataPos, z, expected, cache_, nullptr,
                            maxOut)) {
-    EdbRaise(errc::kDecompressBlock, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
-             int(algorithm_), int(z), int(expected));
+    EdbRaise(errc::kDecompressBlock,
+             "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d", int(algorithm_),
+             int(z), int(expected));
   }
   if (cache_.size() != expected) {
-    EdbRaise(errc::kDecompressedSizeMismatch, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+    EdbRaise(errc::kDecompressedSizeMismatch,
+             "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
              int(cache_.size()), int(expected));
   }
   const uint32_t crc = EdbCrc32(cache_.data(), cache_.size(), 0);
   if (crc != b.Header.Crc) {
-    EdbRaise(errc::kBlockChecksumMismatch, "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d", int(crc),
+    EdbRaise(errc::kBlockChecksumMismatch,
+             "Decompress buffer failed. CheckSum = %d, Header.Crc32 = %d", int(crc),
              int(b.Header.Crc));
   }
   cachedBlock_ = index;
@@ -286,7 +297,8 @@ std::vector<uint8_t> EdbEncodeBlobStored(const uint8_t* value, size_t size, uint
   for (size_t pos = 0; pos < size; pos += size_t(blockSize)) {
     const size_t n = std::min(size - pos, size_t(blockSize));
     if (!EdbCompressBuffer(algorithm, mode, value + pos, n, z)) {
-      EdbRaise(errc::kCompressBlock, "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d",
+      EdbRaise(errc::kCompressBlock,
+               "Compress buffer failed. CompAlg = %d, CompMode = %d, InSize = %d, OutSize = %d",
                int(algorithm), int(mode), int(n), int(z.size()));
     }
     TEdbBlobBlockHeader h;

@@ -61,29 +61,29 @@ constexpr uint16_t kEdbMaxSmallBlobId = 32767;
 
 namespace blobfmt {
 // Reference.
-constexpr size_t kRefPage = 0;           // int32
-constexpr size_t kRefId = 4;             // int16
+constexpr size_t kRefPage = 0;  // int32
+constexpr size_t kRefId = 4;    // int16
 // Entry header.
-constexpr size_t kEntryId = 0;           // int16
-constexpr size_t kEntryBlockCount = 2;   // int32
-constexpr size_t kEntryStoredSize = 6;   // int64
+constexpr size_t kEntryId = 0;             // int16
+constexpr size_t kEntryBlockCount = 2;     // int32
+constexpr size_t kEntryStoredSize = 6;     // int64
 constexpr size_t kEntryUncompressed = 14;  // int64
 // Small-BLOB page.
-constexpr size_t kSmallCount = 0;        // uint16
+constexpr size_t kSmallCount = 0;  // uint16
 constexpr size_t kSmallEntries = 2;
 // Bytes a value takes on a small-BLOB page besides its stored bytes: a value of S bytes goes
 // there when S + kSmallOverhead < D.
 constexpr size_t kSmallOverhead = 24;
 // Page-list reference.
-constexpr size_t kListPage = 0;          // int32
-constexpr size_t kListOffset = 4;        // uint16
-constexpr size_t kListPageCount = 6;     // int32
-constexpr size_t kListEntrySize = 4;     // one int32 page number
+constexpr size_t kListPage = 0;       // int32
+constexpr size_t kListOffset = 4;     // uint16
+constexpr size_t kListPageCount = 6;  // int32
+constexpr size_t kListEntrySize = 4;  // one int32 page number
 // Block header.
-constexpr size_t kBlockCompressed = 0;   // int32
-constexpr size_t kBlockUncompressed = 4; // int32
-constexpr size_t kBlockCrc = 8;          // uint32
-constexpr size_t kBlockDistance = 12;    // int64
+constexpr size_t kBlockCompressed = 0;    // int32
+constexpr size_t kBlockUncompressed = 4;  // int32
+constexpr size_t kBlockCrc = 8;           // uint32
+constexpr size_t kBlockDistance = 12;     // int64
 }  // namespace blobfmt
 
 constexpr size_t kEdbBlobRefSize = 6;
@@ -110,8 +110,8 @@ struct TEdbBlobRef {
 // Header in front of every stored value.
 struct TEdbBlobEntryHeader {
   int16_t Id = 0;
-  int32_t BlockCount = 0;    // 0 when uncompressed
-  int64_t StoredSize = 0;    // S
+  int32_t BlockCount = 0;        // 0 when uncompressed
+  int64_t StoredSize = 0;        // S
   int64_t UncompressedSize = 0;  // U
   static TEdbBlobEntryHeader Parse(const uint8_t* p22) {
     return {GetI16(p22 + blobfmt::kEntryId), GetI32(p22 + blobfmt::kEntryBlockCount),
@@ -143,10 +143,10 @@ struct TEdbBlobPageListRef {
 
 // Header of one compressed block.
 struct TEdbBlobBlockHeader {
-  int32_t CompressedSize = 0;    // Z
+  int32_t CompressedSize = 0;  // Z
   int32_t UncompressedSize = 0;
   uint32_t Crc = 0;
-  int64_t Distance = 0;          // Z + 20
+  int64_t Distance = 0;  // Z + 20
   static TEdbBlobBlockHeader Parse(const uint8_t* p20) {
     return {GetI32(p20 + blobfmt::kBlockCompressed), GetI32(p20 + blobfmt::kBlockUncompressed),
             GetU32(p20 + blobfmt::kBlockCrc), GetI64(p20 + blobfmt::kBlockDistance)};

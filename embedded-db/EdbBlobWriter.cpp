@@ -13,11 +13,11 @@ namespace edb {
 TEdbBlobRef TEdbBlobWriter::Write(const TEdbFieldDef& fd, const uint8_t* value, size_t size) {
   if (size == 0) EdbRaise(errc::kInvalidBlobSize, "Invalid blob field size");
   int32_t blocks = 0;
-  const std::vector<uint8_t> stored =
-      EdbEncodeBlobStored(value, size, fd.BlobCompressionAlgorithm, fd.BlobCompressionMode,
-                          fd.BlobBlockSize, blocks);
+  const std::vector<uint8_t> stored = EdbEncodeBlobStored(
+      value, size, fd.BlobCompressionAlgorithm, fd.BlobCompressionMode, fd.BlobBlockSize, blocks);
   const uint32_t d = pages_.DataSize();
-  if (stored.size() + blobfmt::kSmallOverhead < d) return WriteSmall(stored.data(), stored.size(), blocks, int64_t(size));
+  if (stored.size() + blobfmt::kSmallOverhead < d)
+    return WriteSmall(stored.data(), stored.size(), blocks, int64_t(size));
   return WriteLarge(stored.data(), stored.size(), blocks, int64_t(size));
 }
 
@@ -34,7 +34,8 @@ TEdbBlobRef TEdbBlobWriter::WriteSmall(const uint8_t* stored, size_t storedSize,
     count = GetU16(data.data() + blobfmt::kSmallCount);
     used = blobfmt::kSmallEntries;
     for (uint16_t k = 0; k < count; ++k) {
-      used += kEdbBlobEntryHeaderSize + size_t(GetI64(data.data() + used + blobfmt::kEntryStoredSize));
+      used +=
+          kEdbBlobEntryHeaderSize + size_t(GetI64(data.data() + used + blobfmt::kEntryStoredSize));
     }
     // IDs are allocated in entry order.
     if (used + need > d || count >= kEdbMaxSmallBlobId) smallPage_ = -1;
@@ -159,8 +160,8 @@ void TEdbWriterBlobPages::WritePage(int32_t pageNo, const uint8_t* data, int32_t
   page->SetDirty(true);
 }
 
-void TEdbBlobStoreWriter::StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex,
-                                    const uint8_t* data, size_t size, uint8_t reference[kEdbBlobRefSize]) {
+void TEdbBlobStoreWriter::StoreBlob(TEdbBlobWriteContext& ctx, int fieldIndex, const uint8_t* data,
+                                    size_t size, uint8_t reference[kEdbBlobRefSize]) {
   const TEdbFieldDef& fd = ctx.Metadata.Fields.at(size_t(fieldIndex));
   TEdbWriterBlobPages pages(ctx.PageManager, ctx.Session, ctx.TableID);
   TEdbBlobWriter writer(pages);

@@ -18,8 +18,8 @@ namespace {
 
 struct TCipherInfo {
   const char* name;
-  bool ripemd256;    // else RIPEMD-128
-  size_t maxKey;     // longest key of the cipher
+  bool ripemd256;  // else RIPEMD-128
+  size_t maxKey;   // longest key of the cipher
   size_t blockSize;
 };
 
@@ -96,12 +96,16 @@ struct TEdbCipher::Impl {
     Pass(*tdesDec[0], b);
   }
   void E(uint8_t* b) const {
-    if (enc) enc->ProcessBlock(b);
-    else TripleEncrypt(b);
+    if (enc)
+      enc->ProcessBlock(b);
+    else
+      TripleEncrypt(b);
   }
   void D(uint8_t* b) const {
-    if (dec) dec->ProcessBlock(b);
-    else TripleDecrypt(b);
+    if (dec)
+      dec->ProcessBlock(b);
+    else
+      TripleDecrypt(b);
   }
 };
 

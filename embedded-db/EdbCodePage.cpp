@@ -12,10 +12,9 @@ namespace {
 // 0x90, 0x9D) stand for the C1 control characters of the same value, as Windows maps them, so
 // every byte survives the round trip through UTF-8.
 constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 using base::AppendUtf8;
 using base::NextUtf8;
@@ -104,7 +103,10 @@ std::string EdbUtf8ToAnsi(const std::string& utf8, uint32_t codePage) {
         b = char(cp);
       } else {
         for (int k = 0; k < 32; ++k) {
-          if (kCp1252High[k] == cp) { b = char(0x80 + k); break; }
+          if (kCp1252High[k] == cp) {
+            b = char(0x80 + k);
+            break;
+          }
         }
       }
       out += b;
@@ -126,7 +128,8 @@ std::string EdbUtf16LeToUtf8(const uint8_t* units, size_t count) {
 std::string EdbUtf8ToUtf16Le(const std::string& utf8) {
   const std::u16string text = base::Utf8ToUtf16(utf8);
   std::string out(text.size() * 2, '\0');
-  for (size_t i = 0; i < text.size(); ++i) PutU16(reinterpret_cast<uint8_t*>(out.data()) + 2 * i, text[i]);
+  for (size_t i = 0; i < text.size(); ++i)
+    PutU16(reinterpret_cast<uint8_t*>(out.data()) + 2 * i, text[i]);
   return out;
 }
 

@@ -13,7 +13,8 @@ bool EdbSysAnsiToUtf8(uint32_t codePage, const char* bytes, size_t len, std::str
                       bool* invalid) {
   out.clear();
   if (len == 0) return IsValidCodePage(codePage) != 0;
-  if (invalid && MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, int(len), nullptr, 0) <= 0 &&
+  if (invalid &&
+      MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, int(len), nullptr, 0) <= 0 &&
       GetLastError() == ERROR_NO_UNICODE_TRANSLATION)
     *invalid = true;
   int n = MultiByteToWideChar(codePage, 0, bytes, int(len), nullptr, 0);

@@ -129,13 +129,16 @@ bool InflateBzip(const uint8_t* in, size_t inSize, size_t expectedSize, std::vec
 
 }  // namespace
 
-const char* EdbCompressionName(uint8_t algorithm) { return algorithm <= caPpm ? kNames[algorithm] : ""; }
+const char* EdbCompressionName(uint8_t algorithm) {
+  return algorithm <= caPpm ? kNames[algorithm] : "";
+}
 
 uint32_t EdbPpmHeaderWord(int mode) {
   static const int kOrder[10] = {0, 2, 3, 4, 5, 7, 8, 10, 13, 16};
   static const int kMemory[10] = {0, 2, 3, 7, 16, 22, 25, 40, 100, 100};
   mode = std::clamp(mode, 0, 9);
-  return 0x6000u | (uint32_t(kMemory[mode] - 1) << 4 & 0xFF0u) | (uint32_t(kOrder[mode] - 1) & 0xFu);
+  return 0x6000u | (uint32_t(kMemory[mode] - 1) << 4 & 0xFF0u) |
+         (uint32_t(kOrder[mode] - 1) & 0xFu);
 }
 
 bool EdbCompressBuffer(uint8_t algorithm, int mode, const uint8_t* in, size_t inSize,
@@ -174,7 +177,9 @@ bool EdbCompressBuffer(uint8_t algorithm, int mode, const uint8_t* in, size_t in
     }
     case caPpm: SetWhy(why, "Compression algorithm PPM is not supported"); return false;
     case caNone: SetWhy(why, "Compression algorithm NONE compresses nothing"); return false;
-    default: SetWhy(why, "Unknown compression algorithm " + std::to_string(algorithm)); return false;
+    default:
+      SetWhy(why, "Unknown compression algorithm " + std::to_string(algorithm));
+      return false;
   }
 }
 
@@ -191,7 +196,9 @@ bool EdbDecompressBuffer(uint8_t algorithm, const uint8_t* in, size_t inSize, si
     case caBzip: ok = InflateBzip(in, inSize, expectedSize, out, why, maxOut); break;
     case caPpm: SetWhy(why, "Compression algorithm PPM is not supported"); return false;
     case caNone: SetWhy(why, "Compression algorithm NONE holds no compressed data"); return false;
-    default: SetWhy(why, "Unknown compression algorithm " + std::to_string(algorithm)); return false;
+    default:
+      SetWhy(why, "Unknown compression algorithm " + std::to_string(algorithm));
+      return false;
   }
   if (ok && out.empty()) {
     SetWhy(why, "decompressed data is empty");

@@ -11,8 +11,8 @@ namespace edb {
 
 // ---- table data --------------------------------------------------------------------------
 
-std::shared_ptr<TEdbTableData> TEdbTableData::Load(TEdbDiskDatabaseData& db,
-                                                   std::string_view name, int32_t session) {
+std::shared_ptr<TEdbTableData> TEdbTableData::Load(TEdbDiskDatabaseData& db, std::string_view name,
+                                                   int32_t session) {
   auto t = std::make_shared<TEdbTableData>();
   t->Database = &db;
   t->Entry = db.FindTable(name);
@@ -69,15 +69,17 @@ void TEdbDiskRecordManager::ReadSlot(const TEdbPage* page, uint32_t slot, uint8_
   if (recordBuffer) EdbStoredToBuffer(table_.Metadata, scratch_.data(), recordBuffer);
 }
 
-TEdbNavResult TEdbDiskRecordManager::ReadPageEnd(const TEdbPage* page, const TEdbPageIndexEntry& entry,
-                                                 bool forward, TEdbRecordId& id, uint8_t* recordBuffer) {
+TEdbNavResult TEdbDiskRecordManager::ReadPageEnd(const TEdbPage* page,
+                                                 const TEdbPageIndexEntry& entry, bool forward,
+                                                 TEdbRecordId& id, uint8_t* recordBuffer) {
   const TEdbRecordBitmap bits = Bitmap(page);
-  const int32_t slot = forward ? bits.FirstSetFrom(0) : bits.LastSetBelow(table_.Geometry.RecordsPerPage);
+  const int32_t slot =
+      forward ? bits.FirstSetFrom(0) : bits.LastSetBelow(table_.Geometry.RecordsPerPage);
   if (slot < 0) {
     // A page the index lists holds at least one record.
     if (forward)
-      EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
-               int(entry.RecordCount));
+      EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d",
+               entry.PageNo, int(entry.RecordCount));
     EdbRaise(errc::kLastRecordNotFound, "Record not found");
   }
   ReadSlot(page, uint32_t(slot), recordBuffer);
@@ -93,12 +95,14 @@ TEdbNavResult TEdbDiskRecordManager::WalkEdge(bool first, TEdbRecordId& id, uint
   return ReadPageEnd(page.get(), e, first, id, recordBuffer);
 }
 
-TEdbNavResult TEdbDiskRecordManager::WalkStep(bool forward, TEdbRecordId& id, uint8_t* recordBuffer) {
+TEdbNavResult TEdbDiskRecordManager::WalkStep(bool forward, TEdbRecordId& id,
+                                              uint8_t* recordBuffer) {
   {
     TEdbPageRef page = FetchPage(id.PageNo, kEdbAnyPageType);
     if (Accepted(page.get())) {
       const TEdbRecordBitmap bits = Bitmap(page.get());
-      const int32_t slot = forward ? bits.FirstSetFrom(uint32_t(id.Slot) + 1) : bits.LastSetBelow(id.Slot);
+      const int32_t slot =
+          forward ? bits.FirstSetFrom(uint32_t(id.Slot) + 1) : bits.LastSetBelow(id.Slot);
       if (slot >= 0) {
         ReadSlot(page.get(), uint32_t(slot), recordBuffer);
         id.Slot = uint16_t(slot);
@@ -117,9 +121,8 @@ TEdbNavResult TEdbDiskRecordManager::WalkStep(bool forward, TEdbRecordId& id, ui
   return ReadPageEnd(page.get(), e, forward, id, recordBuffer);
 }
 
-TEdbNavResult TEdbDiskRecordManager::Navigate(TEdbNavDirection direction, bool goFirst,
-                                              bool goLast, TEdbRecordId& id,
-                                              uint8_t* recordBuffer) {
+TEdbNavResult TEdbDiskRecordManager::Navigate(TEdbNavDirection direction, bool goFirst, bool goLast,
+                                              TEdbRecordId& id, uint8_t* recordBuffer) {
   if (table_.RecordCount() == 0) return nrAfterLast;
   const bool next = direction == TEdbNavDirection::Next;
   const bool prior = direction == TEdbNavDirection::Prior;
@@ -148,7 +151,8 @@ TEdbRecordId TEdbDiskRecordManager::RecNoToRecordId(int64_t recNo) {
     sumBefore += e.RecordCount;
     return true;
   });
-  if (!found || recNo < 1) EdbRaise(errc::kRecNoBeyondCount, "Cannot set RecNo greater than RecordCount");
+  if (!found || recNo < 1)
+    EdbRaise(errc::kRecNoBeyondCount, "Cannot set RecNo greater than RecordCount");
   TEdbPageRef page = FetchPage(result.PageNo, kEdbPageTypeRecord);
   int32_t slot = Bitmap(page.get()).NthSet(uint32_t(recNo - 1 - sumBefore));
   if (slot < 0) EdbRaise(errc::kRecNoSlotNotFound, "Record not found");
@@ -178,9 +182,10 @@ void TEdbDiskRecordManager::CheckRecordCount() {
 
 // ---- physical-order cursor ---------------------------------------------------------------
 
-TEdbRecordCursor::TEdbRecordCursor(TEdbPageManager& pm, const TEdbTableData& table,
-                                   int32_t session)
-    : pm_(pm), table_(table), session_(session),
+TEdbRecordCursor::TEdbRecordCursor(TEdbPageManager& pm, const TEdbTableData& table, int32_t session)
+    : pm_(pm),
+      table_(table),
+      session_(session),
       index_(pm, session, table.Metadata.RecordPageIndexRoot) {}
 
 const uint8_t* TEdbRecordCursor::ReadAhead(int32_t pageNo) {
@@ -191,7 +196,8 @@ const uint8_t* TEdbRecordCursor::ReadAhead(int32_t pageNo) {
   const int32_t count = int32_t(std::clamp<int64_t>(total - pageNo, 1, kReadAheadPages));
   chunk_.resize(size_t(kReadAheadPages) * pageSize);
   const size_t want = size_t(count) * pageSize;
-  size_t done = direct_->File().ReadBuffer(chunk_.data(), direct_->PageFileOffset(pageNo), want, errc::kReadPage);
+  size_t done = direct_->File().ReadBuffer(chunk_.data(), direct_->PageFileOffset(pageNo), want,
+                                           errc::kReadPage);
   // Pages past the end of the file read as nothing: a zero header, like a failed page read.
   if (done < want) std::memset(chunk_.data() + done, 0, want - done);
   chunkFirst_ = pageNo;
@@ -209,7 +215,8 @@ bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage
     header = ReadAhead(entry.PageNo);
     uint16_t type = GetU16(header + pagehdr::kPageType);
     if (!firstPage && type != kEdbPageTypeRecord)
-      EdbRaise(errc::kInvalidPageType, "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
+      EdbRaise(errc::kInvalidPageType,
+               "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d",
                int(kEdbPageTypeRecord), int(type));
   } else {
     page = TEdbPageRef(pm_.GetPage(session_, entry.PageNo, true,
@@ -223,8 +230,8 @@ bool TEdbRecordCursor::EnterPage(const TEdbPageIndexEntry& entry, bool firstPage
   const uint8_t* data = header + kEdbPageHeaderSize;
   int32_t slot = TEdbRecordBitmap(data, table_.Geometry.RecordsPerPage).FirstSetFrom(0);
   if (slot < 0)
-    EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", entry.PageNo,
-             int(entry.RecordCount));
+    EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d",
+             entry.PageNo, int(entry.RecordCount));
   page_ = std::move(page);
   pageData_ = data;
   id_ = {entry.PageNo, uint16_t(slot)};
@@ -240,8 +247,8 @@ bool TEdbRecordCursor::First() {
   chunkFirst_ = -1;
   chunkCount_ = 0;
   direct_ = dynamic_cast<TEdbDiskPageManager*>(&pm_);
-  if (direct_ && (direct_->Encrypted() || direct_->MultiUser() ||
-                  direct_->ChangedPageCount(session_) != 0))
+  if (direct_ &&
+      (direct_->Encrypted() || direct_->MultiUser() || direct_->ChangedPageCount(session_) != 0))
     direct_ = nullptr;
   if (table_.RecordCount() == 0) return false;
   TEdbPageIndexEntry e;

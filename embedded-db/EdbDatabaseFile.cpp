@@ -32,19 +32,22 @@ TEdbDatabaseFile::~TEdbDatabaseFile() {
 std::string TEdbDatabaseFile::SysText(int err) const { return store_->ErrorText(err); }
 
 void TEdbDatabaseFile::CheckOpened(const char* operation) const {
-  if (!opened_) EdbRaise(errc::kFileClosed, "Cannot perform this operation (%s) on a closed file", operation);
+  if (!opened_)
+    EdbRaise(errc::kFileClosed, "Cannot perform this operation (%s) on a closed file", operation);
 }
 
 void TEdbDatabaseFile::OpenFile(const std::string& fileName, int accessMode, int shareMode) {
-  if (opened_) EdbRaise(errc::kFileAlreadyOpened, "Cannot perform this operation (%s) on a opened file", "OpenFile");
+  if (opened_)
+    EdbRaise(errc::kFileAlreadyOpened, "Cannot perform this operation (%s) on a opened file",
+             "OpenFile");
   if (accessMode != amRead && accessMode != amReadWrite)
     EdbRaise(errc::kUnknownAccessMode, "Unknown Access mode: '%d'", accessMode);
   if (shareMode < smExclusive || shareMode > smShareRead)
     EdbRaise(errc::kUnknownShareMode, "Unknown Share mode: '%d'", shareMode);
   int err = 0;
   if (!store_->Open(fileName, accessMode, shareMode, err))
-    EdbRaise(errc::kCannotOpenFile, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
-             SysText(err).c_str());
+    EdbRaise(errc::kCannotOpenFile, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+             fileName.c_str(), err, SysText(err).c_str());
   fileName_ = fileName;
   accessMode_ = accessMode;
   shareMode_ = shareMode;
@@ -54,7 +57,9 @@ void TEdbDatabaseFile::OpenFile(const std::string& fileName, int accessMode, int
 }
 
 void TEdbDatabaseFile::CreateNewFile(const std::string& fileName) {
-  if (opened_) EdbRaise(errc::kFileAlreadyOpened, "Cannot perform this operation (%s) on a opened file", "CreateFile");
+  if (opened_)
+    EdbRaise(errc::kFileAlreadyOpened, "Cannot perform this operation (%s) on a opened file",
+             "CreateFile");
   if (fileName.empty()) EdbRaise(errc::kBlankFileName, "Cannot create file with blank FileName");
   int err = 0;
   if (store_->FileExists(fileName)) {
@@ -62,9 +67,8 @@ void TEdbDatabaseFile::CreateNewFile(const std::string& fileName) {
     store_->RemoveFile(fileName, err);  // a failure shows in the create below
   }
   if (!store_->Create(fileName, err))
-    EdbRaise(errc::kCannotCreateFile,
-             "Cannot create file: '%s' Error code: %d. ErrorMessage: %s", fileName.c_str(), err,
-             SysText(err).c_str());
+    EdbRaise(errc::kCannotCreateFile, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
+             fileName.c_str(), err, SysText(err).c_str());
   fileName_ = fileName;
   accessMode_ = amReadWrite;
   shareMode_ = smExclusive;
@@ -80,8 +84,8 @@ void TEdbDatabaseFile::CloseFile() {
   opened_ = false;
   handleCount_ = 0;
   if (!ok)
-    EdbRaise(errc::kCannotCloseFile, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s", fileName_.c_str(), err,
-             SysText(err).c_str());
+    EdbRaise(errc::kCannotCloseFile, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
+             fileName_.c_str(), err, SysText(err).c_str());
 }
 
 bool TEdbDatabaseFile::RecoverHandle() {
@@ -104,8 +108,10 @@ void TEdbDatabaseFile::SetPosition(int64_t position, int errorCode) {
     uint64_t size = 0;
     int err = 0;
     store_->GetSize(size, err);
-    EdbRaise(errorCode, "Cannot Set File Position to %lld. FileName='%s'. FilePosition = %lld, FileSize = %lld",
-             LL(position), fileName_.c_str(), LL(position_), LL(int64_t(size)));
+    EdbRaise(
+        errorCode,
+        "Cannot Set File Position to %lld. FileName='%s'. FilePosition = %lld, FileSize = %lld",
+        LL(position), fileName_.c_str(), LL(position_), LL(int64_t(size)));
   }
   position_ = position;
 }
@@ -134,8 +140,8 @@ void TEdbDatabaseFile::SetSize(int64_t size) {
     if (RecoverHandle() && store_->SetSize(uint64_t(size), err)) return;
   }
   EdbRaise(errc::kCannotTruncateFile,
-           "Cannot Truncate File '%s' to %lld bytes. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
-           LL(size), err, SysText(err).c_str());
+           "Cannot Truncate File '%s' to %lld bytes. ErrorCode:%d. ErrorMessage: %s",
+           fileName_.c_str(), LL(size), err, SysText(err).c_str());
 }
 
 size_t TEdbDatabaseFile::ReadBuffer(void* buf, int64_t position, size_t count, int errorCode) {
@@ -150,31 +156,35 @@ size_t TEdbDatabaseFile::ReadBuffer(void* buf, int64_t position, size_t count, i
     int e2 = 0;
     store_->GetSize(size, e2);
     EdbRaise(errorCode,
-             "Cannot Read from file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, FileSize = %lld, "
+             "Cannot Read from file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, "
+             "FileSize = %lld, "
              "ErrorCode:%d. ErrorMessage: %s",
-             fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_), LL(int64_t(size)), err,
-             SysText(err).c_str());
+             fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_), LL(int64_t(size)),
+             err, SysText(err).c_str());
   }
   position_ = position + int64_t(done);
   return done;
 }
 
-size_t TEdbDatabaseFile::WriteBuffer(const void* buf, int64_t position, size_t count, int errorCode) {
+size_t TEdbDatabaseFile::WriteBuffer(const void* buf, int64_t position, size_t count,
+                                     int errorCode) {
   CheckOpened("WriteBuffer");
   SetPosition(position);
   size_t done = 0;
   int err = 0;
   bool ok = store_->Write(uint64_t(position), buf, count, done, err) && done == count;
-  if (!ok && RecoverHandle()) ok = store_->Write(uint64_t(position), buf, count, done, err) && done == count;
+  if (!ok && RecoverHandle())
+    ok = store_->Write(uint64_t(position), buf, count, done, err) && done == count;
   if (!ok) {
     uint64_t size = 0;
     int e2 = 0;
     store_->GetSize(size, e2);
     EdbRaise(errorCode,
-             "Cannot Write to file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, FileSize = %lld, "
+             "Cannot Write to file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, "
+             "FileSize = %lld, "
              "ErrorCode:%d. ErrorMessage: %s",
-             fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_), LL(int64_t(size)), err,
-             SysText(err).c_str());
+             fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_), LL(int64_t(size)),
+             err, SysText(err).c_str());
   }
   position_ = position + int64_t(done);
   return done;
@@ -186,8 +196,8 @@ void TEdbDatabaseFile::FlushFileBuffers() {
   if (store_->Flush(err)) return;
   if (RecoverHandle() && store_->Flush(err)) return;
   EdbRaise(errc::kCannotFlushFile,
-           "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s", fileName_.c_str(),
-           err, SysText(err).c_str());
+           "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+           fileName_.c_str(), err, SysText(err).c_str());
 }
 
 bool TEdbDatabaseFile::LockBytes(int64_t position, int64_t length) {
@@ -195,7 +205,8 @@ bool TEdbDatabaseFile::LockBytes(int64_t position, int64_t length) {
   if (position < 0 || length <= 0) return false;
   int err = 0;
   TEdbLockResult r = store_->Lock(uint64_t(position), uint64_t(length), err);
-  if (r == TEdbLockResult::BadHandle && RecoverHandle()) r = store_->Lock(uint64_t(position), uint64_t(length), err);
+  if (r == TEdbLockResult::BadHandle && RecoverHandle())
+    r = store_->Lock(uint64_t(position), uint64_t(length), err);
   switch (r) {
     case TEdbLockResult::Granted: return true;
     case TEdbLockResult::Unsupported: noLocking_ = true; return true;
@@ -208,7 +219,8 @@ bool TEdbDatabaseFile::UnlockBytes(int64_t position, int64_t length) {
   if (position < 0 || length <= 0) return false;
   int err = 0;
   TEdbLockResult r = store_->Unlock(uint64_t(position), uint64_t(length), err);
-  if (r == TEdbLockResult::BadHandle && RecoverHandle()) r = store_->Unlock(uint64_t(position), uint64_t(length), err);
+  if (r == TEdbLockResult::BadHandle && RecoverHandle())
+    r = store_->Unlock(uint64_t(position), uint64_t(length), err);
   switch (r) {
     case TEdbLockResult::Granted: return true;
     case TEdbLockResult::Unsupported: noLocking_ = true; return true;
@@ -226,7 +238,8 @@ bool TEdbDatabaseFile::IsRegionLocked(int64_t position, int64_t length) {
   if (position < 0 || length <= 0) return false;
   int err = 0;
   TEdbLockResult r = store_->TestLock(uint64_t(position), uint64_t(length), err);
-  if (r == TEdbLockResult::BadHandle && RecoverHandle()) r = store_->TestLock(uint64_t(position), uint64_t(length), err);
+  if (r == TEdbLockResult::BadHandle && RecoverHandle())
+    r = store_->TestLock(uint64_t(position), uint64_t(length), err);
   switch (r) {
     case TEdbLockResult::Granted: return false;
     case TEdbLockResult::Unsupported: noLocking_ = true; return false;

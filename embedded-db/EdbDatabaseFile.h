@@ -130,7 +130,8 @@ class TEdbDatabaseFile {
 
   // Opens an existing file. Raises 30366/30367 for unknown modes, 30377 when already open,
   // 30364 when the system refuses.
-  void OpenFile(const std::string& fileName, int accessMode = amReadWrite, int shareMode = smExclusive);
+  void OpenFile(const std::string& fileName, int accessMode = amReadWrite,
+                int shareMode = smExclusive);
   // Deletes an existing file of that name (resetting its read-only attribute first), then
   // creates it read-write and unshared. 30374 blank name, 30377 when open, 30361 on failure.
   void CreateNewFile(const std::string& fileName);

@@ -39,10 +39,22 @@ bool TEdbMemoryFileStore::RemoveFile(const std::string&, int& err) {
 }
 
 bool TEdbMemoryFileStore::Open(const std::string&, int access, int, int& err) {
-  if (failing_) { err = kErrIo; return false; }
-  if (!exists_) { err = kErrNotFound; return false; }
-  if (open_) { err = 32; return false; }  // sharing violation
-  if (access == amReadWrite && readOnly_) { err = kErrAccess; return false; }
+  if (failing_) {
+    err = kErrIo;
+    return false;
+  }
+  if (!exists_) {
+    err = kErrNotFound;
+    return false;
+  }
+  if (open_) {
+    err = 32;
+    return false;
+  }  // sharing violation
+  if (access == amReadWrite && readOnly_) {
+    err = kErrAccess;
+    return false;
+  }
   open_ = true;
   writable_ = access == amReadWrite;
   locks_.clear();
@@ -50,7 +62,10 @@ bool TEdbMemoryFileStore::Open(const std::string&, int access, int, int& err) {
 }
 
 bool TEdbMemoryFileStore::Create(const std::string&, int& err) {
-  if (failing_ || open_) { err = failing_ ? kErrIo : 32; return false; }
+  if (failing_ || open_) {
+    err = failing_ ? kErrIo : 32;
+    return false;
+  }
   bytes_->clear();
   exists_ = true;
   readOnly_ = false;
@@ -61,7 +76,10 @@ bool TEdbMemoryFileStore::Create(const std::string&, int& err) {
 }
 
 bool TEdbMemoryFileStore::Close(int& err) {
-  if (!open_) { err = 6; return false; }
+  if (!open_) {
+    err = 6;
+    return false;
+  }
   open_ = false;
   locks_.clear();
   return true;
@@ -69,18 +87,31 @@ bool TEdbMemoryFileStore::Close(int& err) {
 
 bool TEdbMemoryFileStore::Read(uint64_t pos, void* buf, size_t count, size_t& done, int& err) {
   done = 0;
-  if (!open_ || failing_) { err = open_ ? kErrIo : 6; return false; }
+  if (!open_ || failing_) {
+    err = open_ ? kErrIo : 6;
+    return false;
+  }
   if (pos >= bytes_->size()) return true;
   done = size_t(std::min<uint64_t>(count, bytes_->size() - pos));
   if (done) std::memcpy(buf, bytes_->data() + pos, done);
   return true;
 }
 
-bool TEdbMemoryFileStore::Write(uint64_t pos, const void* buf, size_t count, size_t& done, int& err) {
+bool TEdbMemoryFileStore::Write(uint64_t pos, const void* buf, size_t count, size_t& done,
+                                int& err) {
   done = 0;
-  if (!open_ || failing_) { err = open_ ? kErrIo : 6; return false; }
-  if (!writable_) { err = kErrAccess; return false; }
-  if (pos + count > kMaxMemoryFile || pos + count < pos) { err = 112; return false; }  // disk full
+  if (!open_ || failing_) {
+    err = open_ ? kErrIo : 6;
+    return false;
+  }
+  if (!writable_) {
+    err = kErrAccess;
+    return false;
+  }
+  if (pos + count > kMaxMemoryFile || pos + count < pos) {
+    err = 112;
+    return false;
+  }  // disk full
   if (bytes_->size() < pos + count) bytes_->resize(size_t(pos + count));
   if (count) std::memcpy(bytes_->data() + pos, buf, count);
   done = count;
@@ -88,21 +119,36 @@ bool TEdbMemoryFileStore::Write(uint64_t pos, const void* buf, size_t count, siz
 }
 
 bool TEdbMemoryFileStore::GetSize(uint64_t& size, int& err) {
-  if (!open_ || failing_) { err = open_ ? kErrIo : 6; return false; }
+  if (!open_ || failing_) {
+    err = open_ ? kErrIo : 6;
+    return false;
+  }
   size = bytes_->size();
   return true;
 }
 
 bool TEdbMemoryFileStore::SetSize(uint64_t size, int& err) {
-  if (!open_ || failing_) { err = open_ ? kErrIo : 6; return false; }
-  if (!writable_) { err = kErrAccess; return false; }
-  if (size > kMaxMemoryFile) { err = 112; return false; }
+  if (!open_ || failing_) {
+    err = open_ ? kErrIo : 6;
+    return false;
+  }
+  if (!writable_) {
+    err = kErrAccess;
+    return false;
+  }
+  if (size > kMaxMemoryFile) {
+    err = 112;
+    return false;
+  }
   bytes_->resize(size_t(size));
   return true;
 }
 
 bool TEdbMemoryFileStore::Flush(int& err) {
-  if (!open_ || failing_) { err = open_ ? kErrIo : 6; return false; }
+  if (!open_ || failing_) {
+    err = open_ ? kErrIo : 6;
+    return false;
+  }
   return true;
 }
 
@@ -116,23 +162,41 @@ bool TEdbMemoryFileStore::Overlaps(uint64_t pos, uint64_t len) const {
 }
 
 TEdbLockResult TEdbMemoryFileStore::Lock(uint64_t pos, uint64_t len, int& err) {
-  if (!open_ || failing_) { err = 6; return TEdbLockResult::BadHandle; }
-  if (Overlaps(pos, len)) { err = kErrLockViolation; return TEdbLockResult::Conflict; }
+  if (!open_ || failing_) {
+    err = 6;
+    return TEdbLockResult::BadHandle;
+  }
+  if (Overlaps(pos, len)) {
+    err = kErrLockViolation;
+    return TEdbLockResult::Conflict;
+  }
   locks_[pos] = len;
   return TEdbLockResult::Granted;
 }
 
 TEdbLockResult TEdbMemoryFileStore::Unlock(uint64_t pos, uint64_t len, int& err) {
-  if (!open_ || failing_) { err = 6; return TEdbLockResult::BadHandle; }
+  if (!open_ || failing_) {
+    err = 6;
+    return TEdbLockResult::BadHandle;
+  }
   auto it = locks_.find(pos);
-  if (it == locks_.end() || it->second != len) { err = kErrNotLocked; return TEdbLockResult::Conflict; }
+  if (it == locks_.end() || it->second != len) {
+    err = kErrNotLocked;
+    return TEdbLockResult::Conflict;
+  }
   locks_.erase(it);
   return TEdbLockResult::Granted;
 }
 
 TEdbLockResult TEdbMemoryFileStore::TestLock(uint64_t pos, uint64_t len, int& err) {
-  if (!open_ || failing_) { err = 6; return TEdbLockResult::BadHandle; }
-  if (Overlaps(pos, len)) { err = kErrLockViolation; return TEdbLockResult::Conflict; }
+  if (!open_ || failing_) {
+    err = 6;
+    return TEdbLockResult::BadHandle;
+  }
+  if (Overlaps(pos, len)) {
+    err = kErrLockViolation;
+    return TEdbLockResult::Conflict;
+  }
   return TEdbLockResult::Granted;
 }
 
@@ -142,8 +206,11 @@ std::string TEdbMemoryFileStore::ErrorText(int err) const {
     case kErrNotFound: return "The system cannot find the file specified.";
     case kErrAccess: return "Access is denied.";
     case 6: return "The handle is invalid.";
-    case 32: return "The process cannot access the file because it is being used by another process.";
-    case kErrLockViolation: return "The process cannot access the file because another process has locked a portion of the file.";
+    case 32:
+      return "The process cannot access the file because it is being used by another process.";
+    case kErrLockViolation:
+      return "The process cannot access the file because another process has locked a portion of "
+             "the file.";
     case 112: return "There is not enough space on the disk.";
     case kErrNotLocked: return "The segment is already unlocked.";
     default: return "I/O error " + std::to_string(err) + ".";

@@ -42,10 +42,16 @@ class TPosixFileStore : public IEdbFileStore {
   }
 
   bool Open(const std::string& name, int access, int share, int& err) override {
-    if (fd_ >= 0) { err = EBUSY; return false; }
+    if (fd_ >= 0) {
+      err = EBUSY;
+      return false;
+    }
     int flags = (access == amReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
     int fd = ::open(name.c_str(), flags);
-    if (fd < 0) { err = errno; return false; }
+    if (fd < 0) {
+      err = errno;
+      return false;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       err = (::fstat(fd, &st) != 0) ? errno : EISDIR;
@@ -66,9 +72,15 @@ class TPosixFileStore : public IEdbFileStore {
     return true;
   }
   bool Create(const std::string& name, int& err) override {
-    if (fd_ >= 0) { err = EBUSY; return false; }
+    if (fd_ >= 0) {
+      err = EBUSY;
+      return false;
+    }
     int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) { err = errno; return false; }
+    if (fd < 0) {
+      err = errno;
+      return false;
+    }
     ::flock(fd, LOCK_EX | LOCK_NB);
     fd_ = fd;
     writable_ = true;
@@ -76,11 +88,17 @@ class TPosixFileStore : public IEdbFileStore {
     return true;
   }
   bool Close(int& err) override {
-    if (fd_ < 0) { err = EBADF; return false; }
+    if (fd_ < 0) {
+      err = EBADF;
+      return false;
+    }
     int rc = ::close(fd_);
     fd_ = -1;
     held_.clear();
-    if (rc != 0) { err = errno; return false; }
+    if (rc != 0) {
+      err = errno;
+      return false;
+    }
     return true;
   }
   bool IsOpen() const override { return fd_ >= 0; }
@@ -110,47 +128,77 @@ class TPosixFileStore : public IEdbFileStore {
         err = errno;
         return false;
       }
-      if (n == 0) { err = ENOSPC; return false; }
+      if (n == 0) {
+        err = ENOSPC;
+        return false;
+      }
       done += size_t(n);
     }
     return true;
   }
   bool GetSize(uint64_t& size, int& err) override {
     struct stat st;
-    if (::fstat(fd_, &st) != 0) { err = errno; return false; }
+    if (::fstat(fd_, &st) != 0) {
+      err = errno;
+      return false;
+    }
     size = uint64_t(st.st_size);
     return true;
   }
   bool SetSize(uint64_t size, int& err) override {
-    if (::ftruncate(fd_, off_t(size)) != 0) { err = errno; return false; }
+    if (::ftruncate(fd_, off_t(size)) != 0) {
+      err = errno;
+      return false;
+    }
     return true;
   }
   bool Flush(int& err) override {
     if (!writable_) return true;
-    if (::fsync(fd_) != 0) { err = errno; return false; }
+    if (::fsync(fd_) != 0) {
+      err = errno;
+      return false;
+    }
     return true;
   }
 
   // Byte-range locks behave like the Windows ones the format was made for: exclusive, and a
   // second lock on a range this store already holds conflicts (fcntl alone would grant it).
   TEdbLockResult Lock(uint64_t pos, uint64_t len, int& err) override {
-    if (fd_ < 0) { err = EBADF; return TEdbLockResult::BadHandle; }
-    if (OverlapsHeld(pos, len)) { err = EAGAIN; return TEdbLockResult::Conflict; }
+    if (fd_ < 0) {
+      err = EBADF;
+      return TEdbLockResult::BadHandle;
+    }
+    if (OverlapsHeld(pos, len)) {
+      err = EAGAIN;
+      return TEdbLockResult::Conflict;
+    }
     TEdbLockResult r = Fcntl(true, writable_ ? F_WRLCK : F_RDLCK, pos, len, err);
     if (r == TEdbLockResult::Granted) held_[pos] = len;
     return r;
   }
   TEdbLockResult Unlock(uint64_t pos, uint64_t len, int& err) override {
-    if (fd_ < 0) { err = EBADF; return TEdbLockResult::BadHandle; }
+    if (fd_ < 0) {
+      err = EBADF;
+      return TEdbLockResult::BadHandle;
+    }
     auto it = held_.find(pos);
-    if (it == held_.end() || it->second != len) { err = ENOLCK; return TEdbLockResult::Conflict; }
+    if (it == held_.end() || it->second != len) {
+      err = ENOLCK;
+      return TEdbLockResult::Conflict;
+    }
     TEdbLockResult r = Fcntl(true, F_UNLCK, pos, len, err);
     if (r == TEdbLockResult::Granted || r == TEdbLockResult::Unsupported) held_.erase(it);
     return r;
   }
   TEdbLockResult TestLock(uint64_t pos, uint64_t len, int& err) override {
-    if (fd_ < 0) { err = EBADF; return TEdbLockResult::BadHandle; }
-    if (OverlapsHeld(pos, len)) { err = EAGAIN; return TEdbLockResult::Conflict; }
+    if (fd_ < 0) {
+      err = EBADF;
+      return TEdbLockResult::BadHandle;
+    }
+    if (OverlapsHeld(pos, len)) {
+      err = EAGAIN;
+      return TEdbLockResult::Conflict;
+    }
     return Fcntl(false, F_WRLCK, pos, len, err);
   }
 
@@ -221,6 +269,8 @@ class TPosixFileStore : public IEdbFileStore {
 
 }  // namespace
 
-std::unique_ptr<IEdbFileStore> EdbCreatePlatformFileStore() { return std::make_unique<TPosixFileStore>(); }
+std::unique_ptr<IEdbFileStore> EdbCreatePlatformFileStore() {
+  return std::make_unique<TPosixFileStore>();
+}
 
 }  // namespace edb

@@ -16,10 +16,18 @@ namespace {
 // System errors after which a medium is taken not to support locking.
 bool MeansNoLocking(DWORD e) {
   switch (e) {
-    case 5: case 6: case 29: case 30: case 31: case 53: case 57: case 59: case 64: case 65: case 67:
-      return true;
-    default:
-      return false;
+    case 5:
+    case 6:
+    case 29:
+    case 30:
+    case 31:
+    case 53:
+    case 57:
+    case 59:
+    case 64:
+    case 65:
+    case 67: return true;
+    default: return false;
   }
 }
 
@@ -54,31 +62,53 @@ class TWin32FileStore : public IEdbFileStore {
   }
 
   bool Open(const std::string& name, int access, int share, int& err) override {
-    if (h_ != INVALID_HANDLE_VALUE) { err = ERROR_BUSY; return false; }
+    if (h_ != INVALID_HANDLE_VALUE) {
+      err = ERROR_BUSY;
+      return false;
+    }
     DWORD acc = access == amReadWrite ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
     DWORD sh = 0;
-    if (share == smShareReadWrite) sh = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    else if (share == smShareRead) sh = FILE_SHARE_READ;
-    else if (share == kEdbShareWriteOnly) sh = FILE_SHARE_WRITE;
+    if (share == smShareReadWrite)
+      sh = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    else if (share == smShareRead)
+      sh = FILE_SHARE_READ;
+    else if (share == kEdbShareWriteOnly)
+      sh = FILE_SHARE_WRITE;
     HANDLE h = CreateFileW(base::Widen(name).c_str(), acc, sh, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) { err = int(GetLastError()); return false; }
+    if (h == INVALID_HANDLE_VALUE) {
+      err = int(GetLastError());
+      return false;
+    }
     h_ = h;
     return true;
   }
   bool Create(const std::string& name, int& err) override {
-    if (h_ != INVALID_HANDLE_VALUE) { err = ERROR_BUSY; return false; }
-    HANDLE h = CreateFileW(base::Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) { err = int(GetLastError()); return false; }
+    if (h_ != INVALID_HANDLE_VALUE) {
+      err = ERROR_BUSY;
+      return false;
+    }
+    HANDLE h =
+        CreateFileW(base::Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      err = int(GetLastError());
+      return false;
+    }
     h_ = h;
     return true;
   }
   bool Close(int& err) override {
-    if (h_ == INVALID_HANDLE_VALUE) { err = ERROR_INVALID_HANDLE; return false; }
+    if (h_ == INVALID_HANDLE_VALUE) {
+      err = ERROR_INVALID_HANDLE;
+      return false;
+    }
     BOOL ok = CloseHandle(h_);
     h_ = INVALID_HANDLE_VALUE;
-    if (!ok) { err = int(GetLastError()); return false; }
+    if (!ok) {
+      err = int(GetLastError());
+      return false;
+    }
     return true;
   }
   bool IsOpen() const override { return h_ != INVALID_HANDLE_VALUE; }
@@ -108,15 +138,24 @@ class TWin32FileStore : public IEdbFileStore {
       DWORD chunk = DWORD(std::min<size_t>(count - done, 1u << 30));
       DWORD put = 0;
       OVERLAPPED ov = At(pos + done);
-      if (!WriteFile(h_, p + done, chunk, &put, &ov)) { err = int(GetLastError()); return false; }
-      if (put == 0) { err = ERROR_DISK_FULL; return false; }
+      if (!WriteFile(h_, p + done, chunk, &put, &ov)) {
+        err = int(GetLastError());
+        return false;
+      }
+      if (put == 0) {
+        err = ERROR_DISK_FULL;
+        return false;
+      }
       done += put;
     }
     return true;
   }
   bool GetSize(uint64_t& size, int& err) override {
     LARGE_INTEGER li;
-    if (!GetFileSizeEx(h_, &li)) { err = int(GetLastError()); return false; }
+    if (!GetFileSizeEx(h_, &li)) {
+      err = int(GetLastError());
+      return false;
+    }
     size = uint64_t(li.QuadPart);
     return true;
   }
@@ -141,22 +180,23 @@ class TWin32FileStore : public IEdbFileStore {
 
   TEdbLockResult Lock(uint64_t pos, uint64_t len, int& err) override {
     OVERLAPPED ov = At(pos);
-    if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, DWORD(len & 0xFFFFFFFFu),
-                   DWORD(len >> 32), &ov))
+    if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   DWORD(len & 0xFFFFFFFFu), DWORD(len >> 32), &ov))
       return TEdbLockResult::Granted;
     return Classify(err);
   }
   TEdbLockResult Unlock(uint64_t pos, uint64_t len, int& err) override {
     OVERLAPPED ov = At(pos);
-    if (UnlockFileEx(h_, 0, DWORD(len & 0xFFFFFFFFu), DWORD(len >> 32), &ov)) return TEdbLockResult::Granted;
+    if (UnlockFileEx(h_, 0, DWORD(len & 0xFFFFFFFFu), DWORD(len >> 32), &ov))
+      return TEdbLockResult::Granted;
     return Classify(err);
   }
 
   std::string ErrorText(int err) const override {
     wchar_t* msg = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, DWORD(err), 0, reinterpret_cast<LPWSTR>(&msg), 0, nullptr);
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(err), 0, reinterpret_cast<LPWSTR>(&msg), 0, nullptr);
     std::string s = n && msg ? base::Narrow(msg) : "Unknown error " + std::to_string(err);
     if (msg) LocalFree(msg);
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
@@ -176,6 +216,8 @@ class TWin32FileStore : public IEdbFileStore {
 
 }  // namespace
 
-std::unique_ptr<IEdbFileStore> EdbCreatePlatformFileStore() { return std::make_unique<TWin32FileStore>(); }
+std::unique_ptr<IEdbFileStore> EdbCreatePlatformFileStore() {
+  return std::make_unique<TWin32FileStore>();
+}
 
 }  // namespace edb

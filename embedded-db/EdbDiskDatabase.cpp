@@ -49,7 +49,8 @@ bool TEdbDiskDatabaseData::Open(const std::string& fileName, const TEdbPassword&
                                 const TEdbOpenOptions& options,
                                 std::unique_ptr<IEdbFileStore> store) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (open_) EdbRaise(errc::kOpenDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
+  if (open_)
+    EdbRaise(errc::kOpenDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
   try {
     pm_ = std::make_unique<TEdbDiskPageManager>(std::move(store), options.CacheCapacity);
     TEdbPassword pw = password;
@@ -73,7 +74,8 @@ void TEdbDiskDatabaseData::Create(const std::string& fileName, const TEdbPasswor
                                   const TEdbCreateOptions& options,
                                   std::unique_ptr<IEdbFileStore> store) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (open_) EdbRaise(errc::kCreateDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
+  if (open_)
+    EdbRaise(errc::kCreateDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
   try {
     pm_ = std::make_unique<TEdbDiskPageManager>(std::move(store), options.CacheCapacity);
     pm_->CreateDatabase(fileName, password, options.PagesPerExtent, options.PageSize);
@@ -143,7 +145,8 @@ int32_t TEdbDiskDatabaseData::Connect() {
       break;
     }
   }
-  if (fileLocked && !sessionsFile_->UnlockFile()) EdbRaise(errc::kUnlockSessionsFile, "Cannot unlock sessions file");
+  if (fileLocked && !sessionsFile_->UnlockFile())
+    EdbRaise(errc::kUnlockSessionsFile, "Cannot unlock sessions file");
   if (session < 0)
     EdbRaise(errc::kNoFreeSession,
              "Cannot connect session. Maximum connections quantity exceeded or database is open "
@@ -160,7 +163,8 @@ void TEdbDiskDatabaseData::Disconnect(int32_t session) {
     auto it = std::find(heldSlots_.begin(), heldSlots_.end(), session);
     if (it != heldSlots_.end()) {
       heldSlots_.erase(it);
-      if (!sessionsFile_->UnlockByte(session)) EdbRaise(errc::kDisconnectSession, "Cannot disconnect session");
+      if (!sessionsFile_->UnlockByte(session))
+        EdbRaise(errc::kDisconnectSession, "Cannot disconnect session");
     }
   } else if (connections_ == 0) {
     for (int32_t slot : heldSlots_) sessionsFile_->UnlockByte(slot);

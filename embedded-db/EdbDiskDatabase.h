@@ -55,7 +55,8 @@ class TEdbDiskDatabaseData {
             const TEdbOpenOptions& options = {}, std::unique_ptr<IEdbFileStore> store = nullptr);
   // Creates a new database with its system files and leaves it open, read-write.
   void Create(const std::string& fileName, const TEdbPassword& password,
-              const TEdbCreateOptions& options = {}, std::unique_ptr<IEdbFileStore> store = nullptr);
+              const TEdbCreateOptions& options = {},
+              std::unique_ptr<IEdbFileStore> store = nullptr);
   void Close();
   bool IsOpen() const { return open_; }
 

@@ -16,16 +16,27 @@ inline uint32_t GetU32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 inline int32_t GetI32(const uint8_t* p) { return int32_t(GetU32(p)); }
-inline uint64_t GetU64(const uint8_t* p) { return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32); }
+inline uint64_t GetU64(const uint8_t* p) {
+  return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32);
+}
 inline int64_t GetI64(const uint8_t* p) { return int64_t(GetU64(p)); }
 
-inline void PutU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline void PutU16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
 inline void PutI16(uint8_t* p, int16_t v) { PutU16(p, uint16_t(v)); }
 inline void PutU32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
 }
 inline void PutI32(uint8_t* p, int32_t v) { PutU32(p, uint32_t(v)); }
-inline void PutU64(uint8_t* p, uint64_t v) { PutU32(p, uint32_t(v)); PutU32(p + 4, uint32_t(v >> 32)); }
+inline void PutU64(uint8_t* p, uint64_t v) {
+  PutU32(p, uint32_t(v));
+  PutU32(p + 4, uint32_t(v >> 32));
+}
 inline void PutI64(uint8_t* p, int64_t v) { PutU64(p, uint64_t(v)); }
 
 // Sequential reader over a byte buffer. Every read names the native error code to raise when the
@@ -61,10 +72,26 @@ class TEdbByteReader {
 class TEdbByteWriter {
  public:
   void U8(uint8_t v) { buf_.push_back(v); }
-  void I16(int16_t v) { uint8_t b[2]; PutI16(b, v); buf_.insert(buf_.end(), b, b + 2); }
-  void U16(uint16_t v) { uint8_t b[2]; PutU16(b, v); buf_.insert(buf_.end(), b, b + 2); }
-  void I32(int32_t v) { uint8_t b[4]; PutI32(b, v); buf_.insert(buf_.end(), b, b + 4); }
-  void I64(int64_t v) { uint8_t b[8]; PutI64(b, v); buf_.insert(buf_.end(), b, b + 8); }
+  void I16(int16_t v) {
+    uint8_t b[2];
+    PutI16(b, v);
+    buf_.insert(buf_.end(), b, b + 2);
+  }
+  void U16(uint16_t v) {
+    uint8_t b[2];
+    PutU16(b, v);
+    buf_.insert(buf_.end(), b, b + 2);
+  }
+  void I32(int32_t v) {
+    uint8_t b[4];
+    PutI32(b, v);
+    buf_.insert(buf_.end(), b, b + 4);
+  }
+  void I64(int64_t v) {
+    uint8_t b[8];
+    PutI64(b, v);
+    buf_.insert(buf_.end(), b, b + 8);
+  }
   void Bytes(const void* p, size_t n) {
     const uint8_t* b = static_cast<const uint8_t*>(p);
     buf_.insert(buf_.end(), b, b + n);

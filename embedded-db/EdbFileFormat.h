@@ -70,30 +70,30 @@ constexpr uint8_t kEdbEncryptedMark = 0xFF;
 
 // Offsets of the file header fields.
 namespace filehdr {
-constexpr size_t kSignature = 0;          // 16 bytes
-constexpr size_t kHeaderLength = 16;      // int16
-constexpr size_t kVersion = 18;           // float64
-constexpr size_t kPageSize = 26;          // uint16
-constexpr size_t kPagesPerExtent = 28;    // uint16
-constexpr size_t kTotalPageCount = 30;    // int32
-constexpr size_t kLastAllocatedPage = 34; // int32
-constexpr size_t kChangeCounter = 38;     // int32
-constexpr size_t kState = 42;             // uint8
-constexpr size_t kEncrypted = 43;         // uint8
+constexpr size_t kSignature = 0;           // 16 bytes
+constexpr size_t kHeaderLength = 16;       // int16
+constexpr size_t kVersion = 18;            // float64
+constexpr size_t kPageSize = 26;           // uint16
+constexpr size_t kPagesPerExtent = 28;     // uint16
+constexpr size_t kTotalPageCount = 30;     // int32
+constexpr size_t kLastAllocatedPage = 34;  // int32
+constexpr size_t kChangeCounter = 38;      // int32
+constexpr size_t kState = 42;              // uint8
+constexpr size_t kEncrypted = 43;          // uint8
 }  // namespace filehdr
 
 // Offsets of the password check block fields.
 namespace checkblk {
-constexpr size_t kLength = 0;      // int16
-constexpr size_t kCipherId = 2;    // uint8
-constexpr size_t kCheckData = 4;   // kCheckDataSize bytes
+constexpr size_t kLength = 0;     // int16
+constexpr size_t kCipherId = 2;   // uint8
+constexpr size_t kCheckData = 4;  // kCheckDataSize bytes
 constexpr size_t kCheckDataSize = 256;
-constexpr size_t kCrc = 260;       // uint32
+constexpr size_t kCrc = 260;  // uint32
 }  // namespace checkblk
 
 // Offsets in the lock area.
 namespace lockarea {
-constexpr size_t kLength = 0;          // int16
+constexpr size_t kLength = 0;  // int16
 constexpr size_t kLengthSize = 2;
 constexpr int64_t kTablesLockByte = 3;
 constexpr int64_t kHeaderLockByte = 4;

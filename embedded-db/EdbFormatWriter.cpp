@@ -16,9 +16,12 @@ namespace {
 // Bytes of an integer storage type; 0 for the others.
 int IntegerWidth(uint8_t baseType) {
   switch (baseType) {
-    case bftInt8: case bftUInt8: return 1;
-    case bftInt16: case bftUInt16: return 2;
-    case bftInt32: case bftUInt32: return 4;
+    case bftInt8:
+    case bftUInt8: return 1;
+    case bftInt16:
+    case bftUInt16: return 2;
+    case bftInt32:
+    case bftUInt32: return 4;
     case bftInt64: return 8;
     default: return 0;
   }
@@ -51,7 +54,10 @@ void DoubleToExtended(double v, uint8_t* p) {
     e = 0x7FFF;
   } else if (exp == 0) {  // subnormal double: normalise
     int shift = 0;
-    while (!(frac & (uint64_t(1) << 52))) { frac <<= 1; ++shift; }
+    while (!(frac & (uint64_t(1) << 52))) {
+      frac <<= 1;
+      ++shift;
+    }
     mant = frac << 11;
     e = uint16_t(1 - 1023 - shift + 16383);
   } else {
@@ -185,8 +191,8 @@ void TEdbRecordBuilder::SetBlob(int field, std::string bytes) {
 TEdbTableWriter::TEdbTableWriter(TEdbFormatWriter& owner, TEdbTableListEntry entry,
                                  TEdbTableMetadata md)
     : owner_(owner), entry_(std::move(entry)), metadata_(std::move(md)) {
-  geometry_ = TEdbRecordGeometry::Compute(owner_.PageManager().PageDataSize(),
-                                          metadata_.StoredRecordSize);
+  geometry_ =
+      TEdbRecordGeometry::Compute(owner_.PageManager().PageDataSize(), metadata_.StoredRecordSize);
   state_.AutoincCounters = metadata_.InitialAutoincCounters();
 }
 
@@ -266,13 +272,14 @@ void TEdbTableWriter::Delete(const TEdbRecordId& id) {
   auto it = std::lower_bound(pages_.begin(), pages_.end(), id.PageNo,
                              [](const TEdbPageIndexEntry& e, int32_t p) { return e.PageNo < p; });
   if (it == pages_.end() || it->PageNo != id.PageNo)
-    EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo, 0);
+    EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d",
+             id.PageNo, 0);
   {
     TEdbPageRef page(pm.GetPage(s, id.PageNo, true, kEdbPageTypeRecord));
     TEdbRecordBitmap bits(page->Data(), geometry_.RecordsPerPage);
     if (!bits.IsSet(id.Slot))
-      EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d", id.PageNo,
-               int(it->RecordCount));
+      EdbRaise(errc::kRecordNotFoundOnPage, "Record not found. PageNo=%d, PageRecordCount=%d",
+               id.PageNo, int(it->RecordCount));
     EdbSetSlotBit(page->Data(), id.Slot, false);
     page->SetDirty(true);
   }
@@ -387,7 +394,8 @@ void TEdbTableWriter::SaveIndex() {
   }
   // Index pages the smaller tree no longer needs.
   auto& pm = owner_.PageManager();
-  for (size_t i = used.size(); i < indexPages_.size(); ++i) pm.DeletePage(owner_.Session(), indexPages_[i]);
+  for (size_t i = used.size(); i < indexPages_.size(); ++i)
+    pm.DeletePage(owner_.Session(), indexPages_[i]);
   indexPages_ = std::move(used);
   indexDirty_ = false;
 }

@@ -61,11 +61,11 @@ class TEdbRecordBuilder {
   // The field's stored bytes (clears its null bit); callers may encode values into it.
   uint8_t* FieldBytes(int field);
 
-  void SetInt(int field, int64_t v);          // integer base types 5..11 (truncated to width)
-  void SetDouble(int field, double v);        // 12, 13, 22 (14 via the x87 form)
-  void SetBool(int field, bool v);            // 21
-  void SetDate(int field, int32_t dayNumber);               // 15
-  void SetTime(int field, int32_t ms);                      // 16
+  void SetInt(int field, int64_t v);           // integer base types 5..11 (truncated to width)
+  void SetDouble(int field, double v);         // 12, 13, 22 (14 via the x87 form)
+  void SetBool(int field, bool v);             // 21
+  void SetDate(int field, int32_t dayNumber);  // 15
+  void SetTime(int field, int32_t ms);         // 16
   void SetDateTime(int field, int32_t dayNumber, int32_t ms);  // 17
   // ANSI bytes for base 1 and 3 (cut to FieldSize; an empty text stores NULL).
   void SetAnsiString(int field, std::string_view bytes);
@@ -167,8 +167,8 @@ class TEdbFormatWriter {
   // several index levels too.
   void SetMaxIndexItems(uint32_t items) { maxIndexItems_ = items; }
 
-  void Commit();   // commits every table
-  void Close();    // commits and closes the file
+  void Commit();  // commits every table
+  void Close();   // commits and closes the file
   TEdbDiskDatabaseData& Database() { return db_; }
   TEdbDiskPageManager& PageManager() { return db_.PageManager(); }
   int32_t Session() const { return kEdbSystemSession; }

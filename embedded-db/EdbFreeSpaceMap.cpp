@@ -16,8 +16,10 @@ struct TEdbDatabaseFreeSpaceManager::TMapPage {
   bool valid = false;
 };
 
-TEdbDatabaseFreeSpaceManager::TEdbDatabaseFreeSpaceManager(TEdbDiskPageManager& pm, uint16_t pagesPerExtent,
-                                                           int32_t lastAllocatedPage, int32_t totalPageCount,
+TEdbDatabaseFreeSpaceManager::TEdbDatabaseFreeSpaceManager(TEdbDiskPageManager& pm,
+                                                           uint16_t pagesPerExtent,
+                                                           int32_t lastAllocatedPage,
+                                                           int32_t totalPageCount,
                                                            uint16_t pageDataSize)
     : pm_(pm),
       pagesPerExtent_(std::max<uint16_t>(1, pagesPerExtent)),
@@ -35,12 +37,15 @@ TEdbDatabaseFreeSpaceManager::TEdbDatabaseFreeSpaceManager(TEdbDiskPageManager& 
 
 TEdbDatabaseFreeSpaceManager::~TEdbDatabaseFreeSpaceManager() = default;
 
-int32_t TEdbDatabaseFreeSpaceManager::GrowthAmount(int32_t totalPageCount, uint16_t pagesPerExtent) {
+int32_t TEdbDatabaseFreeSpaceManager::GrowthAmount(int32_t totalPageCount,
+                                                   uint16_t pagesPerExtent) {
   if (totalPageCount <= 0) return 6;
   return std::max<int32_t>(totalPageCount / 10, pagesPerExtent);
 }
 
-bool TEdbDatabaseFreeSpaceManager::IsPfsPage(int64_t pageNo) const { return pageNo >= 0 && pageNo % pfsSpan_ == 0; }
+bool TEdbDatabaseFreeSpaceManager::IsPfsPage(int64_t pageNo) const {
+  return pageNo >= 0 && pageNo % pfsSpan_ == 0;
+}
 
 bool TEdbDatabaseFreeSpaceManager::IsEamPage(int64_t pageNo) const {
   if (pageNo < 0) return false;
@@ -54,7 +59,8 @@ int64_t TEdbDatabaseFreeSpaceManager::EamPageNo(int64_t k) const {
 }
 
 void TEdbDatabaseFreeSpaceManager::CheckDeletable(int32_t pageNo) const {
-  if (IsSystemPage(pageNo)) EdbRaise(errc::kCannotDeleteMapPage, "Cannot delete PFS or EAM page. PageNo=%d", pageNo);
+  if (IsSystemPage(pageNo))
+    EdbRaise(errc::kCannotDeleteMapPage, "Cannot delete PFS or EAM page. PageNo=%d", pageNo);
 }
 
 void TEdbDatabaseFreeSpaceManager::RefreshFromHeader() {
@@ -64,7 +70,8 @@ void TEdbDatabaseFreeSpaceManager::RefreshFromHeader() {
 }
 
 void TEdbDatabaseFreeSpaceManager::StoreToHeader() {
-  if (pm_.header_.LastAllocatedPage != lastAllocated_ || pm_.header_.TotalPageCount != totalPages_) {
+  if (pm_.header_.LastAllocatedPage != lastAllocated_ ||
+      pm_.header_.TotalPageCount != totalPages_) {
     pm_.header_.LastAllocatedPage = lastAllocated_;
     pm_.header_.TotalPageCount = totalPages_;
     pm_.WriteHeader();
@@ -76,7 +83,8 @@ void TEdbDatabaseFreeSpaceManager::BeginOperation() {
   eam_->valid = false;
 }
 
-void TEdbDatabaseFreeSpaceManager::LoadMapPage(TMapPage& slot, int64_t pageNo, uint16_t wantedType, int code) {
+void TEdbDatabaseFreeSpaceManager::LoadMapPage(TMapPage& slot, int64_t pageNo, uint16_t wantedType,
+                                               int code) {
   TEdbPage* p = slot.page.get();
   if (!(slot.valid && p->PageNo() == pageNo)) {
     slot.valid = false;
@@ -115,7 +123,8 @@ void TEdbDatabaseFreeSpaceManager::NewMapPage(int64_t pageNo, uint16_t type) {
 
 void TEdbDatabaseFreeSpaceManager::SetPfsBit(int32_t pageNo, bool used, bool tolerant) {
   if (pageNo < 0 || pageNo >= totalPages_)
-    EdbRaise(errc::kPageNotAddressable, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo, totalPages_);
+    EdbRaise(errc::kPageNotAddressable, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo,
+             totalPages_);
   const int64_t pfsNo = pageNo / pfsSpan_ * pfsSpan_;
   LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForMarking);
   const int64_t off = pageNo - pfsNo;
@@ -142,13 +151,15 @@ bool TEdbDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
 
 void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
   if (pageNo < 0 || pageNo >= totalPages_)
-    EdbRaise(errc::kPageNotAddressableEam, "Page: %d cannot be addressed. TotalPageCount=%d", pageNo, totalPages_);
+    EdbRaise(errc::kPageNotAddressableEam, "Page: %d cannot be addressed. TotalPageCount=%d",
+             pageNo, totalPages_);
   const int64_t k = pageNo / eamSpan_;
   LoadMapPage(*eam_, EamPageNo(k), ptEAM, errc::kMapPageForEam);
   const int64_t extent = pageNo / pagesPerExtent_;
   const int64_t local = extent - k * extentsPerEam_;
   int used = 0, free = 0;
-  for (int64_t p = extent * pagesPerExtent_; p < (extent + 1) * pagesPerExtent_ && !(used && free); ++p) {
+  for (int64_t p = extent * pagesPerExtent_; p < (extent + 1) * pagesPerExtent_ && !(used && free);
+       ++p) {
     const int64_t pfsNo = p / pfsSpan_ * pfsSpan_;
     if (pfsNo > lastAllocated_) {
       ++free;
@@ -156,8 +167,10 @@ void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
     }
     LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForEam);
     const int64_t off = p - pfsNo;
-    if ((pfs_->page->Data()[off / 8] >> (off % 8)) & 1) ++used;
-    else ++free;
+    if ((pfs_->page->Data()[off / 8] >> (off % 8)) & 1)
+      ++used;
+    else
+      ++free;
   }
   const uint8_t field = (used && !free) ? 3 : 1;
   uint8_t& b = eam_->page->Data()[local / 4];
@@ -230,9 +243,8 @@ int32_t TEdbDatabaseFreeSpaceManager::Grow() {
   while (IsSystemPage(total + n - 1)) ++n;
   const int64_t newTotal = total + n;
   if (newTotal > INT32_MAX)
-    EdbRaise(errc::kPageNotAddressable,
-             "Page: %d cannot be addressed. TotalPageCount=%d", int32_t(std::min<int64_t>(candidate, INT32_MAX)),
-             totalPages_);
+    EdbRaise(errc::kPageNotAddressable, "Page: %d cannot be addressed. TotalPageCount=%d",
+             int32_t(std::min<int64_t>(candidate, INT32_MAX)), totalPages_);
 
   pm_.File().SetSize(pm_.PageAreaOffset() + newTotal * pm_.PageSize());
   totalPages_ = int32_t(newTotal);

@@ -11,7 +11,9 @@ namespace edb {
 
 namespace {
 
-[[noreturn]] void RaiseInvalidFormat() { EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format"); }
+[[noreturn]] void RaiseInvalidFormat() {
+  EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
+}
 
 // Largest number of content bytes a chain can hold in this database.
 int64_t ChainCapacity(TEdbDiskPageManager& pm) {
@@ -24,7 +26,8 @@ int64_t ChainCapacity(TEdbDiskPageManager& pm) {
 
 void TEdbInternalDBTransactedAccessFile::CheckOpen(const char* op) const {
   if (firstPage_ == kEdbNoPage)
-    EdbRaise(errc::kTransactedFileClosed, "Cannot perform this operation (%s) on closed internal file", op);
+    EdbRaise(errc::kTransactedFileClosed,
+             "Cannot perform this operation (%s) on closed internal file", op);
 }
 
 int32_t TEdbInternalDBTransactedAccessFile::Create(int32_t session) {
@@ -65,7 +68,8 @@ void TEdbInternalDBTransactedAccessFile::Read(int32_t session, uint8_t* dest, bo
   const int32_t full = GetI32(d + preamble::kFullSize);
   const uint8_t compression = d[preamble::kCompression];
   if (full < count)
-    EdbRaise(errc::kInternalFileReadPastSize, "Cannot Read internal file. FileSize=%d. ReadSize=%d", full, count);
+    EdbRaise(errc::kInternalFileReadPastSize, "Cannot Read internal file. FileSize=%d. ReadSize=%d",
+             full, count);
   if (stored < 0) RaiseInvalidFormat();
 
   const int32_t wanted = compression ? stored : count;
@@ -97,7 +101,8 @@ void TEdbInternalDBTransactedAccessFile::Read(int32_t session, uint8_t* dest, bo
   }
   page.Reset();
   if (collected < wanted)
-    EdbRaise(errc::kInternalFileShortRead, "Cannot read internal file. Bytes wanted=%d. Bytes read=%d", wanted,
+    EdbRaise(errc::kInternalFileShortRead,
+             "Cannot read internal file. Bytes wanted=%d. Bytes read=%d", wanted,
              int32_t(collected));
 
   if (compression) {
@@ -105,7 +110,8 @@ void TEdbInternalDBTransactedAccessFile::Read(int32_t session, uint8_t* dest, bo
     if (!EdbDecompressBuffer(compression, work.data(), work.size(), size_t(full), out, nullptr,
                              size_t(kEdbMaxInternalFileSize)) ||
         out.size() < size_t(count))
-      EdbRaise(errc::kTableFileDecompression, "Table file decompression error. Probably table is corrupted");
+      EdbRaise(errc::kTableFileDecompression,
+               "Table file decompression error. Probably table is corrupted");
     if (count) std::memcpy(dest, out.data(), size_t(count));
   }
 }
@@ -202,12 +208,15 @@ void TEdbInternalDBTransactedAccessFile::Delete(int32_t session) {
 // ---- direct ------------------------------------------------------------------------------
 
 void TEdbInternalDBDirectAccessFile::CheckOpen(const char* op) const {
-  if (!opened_) EdbRaise(errc::kDirectFileClosed, "Cannot perform this operation (%s) on closed internal file", op);
+  if (!opened_)
+    EdbRaise(errc::kDirectFileClosed, "Cannot perform this operation (%s) on closed internal file",
+             op);
 }
 
 int32_t TEdbInternalDBDirectAccessFile::Create(int32_t session, int32_t size) {
   if (opened_)
-    EdbRaise(errc::kDirectFileExists, "Cannot create Internal file. File already exists. StartPageNo=%d", FirstPage());
+    EdbRaise(errc::kDirectFileExists,
+             "Cannot create Internal file. File already exists. StartPageNo=%d", FirstPage());
   if (size < 0) size = 0;
   const uint32_t dataSize = pm_.PageDataSize();
   const int64_t pagesNeeded =
@@ -246,7 +255,8 @@ void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
   pm_.ReadPagePart(pre, firstPage, kEdbInternalFilePreamble, kEdbPageHeaderSize);
   int32_t stored = GetI32(pre + preamble::kStoredSize);
   if (stored < 0 || stored > ChainCapacity(pm_)) RaiseInvalidFormat();
-  const int64_t pagesNeeded = (int64_t(stored) + kEdbInternalFilePreamble + dataSize - 1) / dataSize;
+  const int64_t pagesNeeded =
+      (int64_t(stored) + kEdbInternalFilePreamble + dataSize - 1) / dataSize;
 
   std::vector<int32_t> pages;
   int32_t pageNo = firstPage;
@@ -258,8 +268,8 @@ void TEdbInternalDBDirectAccessFile::Open(int32_t firstPage) {
     pm_.ReadPagePart(hdr, pageNo, sizeof hdr, 1);
     uint16_t type = GetU16(hdr + pagehdr::kPageType - 1);
     if (type != pageType_)
-      EdbRaise(errc::kInternalFileWrongPageType,
-               "Invalid PageType found: %d but wanted: %d", int(type), int(pageType_));
+      EdbRaise(errc::kInternalFileWrongPageType, "Invalid PageType found: %d but wanted: %d",
+               int(type), int(pageType_));
     pages.push_back(pageNo);
     int32_t next = GetI32(hdr + pagehdr::kNextPage - 1);
     if (i == 0) firstHasNext = next != kEdbNoPage;
@@ -284,8 +294,9 @@ void TEdbInternalDBDirectAccessFile::Locate(int32_t position, int32_t& pageNo,
 void TEdbInternalDBDirectAccessFile::ReadBytes(int32_t position, void* buf, int32_t count) {
   CheckOpen("DirectReadBuffer");
   if (position < 0 || position > addressableSize_)
-    EdbRaise(errc::kDirectFileSeekPastEnd, "Seek position bigger then file size. FileSize=%d. Position=%d",
-             addressableSize_, position);
+    EdbRaise(errc::kDirectFileSeekPastEnd,
+             "Seek position bigger then file size. FileSize=%d. Position=%d", addressableSize_,
+             position);
   if (count < 0 || int64_t(position) + count > addressableSize_) RaiseInvalidFormat();
   uint8_t* out = static_cast<uint8_t*>(buf);
   while (count > 0) {
@@ -303,15 +314,16 @@ void TEdbInternalDBDirectAccessFile::ReadBytes(int32_t position, void* buf, int3
 void TEdbInternalDBDirectAccessFile::WriteBytes(int32_t position, const void* buf, int32_t count) {
   CheckOpen("DirectWriteBuffer");
   if (position < 0 || position > addressableSize_)
-    EdbRaise(errc::kDirectFileSeekPastEnd, "Seek position bigger then file size. FileSize=%d. Position=%d",
-             addressableSize_, position);
+    EdbRaise(errc::kDirectFileSeekPastEnd,
+             "Seek position bigger then file size. FileSize=%d. Position=%d", addressableSize_,
+             position);
   uint8_t pre[kEdbInternalFilePreamble] = {};
   pm_.ReadPagePart(pre, pages_.front(), kEdbInternalFilePreamble, kEdbPageHeaderSize);
   int32_t stored = GetI32(pre + preamble::kStoredSize);
   if (count < 0 || int64_t(position) + count > stored)
     EdbRaise(errc::kDirectFileWritePastEnd,
-             "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", stored,
-             position, count);
+             "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", stored, position,
+             count);
   const uint8_t* in = static_cast<const uint8_t*>(buf);
   while (count > 0) {
     int32_t pageNo;

@@ -70,7 +70,10 @@ class TEdbInternalDBDirectAccessFile {
   // Reads the preamble and walks the chain the stored size needs, checking each page's type
   // (20155 "Invalid PageType found: %d but wanted: %d").
   void Open(int32_t firstPage);
-  void Close() { pages_.clear(); opened_ = false; }
+  void Close() {
+    pages_.clear();
+    opened_ = false;
+  }
   bool IsOpen() const { return opened_; }
 
   int32_t FirstPage() const { return pages_.empty() ? kEdbNoPage : pages_.front(); }

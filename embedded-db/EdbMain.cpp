@@ -267,13 +267,15 @@ bool TEdbField::IsAnsiText() const {
 std::string TEdbField::AnsiBytes() const {
   TEdbTable::Cursor* c = table_->cursor_.get();
   if (!c) throw EEdbComponentError("Cannot perform this operation on a closed dataset");
-  if (!IsAnsiText()) throw EEdbComponentError(base::Format("Field '%s' holds no ANSI text", FieldName().c_str()));
+  if (!IsAnsiText())
+    throw EEdbComponentError(base::Format("Field '%s' holds no ANSI text", FieldName().c_str()));
   if (!c->Walk->Record() || c->Walk->IsNull(index_))
     throw EEdbComponentError("Could not convert variant to type (String)");
   const TEdbFieldDef& fd = c->Table->Metadata.Fields[size_t(index_)];
   const uint8_t* data = c->Walk->FieldData(index_);
   if (fd.IsBlob()) {
-    const TEdbLoadedBlob blob = EdbLoadBlob(*c->BlobPages, TEdbBlobRef::Parse(data), c->MaxBlobPages);
+    const TEdbLoadedBlob blob =
+        EdbLoadBlob(*c->BlobPages, TEdbBlobRef::Parse(data), c->MaxBlobPages);
     const std::vector<uint8_t> bytes = EdbReadBlobValue(blob, fd);
     return std::string(bytes.begin(), bytes.end());
   }
@@ -339,8 +341,8 @@ void TEdbTable::Open() {
   auto it = st->Tables.find(key);
   if (it != st->Tables.end()) c->Table = it->second.lock();
   if (!c->Table) {
-    c->Table = TEdbTableData::Load(st->Data, EdbUtf8ToAnsi(tableName_, db->CodePage()),
-                                   st->Session);
+    c->Table =
+        TEdbTableData::Load(st->Data, EdbUtf8ToAnsi(tableName_, db->CodePage()), st->Session);
     st->Tables[key] = c->Table;
   }
   const TEdbTableMetadata& md = c->Table->Metadata;
@@ -366,7 +368,8 @@ void TEdbTable::Open() {
     // No BLOB can span more pages than the file holds.
     TEdbDiskPageManager& pm = st->Data.PageManager();
     const int64_t bytes = pm.File().GetSize() - pm.PageAreaOffset();
-    c->MaxBlobPages = int32_t(std::clamp<int64_t>(bytes / std::max<int>(1, pm.PageSize()), 1, INT32_MAX));
+    c->MaxBlobPages =
+        int32_t(std::clamp<int64_t>(bytes / std::max<int>(1, pm.PageSize()), 1, INT32_MAX));
   }
 
   const bool any = c->Walk->First();

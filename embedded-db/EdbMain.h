@@ -105,7 +105,9 @@ class TEdbDatabase {
 
   // Opens this in-memory file image instead of the file named by DatabaseFileName (tests and
   // fuzzing); the file name then only labels it. Null: the file.
-  void SetMemoryImage(std::shared_ptr<std::vector<uint8_t>> bytes) { memoryImage_ = std::move(bytes); }
+  void SetMemoryImage(std::shared_ptr<std::vector<uint8_t>> bytes) {
+    memoryImage_ = std::move(bytes);
+  }
 
   TEdbPasswordEvent OnPassword;
   TEdbNeedRepairEvent OnNeedRepair;

@@ -28,10 +28,12 @@ void TEdbSortedPageList::Insert(std::unique_ptr<TEdbPage> page) {
 }
 
 std::unique_ptr<TEdbPage> TEdbSortedPageList::Remove(int32_t pageNo) {
-  if (pages_.empty()) EdbRaise(errc::kPageListEmpty, "TSortedPageList.Delete - no elements in array!");
+  if (pages_.empty())
+    EdbRaise(errc::kPageListEmpty, "TSortedPageList.Delete - no elements in array!");
   auto it = pages_.find(pageNo);
   if (it == pages_.end())
-    EdbRaise(errc::kPageListDuplicate, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d", pageNo,
+    EdbRaise(errc::kPageListDuplicate,
+             "TSortedPageList.Delete - element not found, key = %d, itemCount = %d", pageNo,
              int(pages_.size()));
   std::unique_ptr<TEdbPage> page = std::move(it->second.page);
   byStamp_.erase(it->second.stamp);

@@ -59,7 +59,7 @@ constexpr uint16_t kEdbAnyPageType = 255;
 
 // Offsets of the page header fields.
 namespace pagehdr {
-constexpr size_t kMagic = 0;          // 4 bytes
+constexpr size_t kMagic = 0;  // 4 bytes
 constexpr size_t kMagicSize = 4;
 constexpr size_t kChangeCounter = 4;  // int32
 constexpr size_t kPageType = 8;       // uint16

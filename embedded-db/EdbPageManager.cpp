@@ -15,11 +15,19 @@ const uint8_t kEdbPageMagic[pagehdr::kMagicSize] = {0x41, 0x42, 0x53, 0x50};
 
 namespace {
 
-const char* const kPageTypeNames[] = {
-    "Unknown Page",           "Empty Page",    "EAM Page",           "PFS Page",
-    "FileSystemDirectory Page", "ActiveSessionList Page", "TableList Page", "TableLocks Page",
-    "TableMetaData Page",     "TableMostUpdated Page", "TableRecord Page", "TableBlob Page",
-    "TableIndex Page"};
+const char* const kPageTypeNames[] = {"Unknown Page",
+                                      "Empty Page",
+                                      "EAM Page",
+                                      "PFS Page",
+                                      "FileSystemDirectory Page",
+                                      "ActiveSessionList Page",
+                                      "TableList Page",
+                                      "TableLocks Page",
+                                      "TableMetaData Page",
+                                      "TableMostUpdated Page",
+                                      "TableRecord Page",
+                                      "TableBlob Page",
+                                      "TableIndex Page"};
 
 // Largest number of spare page objects kept for reuse.
 constexpr size_t kMaxSpare = 64;
@@ -59,18 +67,29 @@ void TEdbPage::InitHeader() {
 
 uint16_t TEdbPage::PageType() const { return GetU16(Header() + pagehdr::kPageType); }
 void TEdbPage::SetPageType(uint16_t type) { PutU16(Header() + pagehdr::kPageType, type); }
-int32_t TEdbPage::ChangeCounter() const { return int32_t(GetU32(Header() + pagehdr::kChangeCounter)); }
-void TEdbPage::SetChangeCounter(int32_t value) { PutU32(Header() + pagehdr::kChangeCounter, uint32_t(value)); }
+int32_t TEdbPage::ChangeCounter() const {
+  return int32_t(GetU32(Header() + pagehdr::kChangeCounter));
+}
+void TEdbPage::SetChangeCounter(int32_t value) {
+  PutU32(Header() + pagehdr::kChangeCounter, uint32_t(value));
+}
 int32_t TEdbPage::NextPage() const { return int32_t(GetU32(Header() + pagehdr::kNextPage)); }
-void TEdbPage::SetNextPage(int32_t pageNo) { PutU32(Header() + pagehdr::kNextPage, uint32_t(pageNo)); }
+void TEdbPage::SetNextPage(int32_t pageNo) {
+  PutU32(Header() + pagehdr::kNextPage, uint32_t(pageNo));
+}
 uint32_t TEdbPage::DataCrc() const { return GetU32(Header() + pagehdr::kDataCrc); }
 uint8_t TEdbPage::CipherId() const { return Header()[pagehdr::kCipherId]; }
-int32_t TEdbPage::OwnerTableId() const { return int32_t(GetU32(Header() + pagehdr::kOwnerTableId)); }
-void TEdbPage::SetOwnerTableId(int32_t id) { PutU32(Header() + pagehdr::kOwnerTableId, uint32_t(id)); }
+int32_t TEdbPage::OwnerTableId() const {
+  return int32_t(GetU32(Header() + pagehdr::kOwnerTableId));
+}
+void TEdbPage::SetOwnerTableId(int32_t id) {
+  PutU32(Header() + pagehdr::kOwnerTableId, uint32_t(id));
+}
 
 bool TEdbPage::SessionCounter(int32_t session, int64_t& counter) const {
   const int64_t i = int64_t(session) + 2;
-  if (i < 0 || i >= int64_t(sessionCounters_.size()) || !sessionCounters_[size_t(i)].valid) return false;
+  if (i < 0 || i >= int64_t(sessionCounters_.size()) || !sessionCounters_[size_t(i)].valid)
+    return false;
   counter = sessionCounters_[size_t(i)].counter;
   return true;
 }
@@ -168,7 +187,8 @@ void TEdbPageManager::RecyclePage(std::unique_ptr<TEdbPage> page) {
     orphans_.push_back(std::move(page));
     return;
   }
-  if (spare_.size() < kMaxSpare && page->BufferSize() == pageSize_) spare_.push_back(std::move(page));
+  if (spare_.size() < kMaxSpare && page->BufferSize() == pageSize_)
+    spare_.push_back(std::move(page));
 }
 
 int32_t TEdbPageManager::GetTotalPageCount() { return storedTotalPageCount_; }
@@ -179,10 +199,12 @@ void TEdbPageManager::RevalidatePage(TEdbPage*) {}
 void TEdbPageManager::DeletePage(int32_t session, int32_t pageNo) {
   if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   TSession& s = SessionEntry(session);
-  if (std::find(s.deleted.begin(), s.deleted.end(), pageNo) == s.deleted.end()) s.deleted.push_back(pageNo);
+  if (std::find(s.deleted.begin(), s.deleted.end(), pageNo) == s.deleted.end())
+    s.deleted.push_back(pageNo);
 }
 
-TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, uint16_t expectedType) {
+TEdbPage* TEdbPageManager::GetPage(int32_t session, int32_t pageNo, bool sync,
+                                   uint16_t expectedType) {
   if (session == kEdbInvalidSession) EdbRaise(errc::kInvalidSessionId, "Invalid Session ID");
   TSession& s = SessionEntry(session);
   TEdbPage* page = s.changes.Find(pageNo);
@@ -227,13 +249,15 @@ TEdbPage* TEdbPageManager::AddPage(int32_t session, uint16_t pageType) {
   std::unique_ptr<TEdbPage> page = NewPageObject();
   AssignPageNo(page.get());
   const int32_t no = page->pageNo_;
-  if (no == kEdbNoPage || s.changes.Find(no)) EdbRaise(errc::kAddPageInvalidNumber, "Invalid page number");
+  if (no == kEdbNoPage || s.changes.Find(no))
+    EdbRaise(errc::kAddPageInvalidNumber, "Invalid page number");
   static thread_local std::mt19937 rng{std::random_device{}()};
   page->useCount_ = 1;
   page->dirty_ = true;
   page->loaded_ = false;
   page->SetPageType(pageType);
-  page->SetChangeCounter(int32_t(std::uniform_int_distribution<int32_t>(0, kEdbNewPageCounterLimit - 1)(rng)));
+  page->SetChangeCounter(
+      int32_t(std::uniform_int_distribution<int32_t>(0, kEdbNewPageCounterLimit - 1)(rng)));
   page->ownerSession_ = session;
   if (cache_.Find(no)) RecyclePage(cache_.Remove(no));
   TEdbPage* raw = page.get();
@@ -303,8 +327,10 @@ void TEdbPageManager::Commit(int32_t session) {
     s = FindSession(session);
     if (s->changes.Find(no)) RecyclePage(s->changes.Remove(no));
     if (TEdbPage* c = cache_.Find(no)) {
-      if (c->UseCount() > 0) c->stale_ = true;
-      else RecyclePage(cache_.Remove(no));
+      if (c->UseCount() > 0)
+        c->stale_ = true;
+      else
+        RecyclePage(cache_.Remove(no));
     }
   }
   s = FindSession(session);

@@ -204,7 +204,8 @@ uint64_t EdbAvailablePhysicalMemory();
 class TEdbDiskPageManager : public TEdbPageManager {
  public:
   // `store` null: the platform's file store; a TEdbMemoryFileStore works on a buffer.
-  explicit TEdbDiskPageManager(std::unique_ptr<IEdbFileStore> store = nullptr, size_t cacheCapacity = 0);
+  explicit TEdbDiskPageManager(std::unique_ptr<IEdbFileStore> store = nullptr,
+                               size_t cacheCapacity = 0);
   ~TEdbDiskPageManager() override;
 
   // Opens a database. `multiUser` and `readOnly` are in/out; `needsRepair` out. On failure the
@@ -269,7 +270,10 @@ class TEdbDiskPageManager : public TEdbPageManager {
   bool TryLockTables();
   bool UnlockTables();
   // Lock waits (4500 attempts, 20 ms apart by default).
-  void SetLockWait(int attempts, int intervalMs) { lockAttempts_ = attempts; lockIntervalMs_ = intervalMs; }
+  void SetLockWait(int attempts, int intervalMs) {
+    lockAttempts_ = attempts;
+    lockIntervalMs_ = intervalMs;
+  }
   int LockAttempts() const { return lockAttempts_; }
   int LockIntervalMs() const { return lockIntervalMs_; }
 
@@ -306,7 +310,8 @@ class TEdbDiskPageManager : public TEdbPageManager {
   // The steps of OpenDatabase: the file in the modes asked for; the file header under the header
   // lock (answers needs-repair); the password check block; the lock area, object-ID counter and
   // page area behind it.
-  void OpenDatabaseFile(const std::string& fileName, bool& multiUser, bool exclusive, bool readOnly);
+  void OpenDatabaseFile(const std::string& fileName, bool& multiUser, bool exclusive,
+                        bool readOnly);
   bool ReadOpenHeader();
   void ReadOpenCheckBlock();
   void LocateRegions();
@@ -347,7 +352,11 @@ class TEdbPageRef {
   ~TEdbPageRef() { Reset(); }
   TEdbPageRef(TEdbPageRef&& o) noexcept : page_(o.page_) { o.page_ = nullptr; }
   TEdbPageRef& operator=(TEdbPageRef&& o) noexcept {
-    if (this != &o) { Reset(); page_ = o.page_; o.page_ = nullptr; }
+    if (this != &o) {
+      Reset();
+      page_ = o.page_;
+      o.page_ = nullptr;
+    }
     return *this;
   }
   TEdbPageRef(const TEdbPageRef&) = delete;
@@ -357,9 +366,17 @@ class TEdbPageRef {
   TEdbPage* operator->() const { return page_; }
   TEdbPage& operator*() const { return *page_; }
   explicit operator bool() const { return page_ != nullptr; }
-  TEdbPage* release() { TEdbPage* p = page_; page_ = nullptr; return p; }
+  TEdbPage* release() {
+    TEdbPage* p = page_;
+    page_ = nullptr;
+    return p;
+  }
   void Reset() {
-    if (page_) { TEdbPage* p = page_; page_ = nullptr; p->Manager()->ReleasePage(p); }
+    if (page_) {
+      TEdbPage* p = page_;
+      page_ = nullptr;
+      p->Manager()->ReleasePage(p);
+    }
   }
 
  private:

@@ -12,7 +12,6 @@
 
 namespace edb {
 
-
 // ---------------------------------------------------------------------------------------------
 // Pages on disk
 
@@ -29,24 +28,25 @@ bool TEdbDiskPageManager::IsSystemPage(int32_t pageNo) const {
 
 void TEdbDiskPageManager::ReadPagePart(void* buf, int32_t pageNo, uint32_t count, uint32_t offset) {
   if (uint64_t(offset) + count > pageSize_)
-    EdbRaise(errc::kInvalidPageOffsetRead,
-             "Error - invalid page offset = %d, page size = %d", int(offset + count), int(pageSize_));
+    EdbRaise(errc::kInvalidPageOffsetRead, "Error - invalid page offset = %d, page size = %d",
+             int(offset + count), int(pageSize_));
   size_t got = file_.ReadBuffer(buf, PageFileOffset(pageNo) + offset, count, errc::kReadPage);
   if (got < count) std::memset(static_cast<uint8_t*>(buf) + got, 0, count - got);
 }
 
-void TEdbDiskPageManager::WritePagePart(const void* buf, int32_t pageNo, uint32_t count, uint32_t offset) {
+void TEdbDiskPageManager::WritePagePart(const void* buf, int32_t pageNo, uint32_t count,
+                                        uint32_t offset) {
   if (uint64_t(offset) + count > pageSize_)
-    EdbRaise(errc::kInvalidPageOffsetWrite,
-             "Error - invalid page offset = %d, page size = %d", int(offset + count), int(pageSize_));
+    EdbRaise(errc::kInvalidPageOffsetWrite, "Error - invalid page offset = %d, page size = %d",
+             int(offset + count), int(pageSize_));
   file_.WriteBuffer(buf, PageFileOffset(pageNo) + offset, count, errc::kWritePagePart);
 }
 
 int32_t TEdbDiskPageManager::ReadPageChangeCounter(int32_t pageNo) {
   try {
     uint8_t b[sizeof(int32_t)];
-    if (file_.ReadBuffer(b, PageFileOffset(pageNo) + pagehdr::kChangeCounter, sizeof b, errc::kReadPageChangeCounter) !=
-        sizeof b)
+    if (file_.ReadBuffer(b, PageFileOffset(pageNo) + pagehdr::kChangeCounter, sizeof b,
+                         errc::kReadPageChangeCounter) != sizeof b)
       return kEdbFreedPageCounter;
     return GetI32(b);
   } catch (const EEdbException&) {
@@ -57,7 +57,8 @@ int32_t TEdbDiskPageManager::ReadPageChangeCounter(int32_t pageNo) {
 void TEdbDiskPageManager::SetPageChangeCounter(int32_t pageNo, int32_t value) {
   uint8_t b[sizeof(int32_t)];
   PutI32(b, value);
-  file_.WriteBuffer(b, PageFileOffset(pageNo) + pagehdr::kChangeCounter, sizeof b, errc::kWritePageChangeCounter);
+  file_.WriteBuffer(b, PageFileOffset(pageNo) + pagehdr::kChangeCounter, sizeof b,
+                    errc::kWritePageChangeCounter);
 }
 
 bool TEdbDiskPageManager::LockPageByte(int32_t pageNo, uint32_t offset) {
@@ -71,8 +72,8 @@ bool TEdbDiskPageManager::IsPageByteLocked(int32_t pageNo, uint32_t offset) {
 }
 bool TEdbDiskPageManager::IsPageRegionLocked(int32_t pageNo, uint32_t offset, uint32_t length) {
   if (uint64_t(offset) + length > pageSize_)
-    EdbRaise(errc::kInvalidPageOffsetRead,
-             "Error - invalid page offset = %d, page size = %d", int(offset + length), int(pageSize_));
+    EdbRaise(errc::kInvalidPageOffsetRead, "Error - invalid page offset = %d, page size = %d",
+             int(offset + length), int(pageSize_));
   return file_.IsRegionLocked(PageFileOffset(pageNo) + offset, length);
 }
 
@@ -113,7 +114,8 @@ bool TEdbDiskPageManager::ReadPage(TEdbPage* page) {
   if (page->BufferSize() < pageSize_) page->buffer_.assign(pageSize_, 0), page->InitHeader();
   size_t got = 0;
   try {
-    got = file_.ReadBuffer(page->Buffer(), PageFileOffset(page->PageNo()), pageSize_, errc::kReadPage);
+    got = file_.ReadBuffer(page->Buffer(), PageFileOffset(page->PageNo()), pageSize_,
+                           errc::kReadPage);
   } catch (const EEdbException&) {
     page->SetChangeCounter(kEdbFreedPageCounter);
     return false;
@@ -132,7 +134,8 @@ bool TEdbDiskPageManager::ReadPage(TEdbPage* page) {
     }
     if (c) c->Decrypt(page->Data(), page->DataSize());
     if (EdbCrc32(page->Data(), page->DataSize()) != page->DataCrc())
-      EdbRaise(errc::kPageCrcMismatch, "Decrypt page error. Check CRC failed. PageNo: %d", page->PageNo());
+      EdbRaise(errc::kPageCrcMismatch, "Decrypt page error. Check CRC failed. PageNo: %d",
+               page->PageNo());
   }
   page->loaded_ = true;
   return true;
@@ -163,7 +166,8 @@ void TEdbDiskPageManager::DeletePage(int32_t session, int32_t pageNo) {
   TEdbPageManager::DeletePage(session, pageNo);
 }
 
-TEdbPage* TEdbDiskPageManager::GetPage(int32_t session, int32_t pageNo, bool sync, uint16_t expectedType) {
+TEdbPage* TEdbDiskPageManager::GetPage(int32_t session, int32_t pageNo, bool sync,
+                                       uint16_t expectedType) {
   if (fsm_) fsm_->CheckDeletable(pageNo);
   if (pageNo < 0) EdbRaise(errc::kInvalidPageNo, "Invalid PageNo = %d", pageNo);
   return TEdbPageManager::GetPage(session, pageNo, sync, expectedType);

@@ -30,7 +30,8 @@ std::string SignatureText(const uint8_t* p, size_t n) {
 // non-empty extent, a non-negative page count and a last allocated page inside it (or -1).
 bool HeaderNumbersValid(const TEdbFileHeader& h) {
   return h.PageSize > kEdbPageHeaderSize && h.PagesPerExtent > 0 && h.TotalPageCount >= 0 &&
-         h.LastAllocatedPage >= -1 && h.LastAllocatedPage < h.TotalPageCount + (h.LastAllocatedPage == -1 ? 1 : 0);
+         h.LastAllocatedPage >= -1 &&
+         h.LastAllocatedPage < h.TotalPageCount + (h.LastAllocatedPage == -1 ? 1 : 0);
 }
 
 std::mt19937& Rng() {
@@ -68,7 +69,8 @@ void TEdbDiskPageManager::ResetState() {
   multiUser_ = false;
 }
 
-void TEdbDiskPageManager::ProbeReadOnly(const std::string& fileName, bool& multiUser, bool& readOnly) {
+void TEdbDiskPageManager::ProbeReadOnly(const std::string& fileName, bool& multiUser,
+                                        bool& readOnly) {
   IEdbFileStore& st = file_.Store();
   if (readOnly || !st.FileExists(fileName)) return;
   if (st.IsReadOnlyFile(fileName)) {
@@ -90,9 +92,11 @@ void TEdbDiskPageManager::ProbeReadOnly(const std::string& fileName, bool& multi
   st.Close(err);
 }
 
-void TEdbDiskPageManager::OpenDatabase(const std::string& fileName, TEdbPassword& password, bool& multiUser,
-                                       bool exclusive, bool& needsRepair, bool& readOnly) {
-  if (file_.IsOpened()) EdbRaise(errc::kOpenDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
+void TEdbDiskPageManager::OpenDatabase(const std::string& fileName, TEdbPassword& password,
+                                       bool& multiUser, bool exclusive, bool& needsRepair,
+                                       bool& readOnly) {
+  if (file_.IsOpened())
+    EdbRaise(errc::kOpenDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
   ResetState();
   password_ = password;
   needsRepair = false;
@@ -111,8 +115,8 @@ void TEdbDiskPageManager::OpenDatabase(const std::string& fileName, TEdbPassword
   readOnly = readOnly_;
 }
 
-void TEdbDiskPageManager::OpenDatabaseFile(const std::string& fileName, bool& multiUser, bool exclusive,
-                                           bool readOnly) {
+void TEdbDiskPageManager::OpenDatabaseFile(const std::string& fileName, bool& multiUser,
+                                           bool exclusive, bool readOnly) {
   int access = amReadWrite, share = smShareReadWrite;
   if (readOnly) {
     access = amRead;
@@ -153,14 +157,16 @@ bool TEdbDiskPageManager::ReadOpenHeader() {
   UnlockHeader();
 
   if (shortFile || std::memcmp(header_.Signature, kEdbSignature, kEdbSignatureSize) != 0)
-    EdbRaise(errc::kInvalidFileSignature, "Invalid file format. Found signature: '%s', expected: '%s'",
+    EdbRaise(errc::kInvalidFileSignature,
+             "Invalid file format. Found signature: '%s', expected: '%s'",
              SignatureText(header_.Signature, kEdbSignatureSize).c_str(),
              SignatureText(kEdbSignature, kEdbSignatureSize).c_str());
 
   // Every number that positions or sizes later reads is checked before use.
   if (header_.HeaderLength < kEdbFileHeaderSize || header_.HeaderLength > kMaxHeaderLength)
     EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
-  if (!HeaderNumbersValid(header_)) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
+  if (!HeaderNumbersValid(header_))
+    EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   SetPageSize(header_.PageSize);
   return needsRepair;
 }
@@ -183,7 +189,8 @@ void TEdbDiskPageManager::ReadOpenCheckBlock() {
 
 void TEdbDiskPageManager::LocateRegions() {
   uint8_t lw[lockarea::kLengthSize] = {};
-  if (file_.ReadBuffer(lw, lockAreaOffset_ + lockarea::kLength, sizeof lw, errc::kReadLockAreaLength) != sizeof lw)
+  if (file_.ReadBuffer(lw, lockAreaOffset_ + lockarea::kLength, sizeof lw,
+                       errc::kReadLockAreaLength) != sizeof lw)
     EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   lockAreaLength_ = GetI16(lw);
   if (lockAreaLength_ < int16_t(lockarea::kLengthSize))
@@ -210,15 +217,19 @@ void TEdbDiskPageManager::CheckPassword() {
 }
 
 void TEdbDiskPageManager::CreateFreeSpaceMap() {
-  fsm_ = std::make_unique<TEdbDatabaseFreeSpaceManager>(*this, header_.PagesPerExtent, header_.LastAllocatedPage,
-                                                       header_.TotalPageCount, PageDataSize());
+  fsm_ = std::make_unique<TEdbDatabaseFreeSpaceManager>(*this, header_.PagesPerExtent,
+                                                        header_.LastAllocatedPage,
+                                                        header_.TotalPageCount, PageDataSize());
 }
 
 void TEdbDiskPageManager::CreateDatabase(const std::string& fileName, const TEdbPassword& password,
                                          uint16_t pagesPerExtent, uint16_t pageSize) {
-  if (file_.IsOpened()) EdbRaise(errc::kCreateDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
-  if (pageSize <= kEdbPageHeaderSize) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid page size: %d", int(pageSize));
-  if (pagesPerExtent == 0) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid pages per extent: %d", int(pagesPerExtent));
+  if (file_.IsOpened())
+    EdbRaise(errc::kCreateDatabaseInUse, "Error - database file %s is in use.", fileName.c_str());
+  if (pageSize <= kEdbPageHeaderSize)
+    EdbRaise(errc::kInvalidDatabaseFormat, "Invalid page size: %d", int(pageSize));
+  if (pagesPerExtent == 0)
+    EdbRaise(errc::kInvalidDatabaseFormat, "Invalid pages per extent: %d", int(pagesPerExtent));
   ResetState();
   SetPageSize(pageSize);
   file_.CreateNewFile(fileName);
@@ -251,10 +262,12 @@ void TEdbDiskPageManager::CreateDatabase(const std::string& fileName, const TEdb
     pageAreaOffset_ = objectIdOffset_ + kEdbObjectIdCounterSize;
 
     // Header, check block, lock area and object-ID counter (0).
-    uint8_t block[kEdbFileHeaderSize + kEdbCheckBlockSize + kEdbLockAreaSize + kEdbObjectIdCounterSize] = {};
+    uint8_t block[kEdbFileHeaderSize + kEdbCheckBlockSize + kEdbLockAreaSize +
+                  kEdbObjectIdCounterSize] = {};
     header_.Serialize(block);
     checkBlock_.Serialize(block + kEdbFileHeaderSize);
-    PutI16(block + kEdbFileHeaderSize + kEdbCheckBlockSize + lockarea::kLength, int16_t(kEdbLockAreaSize));
+    PutI16(block + kEdbFileHeaderSize + kEdbCheckBlockSize + lockarea::kLength,
+           int16_t(kEdbLockAreaSize));
     file_.WriteBuffer(block, 0, sizeof block, errc::kWriteHeader);
     readOnly_ = false;
     exclusive_ = true;
@@ -317,11 +330,16 @@ void TEdbDiskPageManager::LockHeader(int errorCode) {
 
 void TEdbDiskPageManager::UnlockHeader() {
   if (headerLockCount_ <= 0) return;
-  if (--headerLockCount_ == 0 && file_.IsOpened()) file_.UnlockBytes(lockAreaOffset_ + lockarea::kHeaderLockByte, 1);
+  if (--headerLockCount_ == 0 && file_.IsOpened())
+    file_.UnlockBytes(lockAreaOffset_ + lockarea::kHeaderLockByte, 1);
 }
 
-bool TEdbDiskPageManager::TryLockTables() { return file_.LockBytes(lockAreaOffset_ + lockarea::kTablesLockByte, 1); }
-bool TEdbDiskPageManager::UnlockTables() { return file_.UnlockBytes(lockAreaOffset_ + lockarea::kTablesLockByte, 1); }
+bool TEdbDiskPageManager::TryLockTables() {
+  return file_.LockBytes(lockAreaOffset_ + lockarea::kTablesLockByte, 1);
+}
+bool TEdbDiskPageManager::UnlockTables() {
+  return file_.UnlockBytes(lockAreaOffset_ + lockarea::kTablesLockByte, 1);
+}
 
 int32_t TEdbDiskPageManager::GetTotalPageCount() {
   if (headerLockCount_ == 0) {

@@ -14,7 +14,9 @@ constexpr int kMaxDepth = 24;
 // Pages one key search may visit (trying both sides of a node key doubles at most per level).
 constexpr int kMaxSearchVisits = 4096;
 
-[[noreturn]] void RaiseInvalidFormat() { EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format"); }
+[[noreturn]] void RaiseInvalidFormat() {
+  EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
+}
 
 }  // namespace
 
@@ -40,7 +42,9 @@ TEdbBTreePageView TEdbBTreePageView::Parse(const uint8_t* data, uint32_t dataSiz
 }
 
 int32_t TEdbBTreePageView::Key(uint32_t i) const { return GetI32(Items + i * ItemSize); }
-int32_t TEdbBTreePageView::Child(uint32_t i) const { return GetI32(Items + i * ItemSize + KeySize); }
+int32_t TEdbBTreePageView::Child(uint32_t i) const {
+  return GetI32(Items + i * ItemSize + KeySize);
+}
 uint16_t TEdbBTreePageView::LeafValue(uint32_t i) const {
   return GetU16(Items + i * ItemSize + KeySize);
 }
@@ -105,7 +109,7 @@ bool TEdbBTreeRecordPageIndex::Search(int32_t pageNo, int32_t key, int depth) {
   for (int c = 0; c < n; ++c) {
     int32_t child = v.Child(candidates[c]);
     PushLevel(pageNo, v, candidates[c]);
-      if (Search(child, key, depth + 1)) return true;
+    if (Search(child, key, depth + 1)) return true;
     path_.pop_back();
   }
   return false;
@@ -123,7 +127,8 @@ bool TEdbBTreeRecordPageIndex::Locate(int32_t key) {
 
 bool TEdbBTreeRecordPageIndex::Step(bool forward, int linkError) {
   if (path_.empty())
-    EdbRaise(forward ? errc::kIndexNextNoPosition : errc::kIndexPriorNoPosition, "Index error: invalid position");
+    EdbRaise(forward ? errc::kIndexNextNoPosition : errc::kIndexPriorNoPosition,
+             "Index error: invalid position");
   int d = int(path_.size()) - 1;
   while (d >= 0 && !(forward ? path_[size_t(d)].Item + 1 < path_[size_t(d)].Count
                              : path_[size_t(d)].Item > 0))

@@ -24,9 +24,9 @@ struct TEdbBTreePageView {
   // `leafValueSize`: bytes of a leaf value (2 in page indexes); node values are 4 bytes.
   static TEdbBTreePageView Parse(const uint8_t* data, uint32_t dataSize,
                                  uint32_t leafValueSize = btree::kPageIndexLeafValueSize);
-  int32_t Key(uint32_t i) const;          // int32 key of item i
-  int32_t Child(uint32_t i) const;        // node: child page of item i
-  uint16_t LeafValue(uint32_t i) const;   // leaf: uint16 value of item i
+  int32_t Key(uint32_t i) const;         // int32 key of item i
+  int32_t Child(uint32_t i) const;       // node: child page of item i
+  uint16_t LeafValue(uint32_t i) const;  // leaf: uint16 value of item i
 };
 
 struct TEdbPageIndexEntry {
@@ -80,7 +80,7 @@ class TEdbBTreeRecordPageIndex {
   int32_t session_;
   int32_t root_;
   int searchVisits_ = 0;
-  std::vector<Level> path_;             // root .. leaf of the last position
+  std::vector<Level> path_;               // root .. leaf of the last position
   std::vector<TEdbPageIndexEntry> leaf_;  // the items of the leaf at the end of the path
 };
 

@@ -44,7 +44,10 @@ int32_t TEdbRecordBitmap::LastSetBelow(uint32_t below) const {
   if (below > count_) below = count_;
   for (uint32_t s = below; s-- > 0;) {
     uint8_t b = bits_[s >> 3];
-    if (b == 0) { s &= ~7u; continue; }
+    if (b == 0) {
+      s &= ~7u;
+      continue;
+    }
     if ((b >> (s & 7)) & 1) return int32_t(s);
   }
   return -1;

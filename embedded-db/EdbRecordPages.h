@@ -53,7 +53,9 @@ struct TEdbRecordGeometry {
 class TEdbRecordBitmap {
  public:
   TEdbRecordBitmap(const uint8_t* bits, uint32_t slotCount) : bits_(bits), count_(slotCount) {}
-  bool IsSet(uint32_t slot) const { return slot < count_ && ((bits_[slot >> 3] >> (slot & 7)) & 1); }
+  bool IsSet(uint32_t slot) const {
+    return slot < count_ && ((bits_[slot >> 3] >> (slot & 7)) & 1);
+  }
   // Lowest set slot >= from; -1 when none.
   int32_t FirstSetFrom(uint32_t from) const;
   // Highest set slot < below (below may exceed the slot count); -1 when none.
@@ -70,7 +72,10 @@ class TEdbRecordBitmap {
 
 inline void EdbSetSlotBit(uint8_t* bits, uint32_t slot, bool set) {
   uint8_t m = uint8_t(1u << (slot & 7));
-  if (set) bits[slot >> 3] |= m; else bits[slot >> 3] &= uint8_t(~m);
+  if (set)
+    bits[slot >> 3] |= m;
+  else
+    bits[slot >> 3] &= uint8_t(~m);
 }
 
 // Page acceptance for files of format version 2.99 and later: change counter at most

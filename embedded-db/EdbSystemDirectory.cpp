@@ -21,7 +21,8 @@ void TEdbSystemDirectory::Create(int32_t session) {
   file_.SetFirstPage(kEdbNoPage);
   int32_t page = file_.Create(session);
   if (page != kEdbSystemDirectoryPage)
-    EdbRaise(errc::kSystemDirectoryCreate, "Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
+    EdbRaise(errc::kSystemDirectoryCreate,
+             "Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
              kEdbSystemDirectoryPage, page);
   entries_.clear();
 }

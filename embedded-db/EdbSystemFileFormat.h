@@ -55,12 +55,12 @@ constexpr size_t kFirstPage = 1;  // int32
 constexpr size_t kEdbTableListEntrySize = 272;
 constexpr size_t kEdbMaxTableNameLength = 255;
 namespace tablelist {
-constexpr size_t kNameLength = 0;     // uint8
-constexpr size_t kName = 1;           // up to 255 bytes
-constexpr size_t kTableId = 256;      // int32
-constexpr size_t kMetadataPage = 260; // int32
-constexpr size_t kStatePage = 264;    // int32
-constexpr size_t kLockPage = 268;     // int32
+constexpr size_t kNameLength = 0;      // uint8
+constexpr size_t kName = 1;            // up to 255 bytes
+constexpr size_t kTableId = 256;       // int32
+constexpr size_t kMetadataPage = 260;  // int32
+constexpr size_t kStatePage = 264;     // int32
+constexpr size_t kLockPage = 268;      // int32
 }  // namespace tablelist
 
 // Bytes of a table-lock file per connection slot.

@@ -74,14 +74,16 @@ void TEdbTableListFile::Add(int32_t session, const TEdbTableListEntry& entry) {
 
 void TEdbTableListFile::Remove(int32_t session, std::string_view name) {
   int i = IndexOf(name);
-  if (i < 0) EdbRaise(errc::kRemoveTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
+  if (i < 0)
+    EdbRaise(errc::kRemoveTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
   entries_.erase(entries_.begin() + i);
   Save(session);
 }
 
 void TEdbTableListFile::Rename(int32_t session, std::string_view name, std::string_view to) {
   int i = IndexOf(name);
-  if (i < 0) EdbRaise(errc::kRenameTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
+  if (i < 0)
+    EdbRaise(errc::kRenameTableNotFound, "Table '%s' not exists.", std::string(name).c_str());
   entries_[size_t(i)].Name = std::string(to.substr(0, kEdbMaxTableNameLength));
   Save(session);
 }

@@ -26,7 +26,10 @@ class TEdbTableListFile {
       : file_(pm, ptTableList, firstPage) {}
 
   int32_t FirstPage() const { return file_.FirstPage(); }
-  int32_t Create(int32_t session) { entries_.clear(); return file_.Create(session); }
+  int32_t Create(int32_t session) {
+    entries_.clear();
+    return file_.Create(session);
+  }
   // Reads the whole list into memory (count = full size / 272; a partial entry is ignored).
   void Load(int32_t session);
   void Save(int32_t session);
@@ -38,7 +41,7 @@ class TEdbTableListFile {
   const TEdbTableListEntry& Find(std::string_view name) const;
   // Appends and writes the list (30395 when the name exists; names are cut to 255 bytes).
   void Add(int32_t session, const TEdbTableListEntry& entry);
-  void Remove(int32_t session, std::string_view name);                      // 30405
+  void Remove(int32_t session, std::string_view name);                       // 30405
   void Rename(int32_t session, std::string_view name, std::string_view to);  // 30397
 
  private:

@@ -15,24 +15,42 @@ using K = TEdbValueKind;
 
 // First row of every AdvancedType 1..36.
 const TEdbAdvancedTypeInfo kAdvancedTypes[36] = {
-    {"CHAR", 1, K::FixedAnsiString},      {"STRING", 3, K::AnsiString},
-    {"WIDECHAR", 2, K::WideString},       {"WIDESTRING", 4, K::WideString},
-    {"SHORTINT", 5, K::Int16},            {"SMALLINT", 6, K::Int16},
-    {"INTEGER", 7, K::Int32},             {"LARGEINT", 8, K::Int64},
-    {"BYTE", 9, K::UInt16},               {"WORD", 10, K::UInt16},
-    {"CARDINAL", 11, K::Int64},           {"AUTOINC", 7, K::Autoinc},
-    {"AUTOINCSHORTINT", 5, K::Autoinc},   {"AUTOINCSMALLINT", 6, K::Autoinc},
-    {"AUTOINCINTEGER", 7, K::Autoinc},    {"AUTOINCLARGEINT", 8, K::Int64},
-    {"AUTOINCBYTE", 9, K::Autoinc},       {"AUTOINCWORD", 10, K::Autoinc},
-    {"AUTOINCCARDINAL", 11, K::Autoinc},  {"SINGLE", 12, K::Float},
-    {"FLOAT", 13, K::Float},              {"EXTENDED", 14, K::Float},
-    {"LOGICAL", 21, K::Boolean},          {"CURRENCY", 22, K::Currency},
-    {"DATE", 15, K::Date},                {"TIME", 16, K::Time},
-    {"DATETIME", 17, K::DateTime},        {"TIMESTAMP", 17, K::Timestamp},
-    {"BYTES", 23, K::FixedBytes},         {"VARBYTES", 24, K::VarBytes},
-    {"BLOB", 18, K::Blob},                {"GRAPHIC", 18, K::Graphic},
-    {"MEMO", 19, K::Memo},                {"FORMATTEDMEMO", 19, K::FormattedMemo},
-    {"WIDEMEMO", 20, K::Blob},            {"GUID", 1, K::Guid},
+    {"CHAR", 1, K::FixedAnsiString},
+    {"STRING", 3, K::AnsiString},
+    {"WIDECHAR", 2, K::WideString},
+    {"WIDESTRING", 4, K::WideString},
+    {"SHORTINT", 5, K::Int16},
+    {"SMALLINT", 6, K::Int16},
+    {"INTEGER", 7, K::Int32},
+    {"LARGEINT", 8, K::Int64},
+    {"BYTE", 9, K::UInt16},
+    {"WORD", 10, K::UInt16},
+    {"CARDINAL", 11, K::Int64},
+    {"AUTOINC", 7, K::Autoinc},
+    {"AUTOINCSHORTINT", 5, K::Autoinc},
+    {"AUTOINCSMALLINT", 6, K::Autoinc},
+    {"AUTOINCINTEGER", 7, K::Autoinc},
+    {"AUTOINCLARGEINT", 8, K::Int64},
+    {"AUTOINCBYTE", 9, K::Autoinc},
+    {"AUTOINCWORD", 10, K::Autoinc},
+    {"AUTOINCCARDINAL", 11, K::Autoinc},
+    {"SINGLE", 12, K::Float},
+    {"FLOAT", 13, K::Float},
+    {"EXTENDED", 14, K::Float},
+    {"LOGICAL", 21, K::Boolean},
+    {"CURRENCY", 22, K::Currency},
+    {"DATE", 15, K::Date},
+    {"TIME", 16, K::Time},
+    {"DATETIME", 17, K::DateTime},
+    {"TIMESTAMP", 17, K::Timestamp},
+    {"BYTES", 23, K::FixedBytes},
+    {"VARBYTES", 24, K::VarBytes},
+    {"BLOB", 18, K::Blob},
+    {"GRAPHIC", 18, K::Graphic},
+    {"MEMO", 19, K::Memo},
+    {"FORMATTEDMEMO", 19, K::FormattedMemo},
+    {"WIDEMEMO", 20, K::Blob},
+    {"GUID", 1, K::Guid},
 };
 
 // Every SQL type name with its AdvancedType (the reverse lookup).
@@ -41,18 +59,62 @@ struct NameRow {
   uint8_t Type;
 };
 const NameRow kTypeNames[] = {
-    {"CHAR", 1}, {"FIXEDCHAR", 1}, {"STRING", 2}, {"VARCHAR", 2}, {"VARCHAR2", 2},
-    {"WIDECHAR", 3}, {"FIXEDWIDECHAR", 3}, {"WIDESTRING", 4}, {"WIDEVARCHAR", 4},
-    {"SHORTINT", 5}, {"SIGNEDINT8", 5}, {"SMALLINT", 6}, {"SIGNEDINT16", 6}, {"INTEGER", 7},
-    {"SIGNEDINT32", 7}, {"LARGEINT", 8}, {"INT64", 8}, {"SIGNEDINT64", 8}, {"BYTE", 9},
-    {"UNSIGNEDINT8", 9}, {"WORD", 10}, {"UNSIGNEDINT16", 10}, {"CARDINAL", 11},
-    {"UNSIGNEDINT32", 11}, {"AUTOINC", 12}, {"AUTOINCSHORTINT", 13}, {"AUTOINCSMALLINT", 14},
-    {"AUTOINCINTEGER", 15}, {"AUTOINCLARGEINT", 16}, {"AUTOINCBYTE", 17}, {"AUTOINCWORD", 18},
-    {"AUTOINCCARDINAL", 19}, {"SINGLE", 20}, {"FLOAT", 21}, {"DOUBLE", 21}, {"EXTENDED", 22},
-    {"LOGICAL", 23}, {"BOOLEAN", 23}, {"BOOL", 23}, {"BIT", 23}, {"CURRENCY", 24}, {"MONEY", 24},
-    {"DATE", 25}, {"TIME", 26}, {"DATETIME", 27}, {"TIMESTAMP", 28}, {"BYTES", 29},
-    {"VARBYTES", 30}, {"BLOB", 31}, {"GRAPHIC", 32}, {"MEMO", 33}, {"CLOB", 33},
-    {"FORMATTEDMEMO", 34}, {"WIDEMEMO", 35}, {"WIDECLOB", 35}, {"GUID", 36},
+    {"CHAR", 1},
+    {"FIXEDCHAR", 1},
+    {"STRING", 2},
+    {"VARCHAR", 2},
+    {"VARCHAR2", 2},
+    {"WIDECHAR", 3},
+    {"FIXEDWIDECHAR", 3},
+    {"WIDESTRING", 4},
+    {"WIDEVARCHAR", 4},
+    {"SHORTINT", 5},
+    {"SIGNEDINT8", 5},
+    {"SMALLINT", 6},
+    {"SIGNEDINT16", 6},
+    {"INTEGER", 7},
+    {"SIGNEDINT32", 7},
+    {"LARGEINT", 8},
+    {"INT64", 8},
+    {"SIGNEDINT64", 8},
+    {"BYTE", 9},
+    {"UNSIGNEDINT8", 9},
+    {"WORD", 10},
+    {"UNSIGNEDINT16", 10},
+    {"CARDINAL", 11},
+    {"UNSIGNEDINT32", 11},
+    {"AUTOINC", 12},
+    {"AUTOINCSHORTINT", 13},
+    {"AUTOINCSMALLINT", 14},
+    {"AUTOINCINTEGER", 15},
+    {"AUTOINCLARGEINT", 16},
+    {"AUTOINCBYTE", 17},
+    {"AUTOINCWORD", 18},
+    {"AUTOINCCARDINAL", 19},
+    {"SINGLE", 20},
+    {"FLOAT", 21},
+    {"DOUBLE", 21},
+    {"EXTENDED", 22},
+    {"LOGICAL", 23},
+    {"BOOLEAN", 23},
+    {"BOOL", 23},
+    {"BIT", 23},
+    {"CURRENCY", 24},
+    {"MONEY", 24},
+    {"DATE", 25},
+    {"TIME", 26},
+    {"DATETIME", 27},
+    {"TIMESTAMP", 28},
+    {"BYTES", 29},
+    {"VARBYTES", 30},
+    {"BLOB", 31},
+    {"GRAPHIC", 32},
+    {"MEMO", 33},
+    {"CLOB", 33},
+    {"FORMATTEDMEMO", 34},
+    {"WIDEMEMO", 35},
+    {"WIDECLOB", 35},
+    {"GUID", 36},
 };
 
 // Largest declared length accepted from a file; keeps every size computation inside 32 bits.
@@ -107,7 +169,8 @@ TEdbFieldDef ReadFieldDef(TEdbByteReader& r) {
   f.BaseType = r.U8(errc::kReadBaseType);
   f.AdvancedType = r.U8(errc::kReadAdvancedType);
   f.FieldSize = r.I32(errc::kReadFieldSize);
-  if (f.BaseType < 1 || f.BaseType > 24) EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
+  if (f.BaseType < 1 || f.BaseType > 24)
+    EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   if (f.IsBlob()) {
     f.BlobCompressionAlgorithm = r.U8(errc::kReadBlobCompression);
     f.BlobCompressionMode = r.U8(errc::kReadBlobCompressionMode);
@@ -204,9 +267,11 @@ TEdbConstraintDef ReadConstraintDef(TEdbByteReader& r) {
   c.ObjectID = r.I32(errc::kReadObjectId);
   if (c.Type == ctNotNull || c.Type == ctCheck) {
     // Item codes: not null 10249..10257, check 10230..10238.
-    const int base = c.Type == ctNotNull ? errc::kReadNotNullConstraintItems : errc::kReadCheckConstraintItems;
+    const int base =
+        c.Type == ctNotNull ? errc::kReadNotNullConstraintItems : errc::kReadCheckConstraintItems;
     for (int i = 0; i < 3; ++i) c.Ints[i] = r.I32(base + i);
-    for (int i = 0; i < 3; ++i) c.Strings[i] = ReadCountedBytes(r, false, base + 3 + 2 * i, base + 4 + 2 * i);
+    for (int i = 0; i < 3; ++i)
+      c.Strings[i] = ReadCountedBytes(r, false, base + 3 + 2 * i, base + 4 + 2 * i);
     if (c.Type == ctCheck) {
       c.Low = ReadVariant(r);
       c.High = ReadVariant(r);
@@ -215,9 +280,12 @@ TEdbConstraintDef ReadConstraintDef(TEdbByteReader& r) {
     c.Ints[0] = r.I32(errc::kReadKeyConstraintInt0);
     c.Ints[1] = r.I32(errc::kReadKeyConstraintInt1);
     c.Ints[2] = r.I32(errc::kReadKeyConstraintInt2);
-    c.Strings[0] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString0Length, errc::kReadKeyConstraintString0);
-    c.Strings[1] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString1Length, errc::kReadKeyConstraintString1);
-    c.Strings[2] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString2Length, errc::kReadKeyConstraintString2);
+    c.Strings[0] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString0Length,
+                                    errc::kReadKeyConstraintString0);
+    c.Strings[1] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString1Length,
+                                    errc::kReadKeyConstraintString1);
+    c.Strings[2] = ReadCountedBytes(r, true, errc::kReadKeyConstraintString2Length,
+                                    errc::kReadKeyConstraintString2);
     int32_t m = r.I32(errc::kReadKeyConstraintColumnCount);
     for (int32_t i = 0; i < m; ++i) {
       TEdbConstraintColumn col;
@@ -272,18 +340,35 @@ bool EdbSameNameAscii(std::string_view a, std::string_view b) {
 
 uint32_t EdbStoredFieldSize(uint8_t baseType, int32_t fieldSize) {
   auto sized = [&](uint32_t mult) -> uint32_t {
-    if (fieldSize < 0 || fieldSize > kMaxFieldSize) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
+    if (fieldSize < 0 || fieldSize > kMaxFieldSize)
+      EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
     return mult * (uint32_t(fieldSize) + 1);
   };
   switch (baseType) {
-    case 1: case 3: case 23: case 24: return sized(1);
-    case 2: case 4: return sized(2);
-    case 5: case 9: return 1;
-    case 6: case 10: case 21: return 2;
-    case 7: case 11: case 12: case 15: case 16: return 4;
-    case 8: case 13: case 17: case 22: return 8;
+    case 1:
+    case 3:
+    case 23:
+    case 24: return sized(1);
+    case 2:
+    case 4: return sized(2);
+    case 5:
+    case 9: return 1;
+    case 6:
+    case 10:
+    case 21: return 2;
+    case 7:
+    case 11:
+    case 12:
+    case 15:
+    case 16: return 4;
+    case 8:
+    case 13:
+    case 17:
+    case 22: return 8;
     case 14: return 10;
-    case 18: case 19: case 20: return 6;
+    case 18:
+    case 19:
+    case 20: return 6;
     default: EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   }
 }
@@ -293,13 +378,19 @@ TEdbValueKind TEdbFieldDef::Kind() const {
   // Not a declared type of the table: fall back to what the storage type holds.
   switch (BaseType) {
     case 1: return K::FixedAnsiString;
-    case 2: case 4: return K::WideString;
+    case 2:
+    case 4: return K::WideString;
     case 3: return K::AnsiString;
-    case 5: case 6: return K::Int16;
-    case 9: case 10: return K::UInt16;
+    case 5:
+    case 6: return K::Int16;
+    case 9:
+    case 10: return K::UInt16;
     case 7: return K::Int32;
-    case 8: case 11: return K::Int64;
-    case 12: case 13: case 14: return K::Float;
+    case 8:
+    case 11: return K::Int64;
+    case 12:
+    case 13:
+    case 14: return K::Float;
     case 15: return K::Date;
     case 16: return K::Time;
     case 17: return K::DateTime;
@@ -314,7 +405,12 @@ TEdbValueKind TEdbFieldDef::Kind() const {
 
 int32_t TEdbFieldDef::CallerSize() const {
   switch (AdvancedType) {
-    case 1: case 2: case 3: case 4: case 29: case 30: return FieldSize;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 29:
+    case 30: return FieldSize;
     case 36: return 38;
     default: return 0;
   }
@@ -409,7 +505,8 @@ TEdbMostUpdated TEdbMostUpdated::Load(const uint8_t* data, size_t size) {
   TEdbByteReader r(data, size);
   TEdbMostUpdated mu;
   int32_t n = r.I32(errc::kInvalidDatabaseFormat);
-  if (n < 0 || size_t(n) > r.Remaining() / 8) EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
+  if (n < 0 || size_t(n) > r.Remaining() / 8)
+    EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
   mu.AutoincCounters.reserve(size_t(n));
   for (int32_t i = 0; i < n; ++i) mu.AutoincCounters.push_back(r.I64(errc::kInvalidDatabaseFormat));
   mu.ChangeCounter = r.I32(errc::kInvalidDatabaseFormat);
@@ -435,12 +532,16 @@ int64_t TEdbMostUpdated::NextAutoinc(const TEdbTableMetadata& md, int fieldIndex
   const auto& f = md.Fields[size_t(fieldIndex)];
   int64_t& counter = AutoincCounters[size_t(fieldIndex)];
   int64_t step = f.AutoincIncrement == 0 ? 1 : f.AutoincIncrement;
-  if (step > 0 && counter > INT64_MAX - step) counter = INT64_MAX;
-  else if (step < 0 && counter < INT64_MIN - step) counter = INT64_MIN;
-  else counter += step;
+  if (step > 0 && counter > INT64_MAX - step)
+    counter = INT64_MAX;
+  else if (step < 0 && counter < INT64_MIN - step)
+    counter = INT64_MIN;
+  else
+    counter += step;
   if (f.AutoincMaxValue != 0 && counter > f.AutoincMaxValue) {
     if (!f.AutoincCycled)
-      EdbRaise(errc::kAutoincMaxExceeded, "Autoinc max value exceeded for field '%s'", f.Name.c_str());
+      EdbRaise(errc::kAutoincMaxExceeded, "Autoinc max value exceeded for field '%s'",
+               f.Name.c_str());
     counter = f.AutoincMinValue;
   }
   return counter;

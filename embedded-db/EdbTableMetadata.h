@@ -30,9 +30,9 @@ enum class TEdbValueKind : uint8_t {
   Time,
   DateTime,
   Timestamp,
-  FixedBytes,       // BYTES
-  VarBytes,         // VARBYTES
-  Blob,             // BLOB, WIDEMEMO
+  FixedBytes,  // BYTES
+  VarBytes,    // VARBYTES
+  Blob,        // BLOB, WIDEMEMO
   Graphic,
   Memo,
   FormattedMemo,
@@ -41,23 +41,70 @@ enum class TEdbValueKind : uint8_t {
 
 // Storage types (BaseType) of the field definitions.
 enum : uint8_t {
-  bftFixedChar = 1, bftFixedWideChar = 2, bftString = 3, bftWideString = 4,
-  bftInt8 = 5, bftInt16 = 6, bftInt32 = 7, bftInt64 = 8,
-  bftUInt8 = 9, bftUInt16 = 10, bftUInt32 = 11,
-  bftSingle = 12, bftDouble = 13, bftExtended = 14,
-  bftDate = 15, bftTime = 16, bftDateTime = 17,
-  bftBlob = 18, bftMemo = 19, bftWideMemo = 20,
-  bftBoolean = 21, bftCurrency = 22, bftBytes = 23, bftVarBytes = 24,
+  bftFixedChar = 1,
+  bftFixedWideChar = 2,
+  bftString = 3,
+  bftWideString = 4,
+  bftInt8 = 5,
+  bftInt16 = 6,
+  bftInt32 = 7,
+  bftInt64 = 8,
+  bftUInt8 = 9,
+  bftUInt16 = 10,
+  bftUInt32 = 11,
+  bftSingle = 12,
+  bftDouble = 13,
+  bftExtended = 14,
+  bftDate = 15,
+  bftTime = 16,
+  bftDateTime = 17,
+  bftBlob = 18,
+  bftMemo = 19,
+  bftWideMemo = 20,
+  bftBoolean = 21,
+  bftCurrency = 22,
+  bftBytes = 23,
+  bftVarBytes = 24,
 };
 
 // Declared types (AdvancedType) 1..36, in the order of the type table.
 enum : uint8_t {
-  aftChar = 1, aftString, aftWideChar, aftWideString, aftShortInt, aftSmallInt, aftInteger,
-  aftLargeInt, aftByte, aftWord, aftCardinal, aftAutoinc, aftAutoincShortInt, aftAutoincSmallInt,
-  aftAutoincInteger, aftAutoincLargeInt, aftAutoincByte, aftAutoincWord, aftAutoincCardinal,
-  aftSingle, aftFloat, aftExtended, aftLogical, aftCurrency, aftDate, aftTime, aftDateTime,
-  aftTimestamp, aftBytes, aftVarBytes, aftBlob, aftGraphic, aftMemo, aftFormattedMemo,
-  aftWideMemo, aftGuid,
+  aftChar = 1,
+  aftString,
+  aftWideChar,
+  aftWideString,
+  aftShortInt,
+  aftSmallInt,
+  aftInteger,
+  aftLargeInt,
+  aftByte,
+  aftWord,
+  aftCardinal,
+  aftAutoinc,
+  aftAutoincShortInt,
+  aftAutoincSmallInt,
+  aftAutoincInteger,
+  aftAutoincLargeInt,
+  aftAutoincByte,
+  aftAutoincWord,
+  aftAutoincCardinal,
+  aftSingle,
+  aftFloat,
+  aftExtended,
+  aftLogical,
+  aftCurrency,
+  aftDate,
+  aftTime,
+  aftDateTime,
+  aftTimestamp,
+  aftBytes,
+  aftVarBytes,
+  aftBlob,
+  aftGraphic,
+  aftMemo,
+  aftFormattedMemo,
+  aftWideMemo,
+  aftGuid,
 };
 
 inline bool EdbIsBlobBaseType(uint8_t baseType) { return baseType >= 18 && baseType <= 20; }
@@ -107,8 +154,8 @@ struct TEdbFieldDef {
   TEdbStoredVariant DefaultValue;
 
   // Layout, computed by TEdbTableMetadata::ComputeLayout.
-  uint32_t StoredSize = 0;    // bytes in a stored record
-  uint32_t BufferSize = 0;    // bytes in a record buffer (BLOB fields: 10)
+  uint32_t StoredSize = 0;  // bytes in a stored record
+  uint32_t BufferSize = 0;  // bytes in a record buffer (BLOB fields: 10)
   uint32_t StoredOffset = 0;
   uint32_t BufferOffset = 0;
 
@@ -210,7 +257,10 @@ inline bool EdbIsFieldNull(const uint8_t* record, int fieldIndex) {
 }
 inline void EdbSetFieldNull(uint8_t* record, int fieldIndex, bool isNull) {
   uint8_t bit = uint8_t(1u << (fieldIndex & 7));
-  if (isNull) record[fieldIndex >> 3] |= bit; else record[fieldIndex >> 3] &= uint8_t(~bit);
+  if (isNull)
+    record[fieldIndex >> 3] |= bit;
+  else
+    record[fieldIndex >> 3] &= uint8_t(~bit);
 }
 
 // Converts a stored record into a record buffer: zero-fill, copy the bitmap, copy each field's

@@ -28,7 +28,9 @@ size_t WideLength(const uint8_t* p, size_t maxUnits) {
 
 size_t SizeOr0(int32_t fieldSize) { return fieldSize > 0 ? size_t(fieldSize) : 0; }
 
-[[noreturn]] void UnknownType() { EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown"); }
+[[noreturn]] void UnknownType() {
+  EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
+}
 
 TEdbDateKind DateKindOf(const TEdbFieldDef& fd) {
   if (fd.BaseType == bftDate) return TEdbDateKind::Date;
@@ -102,7 +104,8 @@ TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint3
     case bftFixedChar:
     case bftString: {
       const size_t n = AnsiLength(d, SizeOr0(fd.FieldSize));
-      return TEdbVariant::Text(EdbAnsiToUtf8(std::string_view(reinterpret_cast<const char*>(d), n), codePage));
+      return TEdbVariant::Text(
+          EdbAnsiToUtf8(std::string_view(reinterpret_cast<const char*>(d), n), codePage));
     }
     case bftFixedWideChar:
     case bftWideString:
@@ -131,9 +134,9 @@ TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint3
     }
     case bftExtended: return TEdbVariant::Double(EdbExtendedToDouble(d));
     case bftDate: return TEdbVariant::FromStored(GetI32(d), 0, TEdbDateKind::Date);
-    case bftTime: return TEdbVariant::FromStored(kEdbSerialDateOriginDay, GetI32(d), TEdbDateKind::Time);
-    case bftDateTime:
-      return TEdbVariant::FromStored(GetI32(d), GetI32(d + 4), DateKindOf(fd));
+    case bftTime:
+      return TEdbVariant::FromStored(kEdbSerialDateOriginDay, GetI32(d), TEdbDateKind::Time);
+    case bftDateTime: return TEdbVariant::FromStored(GetI32(d), GetI32(d + 4), DateKindOf(fd));
     case bftBoolean: return TEdbVariant::Boolean(GetU16(d) != 0);
     case bftBytes:
     case bftVarBytes: {
@@ -142,10 +145,8 @@ TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint3
     }
     case bftBlob:
     case bftMemo:
-    case bftWideMemo:
-      throw EEdbComponentError("BLOB fields are read through a BLOB stream");
-    default:
-      UnknownType();
+    case bftWideMemo: throw EEdbComponentError("BLOB fields are read through a BLOB stream");
+    default: UnknownType();
   }
 }
 
@@ -153,8 +154,8 @@ TEdbVariant EdbConvertBlobValue(const TEdbFieldDef& fd, std::vector<uint8_t> byt
                                 uint32_t codePage) {
   const TEdbValueKind k = fd.Kind();
   if (k == TEdbValueKind::Memo || k == TEdbValueKind::FormattedMemo) {
-    return TEdbVariant::Text(
-        EdbAnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), codePage));
+    return TEdbVariant::Text(EdbAnsiToUtf8(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), codePage));
   }
   return TEdbVariant::Bytes(std::move(bytes));
 }
@@ -176,9 +177,12 @@ void EdbEncodeFieldValue(const TEdbFieldDef& fd, const TEdbVariant& v, uint8_t* 
       std::memcpy(out, w.data(), std::min(w.size(), 2 * SizeOr0(fd.FieldSize)));
       return;
     }
-    case bftInt8: case bftUInt8: out[0] = uint8_t(v.AsInteger()); return;
-    case bftInt16: case bftUInt16: PutU16(out, uint16_t(v.AsInteger())); return;
-    case bftInt32: case bftUInt32: PutU32(out, uint32_t(v.AsInteger())); return;
+    case bftInt8:
+    case bftUInt8: out[0] = uint8_t(v.AsInteger()); return;
+    case bftInt16:
+    case bftUInt16: PutU16(out, uint16_t(v.AsInteger())); return;
+    case bftInt32:
+    case bftUInt32: PutU32(out, uint32_t(v.AsInteger())); return;
     case bftInt64: PutI64(out, v.AsInteger()); return;
     case bftSingle: {
       float f = float(v.AsDouble());
@@ -209,8 +213,7 @@ void EdbEncodeFieldValue(const TEdbFieldDef& fd, const TEdbVariant& v, uint8_t* 
       std::memcpy(out, b.data(), std::min(b.size(), SizeOr0(fd.FieldSize)));
       return;
     }
-    default:
-      throw EEdbComponentError("BLOB fields are written through the BLOB writer");
+    default: throw EEdbComponentError("BLOB fields are written through the BLOB writer");
   }
 }
 

@@ -51,8 +51,14 @@ void EdbSerialToStored(double serial, int32_t& dayNumber, int32_t& ms) {
   double frac = serial - whole;
   int64_t m = std::llround(frac * kEdbMsPerDay);
   int64_t d = int64_t(whole) + kEdbSerialDateOriginDay;
-  if (m >= kEdbMsPerDay) { m -= kEdbMsPerDay; ++d; }
-  if (m <= -kEdbMsPerDay) { m += kEdbMsPerDay; --d; }
+  if (m >= kEdbMsPerDay) {
+    m -= kEdbMsPerDay;
+    ++d;
+  }
+  if (m <= -kEdbMsPerDay) {
+    m += kEdbMsPerDay;
+    --d;
+  }
   dayNumber = int32_t(d);
   ms = int32_t(m);
 }
@@ -216,23 +222,17 @@ const std::vector<uint8_t>& TEdbVariant::AsBytes() const {
 
 std::string TEdbVariant::ToString() const {
   switch (type_) {
-    case TEdbVarType::Null:
-      ConversionError("String");
-    case TEdbVarType::Text:
-      return text_;
-    case TEdbVarType::Integer:
-      return std::to_string(int_);
+    case TEdbVarType::Null: ConversionError("String");
+    case TEdbVarType::Text: return text_;
+    case TEdbVarType::Integer: return std::to_string(int_);
     case TEdbVarType::Double: {
       char buf[64];
       auto r = std::to_chars(buf, buf + sizeof buf, dbl_);
       return std::string(buf, r.ptr);
     }
-    case TEdbVarType::Boolean:
-      return bool_ ? "True" : "False";
-    case TEdbVarType::DateTime:
-      return EdbFormatDateTime(DateTimeParts(), dateKind_);
-    case TEdbVarType::Bytes:
-      return std::string(bytes_.begin(), bytes_.end());
+    case TEdbVarType::Boolean: return bool_ ? "True" : "False";
+    case TEdbVarType::DateTime: return EdbFormatDateTime(DateTimeParts(), dateKind_);
+    case TEdbVarType::Bytes: return std::string(bytes_.begin(), bytes_.end());
   }
   return {};
 }
@@ -245,8 +245,7 @@ bool TEdbVariant::operator==(const TEdbVariant& o) const {
     case TEdbVarType::Integer: return int_ == o.int_;
     case TEdbVarType::Double: return dbl_ == o.dbl_ || (std::isnan(dbl_) && std::isnan(o.dbl_));
     case TEdbVarType::Boolean: return bool_ == o.bool_;
-    case TEdbVarType::DateTime:
-      return dateKind_ == o.dateKind_ && int_ == o.int_ && ms_ == o.ms_;
+    case TEdbVarType::DateTime: return dateKind_ == o.dateKind_ && int_ == o.int_ && ms_ == o.ms_;
     case TEdbVarType::Bytes: return bytes_ == o.bytes_;
   }
   return false;

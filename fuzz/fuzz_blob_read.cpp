@@ -22,7 +22,8 @@ class TInputPages : public edb::IEdbBlobPages {
   uint32_t DataSize() const override { return 64; }
   void ReadPage(int32_t pageNo, uint8_t* data, int32_t& next) override {
     const size_t off = size_t(pageNo) * 68;
-    if (pageNo < 0 || off + 68 > n_) edb::EdbRaise(edb::errc::kInvalidPageType, "no page %d", pageNo);
+    if (pageNo < 0 || off + 68 > n_)
+      edb::EdbRaise(edb::errc::kInvalidPageType, "no page %d", pageNo);
     next = edb::GetI32(d_ + off);
     std::memcpy(data, d_ + off + 4, 64);
   }

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   try {
     const int64_t fileSize = pm.File().GetSize();
-    const int64_t onDisk = std::max<int64_t>(0, (fileSize - pm.PageAreaOffset()) / pm.PageSize() + 1);
+    const int64_t onDisk =
+        std::max<int64_t>(0, (fileSize - pm.PageAreaOffset()) / pm.PageSize() + 1);
     const int64_t total = pm.GetTotalPageCount();
     ReadEveryPage(pm, std::min<int64_t>({total, onDisk, 4096}));
     // The write path only on files whose page area really holds the pages the header claims.

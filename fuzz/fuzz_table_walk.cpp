@@ -25,7 +25,8 @@ void WalkTable(TEdbDiskDatabaseData& db, const std::string& name) {
     int n = 0;
     for (bool ok = c.First(); ok && n < kMaxRecordsPerTable; ok = c.Next(), ++n) {
       const uint8_t* rec = c.Record();
-      if (table->Metadata.StoredRecordSize) sink = sink ^ rec[0] ^ rec[table->Metadata.StoredRecordSize - 1];
+      if (table->Metadata.StoredRecordSize)
+        sink = sink ^ rec[0] ^ rec[table->Metadata.StoredRecordSize - 1];
     }
   }
   TEdbDiskRecordManager rm(db.PageManager(), *table, 0);

@@ -63,16 +63,15 @@ void TAdoConnectionTestThread::Execute() {
 
 std::string ConnectionTestResultText(std::uint8_t outcome, const std::string& errorMessage) {
   switch (outcome) {
-    case ctSucceeded:
-      return "Connection test was successful.";
+    case ctSucceeded: return "Connection test was successful.";
     case ctCreateFailed:
       return "There are problems with the Microsoft MDAC components on this system.\r\n"
              "Please contact our Technical Support for more information.\r\n\r\n"
-             "Error message: " + errorMessage;
+             "Error message: " +
+             errorMessage;
     case ctOpenFailed:
       return "Test failed, could not connect to the database.\r\nError message: " + errorMessage;
-    default:
-      return "Test failed, unexpected error.\r\nError message: " + errorMessage;
+    default: return "Test failed, unexpected error.\r\nError message: " + errorMessage;
   }
 }
 

@@ -13,10 +13,10 @@ namespace mrv {
 
 // Outcomes, numbered after the step that failed.
 enum : std::uint8_t {
-  ctSucceeded = 0,          // connection opened and closed
-  ctCreateFailed = 1,       // the connection object (the access component) could not be created
-  ctOpenFailed = 2,         // the connection did not open
-  ctStringRejected = 3,     // the connection string was rejected (or an unexpected failure)
+  ctSucceeded = 0,       // connection opened and closed
+  ctCreateFailed = 1,    // the connection object (the access component) could not be created
+  ctOpenFailed = 2,      // the connection did not open
+  ctStringRejected = 3,  // the connection string was rejected (or an unexpected failure)
 };
 
 class TAdoConnectionTestThread;
@@ -36,9 +36,9 @@ class TAdoConnectionTestThread {
   TAdoConnectionTestThread(const TAdoConnectionTestThread&) = delete;
   TAdoConnectionTestThread& operator=(const TAdoConnectionTestThread&) = delete;
 
-  std::string ConnectionString;        // set before Start
+  std::string ConnectionString;          // set before Start
   TConnectionTestDoneEvent OnTerminate;  // optional
-  void* Data = nullptr;                // free for the owner (the wizard keeps its page here)
+  void* Data = nullptr;                  // free for the owner (the wizard keeps its page here)
 
   // Runs Execute and then OnTerminate on a new thread. Only once per object.
   void Start();

@@ -61,13 +61,13 @@ std::string ExceptionDetailBlock(const std::exception& e) {
   const std::string className = ExceptionClassName(e);
   if (const auto* adoError = dynamic_cast<const ado::EAdoError*>(&e)) {
     return base::Format("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
-                      static_cast<int>(adoError->ErrorCode()), adoError->ErrorSource().c_str(),
-                      adoError->Message().c_str());
+                        static_cast<int>(adoError->ErrorCode()), adoError->ErrorSource().c_str(),
+                        adoError->Message().c_str());
   }
   if (const auto* automation = dynamic_cast<const IAutomationError*>(&e)) {
     return base::Format("Error %s.\r\nError code: %d.\r\nSource: %s.\r\n\"%s\"", className.c_str(),
-                      static_cast<int>(automation->ErrorCode()),
-                      automation->ErrorSource().c_str(), e.what());
+                        static_cast<int>(automation->ErrorCode()),
+                        automation->ErrorSource().c_str(), e.what());
   }
   return base::Format("Error %s.\r\n\"%s\"", className.c_str(), e.what());
 }

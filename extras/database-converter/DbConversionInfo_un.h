@@ -62,7 +62,8 @@ class TDbConversionInfo {
   // Callbacks; an empty std::function is an absent callback and is skipped.
   using TProgressEvent = std::function<void(std::int64_t done, std::int64_t total)>;
   using TStatusEvent = std::function<void(const std::string& text)>;
-  using TTargetNotEmptyEvent = std::function<void(TDatabaseKind kind, TTargetNotEmptyAnswer& answer)>;
+  using TTargetNotEmptyEvent =
+      std::function<void(TDatabaseKind kind, TTargetNotEmptyAnswer& answer)>;
   using TBeforeServiceStopEvent = std::function<void(bool& cancel)>;
   using TServiceProblemEvent = std::function<void(bool serviceWasStopped)>;
 

@@ -57,7 +57,8 @@ bool TDbConverterThread::Finished() const {
 }
 
 void TDbConverterThread::Execute() {
-  const char* format = "An unexpected error occured during the conversion.\r\nException %s.\r\n\"%s\"";
+  const char* format =
+      "An unexpected error occured during the conversion.\r\nException %s.\r\n\"%s\"";
   const base::TComInitializer com;
   try {
     converter_->Run();

@@ -47,7 +47,8 @@ void TDbConverter::Run() {
     info_.ReportStatus("Database conversion started.");
     info_.Validate();
     for (int k = 0; k < DatabaseKindCount; ++k)
-      if (info_.IsOk() && info_.Tasks[k].Selected && !transfers_[k]) info_.SetError("Not implemented.");
+      if (info_.IsOk() && info_.Tasks[k].Selected && !transfers_[k])
+        info_.SetError("Not implemented.");
 
     try {
       for (int k = 0; k < DatabaseKindCount; ++k)
@@ -94,7 +95,8 @@ void TDbConverter::Cancel() {
   if (serviceOperationId_ != 0) services_->CancelOperation(serviceOperationId_);
 }
 
-void TDbConverter::ServiceFinished(bool isStop, const std::string& errorText, std::uint8_t outcome) {
+void TDbConverter::ServiceFinished(bool isStop, const std::string& errorText,
+                                   std::uint8_t outcome) {
   // Runs on the service operation's thread; the worker reads these after the event.
   {
     std::lock_guard<std::mutex> guard(doneLock_);
@@ -143,14 +145,16 @@ void TDbConverter::StopService() {
     // A cancel since the run-state test before this stage found no operation to cancel; under
     // the lock none can slip in between this test and the registration below.
     if (!info_.IsOk()) return;
-    id = services_->StopServiceAsync(
-        serviceName_, MrvServiceTimeoutMs, false,
-        [this](const std::string& text, std::uint8_t outcome) { ServiceFinished(true, text, outcome); });
+    id = services_->StopServiceAsync(serviceName_, MrvServiceTimeoutMs, false,
+                                     [this](const std::string& text, std::uint8_t outcome) {
+                                       ServiceFinished(true, text, outcome);
+                                     });
     serviceOperationId_ = id;
   }
   const std::string error = WaitForService(id);
   if (!error.empty())
-    info_.SetFormattedError(nullptr, "Could not stop the Mrv service.\r\n\r\n\"%s\"", error.c_str());
+    info_.SetFormattedError(nullptr, "Could not stop the Mrv service.\r\n\r\n\"%s\"",
+                            error.c_str());
   else
     info_.ReportStatus("Stopped the Mrv service.");
 }
@@ -160,14 +164,16 @@ void TDbConverter::RestartService() {
   std::int32_t id;
   {
     std::lock_guard<std::mutex> guard(lock_);
-    id = services_->StartServiceAsync(
-        serviceName_, MrvServiceTimeoutMs, nullptr, false,
-        [this](const std::string& text, std::uint8_t outcome) { ServiceFinished(false, text, outcome); });
+    id = services_->StartServiceAsync(serviceName_, MrvServiceTimeoutMs, nullptr, false,
+                                      [this](const std::string& text, std::uint8_t outcome) {
+                                        ServiceFinished(false, text, outcome);
+                                      });
     serviceOperationId_ = id;
   }
   const std::string error = WaitForService(id);
   if (!error.empty())
-    info_.SetFormattedError(nullptr, "Could not restart the Mrv service.\r\n\r\n\"%s\"", error.c_str());
+    info_.SetFormattedError(nullptr, "Could not restart the Mrv service.\r\n\r\n\"%s\"",
+                            error.c_str());
   else
     info_.ReportStatus("Mrv service started.");
 }
@@ -191,13 +197,16 @@ void TDbConverter::CheckDiskSpace() {
   const std::string folder = TFileDuplication::GetTempFolder();
   const std::int64_t free = freeSpace_ ? freeSpace_(folder) : -1;
   if (free < total)
-    info_.SetFormattedError(nullptr, "There is not enough space on drive %s.\r\n%lld additional bytes needed.",
-                            DriveLabel(folder).c_str(), static_cast<long long>(total - free));
+    info_.SetFormattedError(
+        nullptr, "There is not enough space on drive %s.\r\n%lld additional bytes needed.",
+        DriveLabel(folder).c_str(), static_cast<long long>(total - free));
 }
 
 void TDbConverter::CreateCopies() {
   TFileDuplication duplication;
-  duplication.OnProgress = [this](std::int64_t done, std::int64_t total) { info_.ReportProgress(done, total); };
+  duplication.OnProgress = [this](std::int64_t done, std::int64_t total) {
+    info_.ReportProgress(done, total);
+  };
   {
     std::lock_guard<std::mutex> guard(lock_);
     duplication_ = &duplication;
@@ -213,10 +222,12 @@ void TDbConverter::CreateCopies() {
   for (int k = 0; k < DatabaseKindCount; ++k) {
     const TConversionTask& task = info_.Tasks[k];
     if (task.Selected && info_.IsOk()) {
-      info_.ReportStatusFmt("Creating temporary copy of the %s database...", DatabaseDisplayNames[k]);
+      info_.ReportStatusFmt("Creating temporary copy of the %s database...",
+                            DatabaseDisplayNames[k]);
       try {
         std::string tempPath;
-        if (duplication.Duplicate(task.SourcePath, TempFilePrefix, tempPath)) tempPaths_[k] = tempPath;
+        if (duplication.Duplicate(task.SourcePath, TempFilePrefix, tempPath))
+          tempPaths_[k] = tempPath;
       } catch (const std::exception& e) {
         info_.SetFormattedError(&e, "Failed to duplicate file '%s.'", task.SourcePath.c_str());
       }
@@ -234,8 +245,9 @@ void TDbConverter::RemoveCopies() {
     any = true;
     std::string errorText;
     if (!TFileDuplication::RemoveFile(path, errorText))
-      info_.ReportStatusFmt("Could not remove temporary database copy \r\n'%s'.\r\n\r\nError: \"%s\"",
-                            path.c_str(), errorText.c_str());
+      info_.ReportStatusFmt(
+          "Could not remove temporary database copy \r\n'%s'.\r\n\r\nError: \"%s\"", path.c_str(),
+          errorText.c_str());
     path.clear();
   }
   if (any) info_.ReportStatus("Finished removing the temporary files.");

@@ -26,7 +26,8 @@ using ado::adVarChar;
 
 const std::vector<TTransferTableDef>& AswlTables() {
   static const std::vector<TTransferTableDef> t = {
-      {"ASWL", "ASWL_ID",
+      {"ASWL",
+       "ASWL_ID",
        "INSERT INTO ASWL(\r\n  ASWL_SENDER_EMAIL, ASWL_SENDER_DOMAIN, \r\n  ASWL_RECIPIENT_EMAIL, "
        "ASWL_LASTHIT) \r\n  VALUES(?, ?, ?, ?);",
        {{"@ASWL_SENDER_EMAIL", adVarChar, 255, "ASWL_SENDER_EMAIL", "ASWL_SENDER_EMAIL"},
@@ -39,7 +40,8 @@ const std::vector<TTransferTableDef>& AswlTables() {
 
 const std::vector<TTransferTableDef>& GreyTables() {
   static const std::vector<TTransferTableDef> t = {
-      {"GREY", "GREY_ID",
+      {"GREY",
+       "GREY_ID",
        "INSERT INTO GREY(\r\n  GREY_SIGNATURE, GREY_SIGNATURE_24, GREY_IP, GREY_SENDER, \r\n  "
        "GREY_RECIPIENT, GREY_CREATED, GREY_LASTHIT)\r\n  VALUES(?, ?, ?, ?, ?, ?, ?);",
        {{"@GREY_SIGNATURE", adVarChar, 32, "GREY_SIGNATURE", "GREY_SIGNATURE"},
@@ -56,11 +58,15 @@ const std::vector<TTransferTableDef>& GreyTables() {
 
 const std::vector<TTransferTableDef>& DhaTables() {
   static const std::vector<TTransferTableDef> t = {
-      {"DhaHistory", "Id", "INSERT INTO DhaHistory(IpAddress, AttemptTime)\r\nVALUES(?, ?);",
+      {"DhaHistory",
+       "Id",
+       "INSERT INTO DhaHistory(IpAddress, AttemptTime)\r\nVALUES(?, ?);",
        {{"@IPAddress", adVarChar, 45, "IpAddress", "IpAddress"},
         {"@AttemptTime", adDate, 0, "AttemptTime", "AttemptTime"}},
        {"IpAddress", "AttemptTime"}},
-      {"DhaBlacklist", "Id", "INSERT INTO DhaBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
+      {"DhaBlacklist",
+       "Id",
+       "INSERT INTO DhaBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
        {{"@IPAddress", adVarChar, 15, "IpAddress", "IpAddress"},
         {"@LastUpdateTime", adDate, 0, "LastUpdateTime", "LastUpdateTime"}},
        {"IpAddress", "LastUpdateTime"}}};
@@ -69,7 +75,8 @@ const std::vector<TTransferTableDef>& DhaTables() {
 
 const std::vector<TTransferTableDef>& HoneypotTables() {
   static const std::vector<TTransferTableDef> t = {
-      {"HoneypotBlacklist", "Id",
+      {"HoneypotBlacklist",
+       "Id",
        "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime)\r\nVALUES(?, ?);",
        {{"@IPAddress", adVarChar, 45, "IpAddress", "IpAddress"},
         {"@LastUpdateTime", adDate, 0, "LastUpdateTime", "LastUpdateTime"}},
@@ -128,14 +135,16 @@ std::string ComputeSignature24(const std::string& ipAnsi, const std::string& sen
 
 std::vector<std::string> CreateTargetTables(const std::string& connectionString,
                                             TDatabaseKind kind) {
-  ado::ComInitializer com;  // callers may run this on a thread of their own (COM for ADO on Windows)
+  ado::ComInitializer
+      com;  // callers may run this on a thread of their own (COM for ADO on Windows)
   ado::Connection connection;
   connection.SetCreateIfMissing(true);
   connection.SetConnectionString(connectionString);
   connection.Open();
   std::vector<std::string> created;
   for (const TTransferTableDef& table : TransferTableDefs(kind))
-    if (ado::CreateTableIfMissing(connection, TargetTableSchema(table))) created.push_back(table.Name);
+    if (ado::CreateTableIfMissing(connection, TargetTableSchema(table)))
+      created.push_back(table.Name);
   connection.Close();
   return created;
 }

@@ -57,8 +57,11 @@ bool IsSourcePasswordError(const std::exception& e) {
 }
 
 std::string EncryptedFileText(const std::string& path, bool passwordGiven) {
-  return passwordGiven ? base::Format("The password given for the encrypted file \"%s\" is wrong.", path.c_str())
-                       : base::Format("The file \"%s\" is encrypted and no password was given for it.", path.c_str());
+  return passwordGiven
+             ? base::Format("The password given for the encrypted file \"%s\" is wrong.",
+                            path.c_str())
+             : base::Format("The file \"%s\" is encrypted and no password was given for it.",
+                            path.c_str());
 }
 
 std::string SourcePasswordMessage(TDatabaseKind kind, const std::string& path, bool passwordGiven) {
@@ -66,7 +69,8 @@ std::string SourcePasswordMessage(TDatabaseKind kind, const std::string& path, b
          EncryptedFileText(path, passwordGiven);
 }
 
-void TDbTransfer::PrepareSource(edb::TEdbDatabase& db, const std::string& path, const char* alias) const {
+void TDbTransfer::PrepareSource(edb::TEdbDatabase& db, const std::string& path,
+                                const char* alias) const {
   db.SetCodePage(codePage_);
   db.SetDatabaseFileName(path);
   db.SetDatabaseName(alias);
@@ -262,7 +266,8 @@ void TDbTransfer::CheckSource(const std::string& sourcePath) {
   } catch (const std::exception& e) {
     const std::optional<std::string>& password = info_.Task(kind_).SourcePassword;
     if (password && IsSourcePasswordError(e)) {
-      info_.SetError(SourcePasswordMessage(kind_, info_.Task(kind_).SourcePath, !password->empty()));
+      info_.SetError(
+          SourcePasswordMessage(kind_, info_.Task(kind_).SourcePath, !password->empty()));
       return;
     }
     info_.SetFormattedError(nullptr,
@@ -283,7 +288,8 @@ void TDbTransfer::CheckSource(const std::string& sourcePath) {
   }
 }
 
-void TDbTransfer::CheckSourceTable(edb::TEdbTable& table, const std::vector<const char*>& required) {
+void TDbTransfer::CheckSourceTable(edb::TEdbTable& table,
+                                   const std::vector<const char*>& required) {
   try {
     table.Open();
   } catch (const std::exception& e) {
@@ -353,7 +359,8 @@ void TDbTransfer::TransferTables(edb::TEdbTable& table) {
       const auto start = std::chrono::steady_clock::now();
       const auto recordInserted = base::OnScopeExit([&, i, before, start] {
         insertedPerTable_[i] = insertedCount_ - before;
-        secondsPerTable_[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        secondsPerTable_[i] =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       });
       copyingIndex_ = i;
       if (info_.IsOk()) CopyTable(table, tables[i]);
@@ -421,8 +428,8 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
   }
   if (fields.size() != params.size()) {
     assert(false && "source field count must match target field count");
-    throw EDbTransfer(base::Format("Source field count must match target field count. Table: %s.",
-                                 def.Name));
+    throw EDbTransfer(
+        base::Format("Source field count must match target field count. Table: %s.", def.Name));
   }
 
   const std::int64_t recordCount = table.RecordCount();
@@ -438,7 +445,8 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
     if (signatureIndex >= 0) {
       edb::TEdbVariant stored;
       if (fields[signatureIndex]) stored = fields[signatureIndex]->AsVariant();
-      if (!stored.IsNull() && !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
+      if (!stored.IsNull() &&
+          !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
         params[signatureIndex]->SetValue(ToAdoVariant(std::move(stored)));
       } else {
         // Recipient first, then sender, then IP, as the file's own bytes; a null cannot be
@@ -519,9 +527,10 @@ void TDbTransfer::SendQueuedRows() {
     insertedCount_ -= lost;
     uncommittedCount_ -= lost;
     if (copyingIndex_ < uncommittedPerTable_.size()) uncommittedPerTable_[copyingIndex_] -= lost;
-    ado::EAdoError named(base::Format("%s\r\nRow %d of the %s table was refused.", e.Message().c_str(),
-                                    insertedCount_ - tableStart_ + 1, copyingTable_),
-                         e.ErrorCode(), e.ErrorSource());
+    ado::EAdoError named(
+        base::Format("%s\r\nRow %d of the %s table was refused.", e.Message().c_str(),
+                     insertedCount_ - tableStart_ + 1, copyingTable_),
+        e.ErrorCode(), e.ErrorSource());
     named.SetFailedRow(e.FailedRowIndex(), e.RowsSent());
     throw named;
   }

@@ -20,7 +20,7 @@ namespace edb {
 class TEdbDatabase;
 class TEdbField;
 class TEdbTable;
-}
+}  // namespace edb
 
 namespace mrv {
 

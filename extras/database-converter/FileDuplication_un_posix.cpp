@@ -22,9 +22,11 @@ namespace mrv {
 namespace {
 
 constexpr size_t ChunkSize = 1 << 20;  // 1 MiB per copy step
-constexpr size_t MaxPath = 260;         // longest temporary path handed out
+constexpr size_t MaxPath = 260;        // longest temporary path handed out
 
-[[noreturn]] void RaiseErrno(int code) { throw EOSError(code, TFileDuplication::SystemErrorText(code)); }
+[[noreturn]] void RaiseErrno(int code) {
+  throw EOSError(code, TFileDuplication::SystemErrorText(code));
+}
 
 std::string CurrentFolder() {
   std::error_code ec;

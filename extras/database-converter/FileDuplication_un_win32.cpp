@@ -52,8 +52,8 @@ std::string TempFolderAnsi() {
 }
 
 DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
-                                   LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD callbackReason, HANDLE,
-                                   HANDLE, LPVOID data);
+                                   LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD callbackReason,
+                                   HANDLE, HANDLE, LPVOID data);
 
 }  // namespace
 
@@ -73,8 +73,8 @@ struct TFileDuplicationAccess {
 namespace {
 
 DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
-                                   LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD callbackReason, HANDLE,
-                                   HANDLE, LPVOID data) {
+                                   LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD callbackReason,
+                                   HANDLE, HANDLE, LPVOID data) {
   if (callbackReason != CALLBACK_CHUNK_FINISHED) return PROGRESS_CONTINUE;
   return TFileDuplicationAccess::Chunk(static_cast<TFileDuplication*>(data),
                                        totalBytesTransferred.QuadPart, totalFileSize.QuadPart);
@@ -84,10 +84,9 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER totalFileSize, LARGE_INTEGER to
 
 std::string TFileDuplication::SystemErrorText(int code) {
   LPWSTR buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0,
-                                 nullptr);
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
   std::wstring text(buffer ? buffer : L"", n);
   if (buffer) LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
@@ -95,7 +94,9 @@ std::string TFileDuplication::SystemErrorText(int code) {
   return base::Narrow(text);
 }
 
-std::string TFileDuplication::GetTempFolder() { return base::Narrow(base::AnsiToWide(TempFolderAnsi())); }
+std::string TFileDuplication::GetTempFolder() {
+  return base::Narrow(base::AnsiToWide(TempFolderAnsi()));
+}
 
 std::int64_t TFileDuplication::GetFileSize(const std::string& path, std::string& errorText) {
   errorText.clear();
@@ -107,7 +108,8 @@ std::int64_t TFileDuplication::GetFileSize(const std::string& path, std::string&
     errorText = base::Format("File '%s' is a directory.", path.c_str());
     return -1;
   }
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                   data.nFileSizeLow);
 }
 
 std::int64_t TFileDuplication::GetFreeBytes(const std::string& folder) {

@@ -25,7 +25,7 @@ class TMrvIniFile {
 
  private:
   struct Entry {
-    std::string line;   // the trimmed line
+    std::string line;  // the trimmed line
     bool hasValue = false;
     std::string name;
     std::string value;

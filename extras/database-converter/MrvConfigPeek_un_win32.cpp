@@ -15,9 +15,9 @@ namespace {
 
 std::string LastErrorText(DWORD code) {
   wchar_t* buf = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
   std::wstring text = buf ? buf : L"";
   if (buf) LocalFree(buf);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
@@ -31,8 +31,8 @@ char TMrvConfigPeek::PathDelimiter() { return '\\'; }
 std::string TMrvConfigPeek::PlatformInstallFolder() {
   std::string result;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\MRVSVC", 0,
-                    KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\MRVSVC", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
     return result;
   try {
     DWORD type = 0, size = 0;
@@ -40,8 +40,8 @@ std::string TMrvConfigPeek::PlatformInstallFolder() {
         (type == REG_SZ || type == REG_EXPAND_SZ)) {
       std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2, L'\0');
       DWORD got = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-      if (RegQueryValueExW(key, L"ImagePath", nullptr, &type,
-                           reinterpret_cast<BYTE*>(buf.data()), &got) == ERROR_SUCCESS) {
+      if (RegQueryValueExW(key, L"ImagePath", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+                           &got) == ERROR_SUCCESS) {
         std::wstring value(buf.data());
         bool ok = true;
         if (type == REG_EXPAND_SZ) {
@@ -71,8 +71,8 @@ std::optional<std::string> TMrvConfigPeek::PlatformReadTextFile(const std::strin
   DWORD attrs = GetFileAttributesW(wpath.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) {
     DWORD err = GetLastError();
-    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ||
-        err == ERROR_INVALID_NAME || err == ERROR_BAD_NETPATH || err == ERROR_INVALID_DRIVE)
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_INVALID_NAME ||
+        err == ERROR_BAD_NETPATH || err == ERROR_INVALID_DRIVE)
       return std::nullopt;
     throw std::runtime_error("Cannot open file \"" + path + "\". " + LastErrorText(err));
   }

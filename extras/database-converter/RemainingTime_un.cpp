@@ -31,7 +31,8 @@ void TRemainingTimeEstimate::StartStep(std::uint32_t nowTick) {
 
 int TRemainingTimeEstimate::Position(std::int64_t done, std::int64_t total) {
   if (total <= 0) return 100;
-  const double position = RoundHalfEven(100.0 * (static_cast<double>(done) / static_cast<double>(total)));
+  const double position =
+      RoundHalfEven(100.0 * (static_cast<double>(done) / static_cast<double>(total)));
   if (!(position > 0)) return 0;  // also NaN
   if (position > 100) return 100;
   return static_cast<int>(position);
@@ -55,9 +56,11 @@ std::string TRemainingTimeEstimate::Format(std::int64_t ms) {
   if (ms <= 1000) return "< 1 sec";
   if (ms < 60000) return base::Format("%d sec", static_cast<int>(ms / 1000));
   if (ms < 3600000)
-    return base::Format("%d min %d sec", static_cast<int>(ms / 60000), static_cast<int>(ms % 60000 / 1000));
+    return base::Format("%d min %d sec", static_cast<int>(ms / 60000),
+                        static_cast<int>(ms % 60000 / 1000));
   if (ms < 86400000)
-    return base::Format("%d hr %d min", static_cast<int>(ms / 3600000), static_cast<int>(ms % 3600000 / 60000));
+    return base::Format("%d hr %d min", static_cast<int>(ms / 3600000),
+                        static_cast<int>(ms % 3600000 / 60000));
   return "> 1 day";
 }
 
@@ -75,7 +78,8 @@ std::string TRemainingTimeEstimate::OneLine(const std::string& text) {
   return line;
 }
 
-TRemainingTimeEstimate::TUpdate TRemainingTimeEstimate::Progress(std::int64_t done, std::int64_t total,
+TRemainingTimeEstimate::TUpdate TRemainingTimeEstimate::Progress(std::int64_t done,
+                                                                 std::int64_t total,
                                                                  std::uint32_t nowTick) {
   TUpdate update;
   update.Position = Position(done, total);

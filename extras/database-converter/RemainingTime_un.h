@@ -11,7 +11,7 @@ namespace mrv {
 class TRemainingTimeEstimate {
  public:
   struct TUpdate {
-    int Position = 0;          // progress bar position, 0..100
+    int Position = 0;           // progress bar position, 0..100
     bool ShowEstimate = false;  // a new estimate is due and positive
     std::string Text;           // the formatted estimate when ShowEstimate
   };

@@ -9,13 +9,16 @@ namespace {
 
 class TSystemServiceControl final : public IServiceControl {
  public:
-  bool ServiceExists(const std::string& name) override { return TServiceController::ServiceExists(name); }
+  bool ServiceExists(const std::string& name) override {
+    return TServiceController::ServiceExists(name);
+  }
   bool IsServiceRunning(const std::string& name) override {
     return TServiceController::IsServiceRunning(name);
   }
   std::int32_t StopServiceAsync(const std::string& name, std::uint32_t timeoutMs, bool useWaitHint,
                                 TFinished onFinished) override {
-    return TServiceController::StopServiceAsync(name, timeoutMs, useWaitHint, Forward(std::move(onFinished)));
+    return TServiceController::StopServiceAsync(name, timeoutMs, useWaitHint,
+                                                Forward(std::move(onFinished)));
   }
   std::int32_t StartServiceAsync(const std::string& name, std::uint32_t timeoutMs,
                                  const std::vector<std::string>* arguments, bool useWaitHint,
@@ -30,13 +33,16 @@ class TSystemServiceControl final : public IServiceControl {
  private:
   static TServiceFinishedEvent Forward(TFinished onFinished) {
     if (!onFinished) return {};
-    return [cb = std::move(onFinished)](TServiceControllerThread&, std::int32_t, const std::string& errorText,
+    return [cb = std::move(onFinished)](TServiceControllerThread&, std::int32_t,
+                                        const std::string& errorText,
                                         std::uint8_t outcome) { cb(errorText, outcome); };
   }
 };
 
 }  // namespace
 
-std::shared_ptr<IServiceControl> DefaultServiceControl() { return std::make_shared<TSystemServiceControl>(); }
+std::shared_ptr<IServiceControl> DefaultServiceControl() {
+  return std::make_shared<TSystemServiceControl>();
+}
 
 }  // namespace mrv

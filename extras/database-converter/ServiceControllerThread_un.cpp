@@ -6,7 +6,6 @@
 
 #include <chrono>
 
-
 namespace mrv {
 
 namespace {

@@ -91,7 +91,7 @@ class TServiceBackend {
   virtual bool ServiceExists(const std::string& name) = 0;
   virtual bool IsServiceRunning(const std::string& name) = 0;
   virtual std::unique_ptr<TServiceHandle> OpenForOperation(const std::string& name,
-                                                              std::uint8_t operation) = 0;
+                                                           std::uint8_t operation) = 0;
 };
 
 // The backend of this platform (implemented in ServiceMgmt_un_win32.cpp / _posix.cpp).
@@ -107,10 +107,9 @@ class TServiceControllerThread;
 
 // Called exactly once per operation, on the service thread, after the work and before the
 // thread leaves the module's list. Sender.Data carries the caller's Data pointer.
-using TServiceFinishedEvent = std::function<void(TServiceControllerThread& Sender,
-                                                 std::int32_t OperationId,
-                                                 const std::string& ErrorText,
-                                                 std::uint8_t Outcome)>;
+using TServiceFinishedEvent =
+    std::function<void(TServiceControllerThread& Sender, std::int32_t OperationId,
+                       const std::string& ErrorText, std::uint8_t Outcome)>;
 
 // The thread object is owned by whoever creates it (TServiceController keeps it in its module
 // list); it does not free itself. When the work and OnFinished are over, OnDone lets the owner
@@ -123,16 +122,16 @@ class TServiceControllerThread {
   TServiceControllerThread(const TServiceControllerThread&) = delete;
   TServiceControllerThread& operator=(const TServiceControllerThread&) = delete;
 
-  std::string ServiceName;                // UTF-8
-  std::uint8_t Operation = soStart;       // soStart or soStop
-  std::uint32_t Timeout = 0;              // ms without progress after which the wait gives up
+  std::string ServiceName;           // UTF-8
+  std::uint8_t Operation = soStart;  // soStart or soStop
+  std::uint32_t Timeout = 0;         // ms without progress after which the wait gives up
   std::uint8_t Outcome = soReached;
-  std::string ErrorText;                  // empty unless Outcome is soError
-  TServiceFinishedEvent OnFinished;       // may be empty
-  void* Data = nullptr;                   // handed back to OnFinished's receiver
+  std::string ErrorText;             // empty unless Outcome is soError
+  TServiceFinishedEvent OnFinished;  // may be empty
+  void* Data = nullptr;              // handed back to OnFinished's receiver
   std::int32_t OperationId = 0;
-  bool UseWaitHint = false;               // the service's wait hint also limits the wait
-  std::vector<std::string> Arguments;     // start arguments
+  bool UseWaitHint = false;            // the service's wait hint also limits the wait
+  std::vector<std::string> Arguments;  // start arguments
 
   // Called last on the service thread, after OnFinished (the module's list removes the thread
   // here and wakes waiters). Exceptions from it are swallowed.

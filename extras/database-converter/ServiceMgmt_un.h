@@ -38,9 +38,8 @@ class TServiceController {
   // Start the service on a thread of its own; returns the operation number. Timeout is the
   // time in ms without a state change or checkpoint progress after which the wait gives up.
   static std::int32_t StartServiceAsync(const std::string& Name, std::uint32_t Timeout,
-                                        const std::vector<std::string>* Arguments,
-                                        bool UseWaitHint, TServiceFinishedEvent OnFinished,
-                                        void* Data = nullptr);
+                                        const std::vector<std::string>* Arguments, bool UseWaitHint,
+                                        TServiceFinishedEvent OnFinished, void* Data = nullptr);
 
   // Stop the service on a thread of its own; returns the operation number.
   static std::int32_t StopServiceAsync(const std::string& Name, std::uint32_t Timeout,

@@ -39,7 +39,8 @@ namespace mrv {
 
 namespace {
 
-constexpr const char* kNotFoundText = "The specified service does not exist as an installed service";
+constexpr const char* kNotFoundText =
+    "The specified service does not exist as an installed service";
 
 struct TCommandResult {
   int SpawnError = 0;  // errno when the program could not be started
@@ -106,7 +107,8 @@ TCommandResult RunSystemctl(const std::vector<std::string>& arguments) {
   posix_spawnattr_setflags(&attributes,
                            POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "systemctl", &actions, &attributes, pointers.data(), environ);
+  const int spawned =
+      posix_spawnp(&pid, "systemctl", &actions, &attributes, pointers.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   outWrite.Reset();
@@ -152,8 +154,7 @@ std::string Trimmed(std::string text) {
 
 // Error code and text of a failed run: errno when it could not start, else the exit status.
 std::pair<int, std::string> FailureOf(const TCommandResult& run) {
-  if (run.SpawnError != 0)
-    return {run.SpawnError, std::generic_category().message(run.SpawnError)};
+  if (run.SpawnError != 0) return {run.SpawnError, std::generic_category().message(run.SpawnError)};
   std::string text = Trimmed(run.Err);
   if (text.empty()) text = base::Format("systemctl exited with code %d", run.ExitCode);
   return {run.ExitCode, text};
@@ -192,7 +193,8 @@ TUnitState ParseShow(const std::string& out) {
     at = end + 1;
   }
   const std::string job = values["Job"];
-  return {values["LoadState"], values["ActiveState"], values["SubState"], !job.empty() && job != "0"};
+  return {values["LoadState"], values["ActiveState"], values["SubState"],
+          !job.empty() && job != "0"};
 }
 
 TCommandResult ShowUnit(const std::string& unit) {
@@ -204,7 +206,8 @@ std::uint32_t MapState(const TUnitState& state) {
   if (active == "active" || active == "reloading" || active == "refreshing") return ssRunning;
   if (active == "activating") return ssStartPending;
   if (active == "deactivating") return ssStopPending;
-  if (active == "inactive" || active == "failed") return state.JobQueued ? ssStartPending : ssStopped;
+  if (active == "inactive" || active == "failed")
+    return state.JobQueued ? ssStartPending : ssStopped;
   return ssUnknown;
 }
 
@@ -268,7 +271,7 @@ class TSystemdServiceBackend : public TServiceBackend {
     if (state.LoadState == "not-found")
       throw EServiceControllerException(
           base::Format("Could not open service \"%s\". Error %d \"%s\".", name.c_str(),
-                         kErrorServiceDoesNotExist, kNotFoundText));
+                       kErrorServiceDoesNotExist, kNotFoundText));
     return MapState(state) != ssStopped;
   }
 
@@ -293,15 +296,15 @@ class TSystemdServiceBackend : public TServiceBackend {
   // The unit's state; raises the controller's messages when systemd cannot be asked.
   TUnitState Show(const std::string& name) {
     if (!ValidUnitName(name))
-      throw EServiceControllerException(base::Format(
-          "Could not open service \"%s\". Error %d \"%s\".", name.c_str(), EINVAL,
-          std::generic_category().message(EINVAL).c_str()));
+      throw EServiceControllerException(
+          base::Format("Could not open service \"%s\". Error %d \"%s\".", name.c_str(), EINVAL,
+                       std::generic_category().message(EINVAL).c_str()));
     const TCommandResult run = ShowUnit(UnitName(name));
     if (Failed(run)) {
       const auto failure = FailureOf(run);
       throw EServiceControllerException(
           base::Format("Could not open the Service Control Manager. Error %d \"%s\".",
-                         failure.first, failure.second.c_str()));
+                       failure.first, failure.second.c_str()));
     }
     return ParseShow(run.Out);
   }

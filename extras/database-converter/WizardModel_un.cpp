@@ -22,10 +22,9 @@ const std::array<TWizardStateInfo, WizardStateCount> StateTable{{
      "Auto Sender Whitelist Database", 3},
     {"wsGreyParams", tbshSelectGreyDbParams, "tbshSelectGreyDbParams", "Greylisting Database", 4},
     {"wsDhaParams", tbshSelectDhaDbParams, "tbshSelectDhaDbParams", "DHA Protection Database", 5},
-    {"wsHoneypotParams", tbshSelectHoneypotParams, "tbshSelectHoneypotParams",
-     "Honeypot Database", 6},
-    {"wsBeginConversion", tbshBeginConversion, "tbshBeginConversion", "Starting the Conversion",
-     7},
+    {"wsHoneypotParams", tbshSelectHoneypotParams, "tbshSelectHoneypotParams", "Honeypot Database",
+     6},
+    {"wsBeginConversion", tbshBeginConversion, "tbshBeginConversion", "Starting the Conversion", 7},
     {"wsConversion", tbshConversion, "tbshConversion", "Conversion", 8},
     {"wsCancelling", tbshConversion, "tbshConversion", "Cancelling", 8},
     {"wsCancelled", tbshConversion, "tbshConversion", "Conversion Cancelled", 8},
@@ -147,7 +146,8 @@ TWizardView TWizardModel::UpdateWizard() {
   if (testing) b.BackEnabled = b.NextEnabled = b.CancelEnabled = false;
   view.InputsEnabled = !testing;
   for (int kind = 0; kind < DatabaseKindCount; ++kind)
-    view.TestEnabled[static_cast<std::size_t>(kind)] = !testing && !GetConnectionString(kind).empty();
+    view.TestEnabled[static_cast<std::size_t>(kind)] =
+        !testing && !GetConnectionString(kind).empty();
   return view;
 }
 
@@ -293,9 +293,9 @@ TMessageBox TargetNotEmptyBox(int kind) {
   static const char* const Names[] = {"ASWL", "Greylisting", "DHA Protection", "Honeypot"};
   if (kind < 0 || kind >= DatabaseKindCount) throw EWizardError(NoNeighbour);
   return Question(base::Format("Database Converter detected data in the %s External Database.\r\n"
-                             "If you proceed, existing data will be deleted from the External "
-                             "Database.\r\nDo you want to proceed?",
-                             Names[kind]),
+                               "If you proceed, existing data will be deleted from the External "
+                               "Database.\r\nDo you want to proceed?",
+                               Names[kind]),
                   bbYesNoCancel);
 }
 
@@ -306,10 +306,8 @@ TTargetNotEmptyAnswer AskTargetNotEmpty(int kind, const TAskBox& ask) {
   const TMessageBox exitQuestion = inRun.ExitQuestionBox();
   for (;;) {
     switch (ask(question)) {
-      case baYes:
-        return taDelete;
-      case baNo:
-        return taKeep;
+      case baYes: return taDelete;
+      case baNo: return taKeep;
       default:
         if (ask(exitQuestion) == baYes) return taCancel;
     }

@@ -53,7 +53,7 @@ class EWizardError : public std::logic_error {
 };
 
 struct TWizardStateInfo {
-  const char* Name;      // "wsWelcome"
+  const char* Name;  // "wsWelcome"
   TWizardPage Page;
   const char* PageName;  // "tbshWelcome"
   const char* StepName;  // "Welcome"
@@ -111,9 +111,9 @@ struct TWizardView {
 
 // What the form does after the user asked to leave (Cancel, Esc, the close box).
 enum TExitAction : std::uint8_t {
-  eaNothing,      // stay
-  eaAskExit,      // show ExitQuestion(); pass a Yes to ExitConfirmed
-  eaClose,        // close the window now
+  eaNothing,  // stay
+  eaAskExit,  // show ExitQuestion(); pass a Yes to ExitConfirmed
+  eaClose,    // close the window now
 };
 // What to do once the exit question was answered Yes.
 enum TExitConfirmed : std::uint8_t { ecCancelRun, ecClose };

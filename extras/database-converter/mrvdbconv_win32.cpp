@@ -24,7 +24,8 @@ unsigned SlowCancelMs() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
+  INITCOMMONCONTROLSEX icc{sizeof icc,
+                           ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&icc);
   const HRESULT ole = OleInitialize(nullptr);
   int result = 1;

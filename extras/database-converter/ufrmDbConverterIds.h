@@ -5,7 +5,7 @@
 // Frame: header band, separators, button band.
 #define IDC_lbStepName 1001
 #define IDC_lbStepProgress 1002
-#define IDC_bvlHeader 1003  // etched line under the header band
+#define IDC_bvlHeader 1003   // etched line under the header band
 #define IDC_bvlButtons 1004  // etched line above the button band
 #define IDC_btnBack 1005
 #define IDC_btnNext 1006

@@ -11,15 +11,15 @@ namespace mrv {
 namespace {
 
 enum TCtlKind : std::uint8_t {
-  ckLabel,      // static text
-  ckPicture,    // owner-drawn picture (ufrmDbConverterPictures_win32.cpp)
-  ckLine,       // etched separator
-  ckPanel,      // sunken panel, drawn behind its siblings
+  ckLabel,    // static text
+  ckPicture,  // owner-drawn picture (ufrmDbConverterPictures_win32.cpp)
+  ckLine,     // etched separator
+  ckPanel,    // sunken panel, drawn behind its siblings
   ckButton,
   ckDefButton,
   ckCheck,
   ckEdit,
-  ckPathEdit,   // edit with Ctrl+Space
+  ckPathEdit,  // edit with Ctrl+Space
   ckMemo,
   ckProgress,
   ckLink,
@@ -38,14 +38,15 @@ constexpr int Frame = -1;
 
 // The four parameters pages are alike; only the IDs and the intro text differ.
 #define MRV_PARAMS_PAGE(page, intro, lbPath, editPath, sbtn, lbConn, editConn, btnTest, lbTesting) \
-  {intro, page, ckLabel, nullptr, 20, 66, 454, 28},                                              \
-      {lbPath, page, ckLabel, L"&Source database file:", 20, 106, 300, 13},                      \
-      {editPath, page, ckPathEdit, L"", 20, 122, 418, 21},                                       \
-      {sbtn, page, ckButton, L"...", 444, 121, 30, 23},                                          \
-      {lbConn, page, ckLabel, L"&Target database connection string:", 20, 156, 300, 13},         \
-      {editConn, page, ckEdit, L"", 20, 172, 454, 21},                                           \
-      {btnTest, page, ckButton, L"T&est Connection", 20, 204, 110, 23},                          \
-      {lbTesting, page, ckLabel, L"Testing in progress...", 140, 209, 200, 13}
+  {intro, page, ckLabel, nullptr, 20, 66, 454, 28},                                                \
+      {lbPath, page, ckLabel, L"&Source database file:", 20, 106, 300, 13},                        \
+      {editPath, page, ckPathEdit, L"", 20, 122, 418, 21},                                         \
+      {sbtn, page, ckButton, L"...", 444, 121, 30, 23},                                            \
+      {lbConn, page, ckLabel, L"&Target database connection string:", 20, 156, 300, 13},           \
+      {editConn, page, ckEdit, L"", 20, 172, 454, 21},                                             \
+      {btnTest, page, ckButton, L"T&est Connection", 20, 204, 110, 23}, {                          \
+    lbTesting, page, ckLabel, L"Testing in progress...", 140, 209, 200, 13                         \
+  }
 
 const TCtl Controls[] = {
     // Header band, separators and buttons.
@@ -60,8 +61,8 @@ const TCtl Controls[] = {
 
     // tbshWelcome
     {IDC_imgWelcome, tbshWelcome, ckPicture, L"imgWelcome", 12, 66, 112, 238},
-    {IDC_Label11, tbshWelcome, ckLabel, L"Welcome to the Mrv Database Converter", 136, 66, 346,
-     42, fkLarge},
+    {IDC_Label11, tbshWelcome, ckLabel, L"Welcome to the Mrv Database Converter", 136, 66, 346, 42,
+     fkLarge},
     {IDC_Label12, tbshWelcome, ckLabel,
      L"This tool will help you to convert your Mrv local databases\r\ninto Mrv External "
      L"Databases. You may use this tool for\r\nconverting pre-4.0 databases and 4.0+ Private "
@@ -80,12 +81,12 @@ const TCtl Controls[] = {
      68, 454, 13},
     {IDC_chbSelectAswl, tbshSelectDatabases, ckCheck, L"&Automatic Sender Whitelist database", 36,
      96, 330, 17},
-    {IDC_chbSelectGrey, tbshSelectDatabases, ckCheck, L"&Greylisting Test database", 36, 122,
-     330, 17},
-    {IDC_chbSelectDha, tbshSelectDatabases, ckCheck, L"&DHA Protection Test database", 36, 148,
-     330, 17},
-    {IDC_chbSelectHoneypot, tbshSelectDatabases, ckCheck, L"&Honeypot Test database", 36, 174,
-     330, 17},
+    {IDC_chbSelectGrey, tbshSelectDatabases, ckCheck, L"&Greylisting Test database", 36, 122, 330,
+     17},
+    {IDC_chbSelectDha, tbshSelectDatabases, ckCheck, L"&DHA Protection Test database", 36, 148, 330,
+     17},
+    {IDC_chbSelectHoneypot, tbshSelectDatabases, ckCheck, L"&Honeypot Test database", 36, 174, 330,
+     17},
 
     MRV_PARAMS_PAGE(tbshSelectAswlDbParams, IDC_Label3, IDC_Label5, IDC_editAswlDbLocalPath,
                     IDC_sbtnSelectAswlDbLocalPath, IDC_Label7, IDC_editAswlDbExternalConnString,
@@ -95,17 +96,16 @@ const TCtl Controls[] = {
                     IDC_lbGreyDbExternalConnString, IDC_editGreyDbExternalConnString,
                     IDC_btnTestGreyConnection, IDC_lbTestingGreyConnection),
     MRV_PARAMS_PAGE(tbshSelectDhaDbParams, IDC_Label4, IDC_Label16, IDC_editDhaDbLocalPath,
-                    IDC_sbtnSelectDhaDbLocalPathClick, IDC_Label19,
-                    IDC_editDhaDbExternalConnString, IDC_btnTestDhaConnection,
-                    IDC_lbTestingDhaConnection),
-    MRV_PARAMS_PAGE(tbshSelectHoneypotParams, IDC_Label21, IDC_Label22,
-                    IDC_editHoneypotDbLocalPath, IDC_sbtnSelectHoneypotDbLocalPath, IDC_Label23,
+                    IDC_sbtnSelectDhaDbLocalPathClick, IDC_Label19, IDC_editDhaDbExternalConnString,
+                    IDC_btnTestDhaConnection, IDC_lbTestingDhaConnection),
+    MRV_PARAMS_PAGE(tbshSelectHoneypotParams, IDC_Label21, IDC_Label22, IDC_editHoneypotDbLocalPath,
+                    IDC_sbtnSelectHoneypotDbLocalPath, IDC_Label23,
                     IDC_editHoneypotDbExternalConnString, IDC_btnTestHoneypotConnection,
                     IDC_lbTestingHoneypotConnection),
 
     // tbshBeginConversion
-    {IDC_Label9, tbshBeginConversion, ckLabel, L"Click Next to start the database conversion.",
-     20, 68, 454, 13},
+    {IDC_Label9, tbshBeginConversion, ckLabel, L"Click Next to start the database conversion.", 20,
+     68, 454, 13},
     {IDC_pnlImportant, tbshBeginConversion, ckPanel, L"", 14, 92, 466, 114},
     {IDC_imgImportant, tbshBeginConversion, ckPicture, L"imgImportant", 24, 100, 32, 32},
     {IDC_Label14, tbshBeginConversion, ckLabel, L"IMPORTANT", 64, 110, 200, 13, fkBold},
@@ -116,14 +116,14 @@ const TCtl Controls[] = {
      24, 140, 452, 58},
 
     // tbshConversion
-    {IDC_Label10, tbshConversion, ckLabel, L"Converting the selected database(s)...", 20, 68,
-     454, 13},
+    {IDC_Label10, tbshConversion, ckLabel, L"Converting the selected database(s)...", 20, 68, 454,
+     13},
     {IDC_imgConversion, tbshConversion, ckPicture, L"imgConversion", 20, 92, 32, 32},
-    {IDC_lbCurrentOperation, tbshConversion, ckLabel, L"Preparing the conversion...", 62, 96,
-     412, 28},
+    {IDC_lbCurrentOperation, tbshConversion, ckLabel, L"Preparing the conversion...", 62, 96, 412,
+     28},
     {IDC_pbarConversion, tbshConversion, ckProgress, L"", 20, 134, 454, 18},
-    {IDC_lbEstimatedTimeRemainingTitle, tbshConversion, ckLabel, L"Estimated time remaining:",
-     20, 164, 150, 13},
+    {IDC_lbEstimatedTimeRemainingTitle, tbshConversion, ckLabel, L"Estimated time remaining:", 20,
+     164, 150, 13},
     {IDC_lbEstimatedTimeRemaining, tbshConversion, ckLabel, L"", 172, 164, 200, 13},
 
     // tbshFinishedWithError
@@ -191,9 +191,18 @@ void TfrmDbConverter::CreateControls() {
       case ckLine: style |= SS_ETCHEDHORZ; break;
       case ckPanel: style |= SS_SUNKEN | WS_CLIPSIBLINGS; break;
       case ckLink: style |= SS_LEFT | SS_NOTIFY; break;
-      case ckButton: cls = WC_BUTTONW; style |= BS_PUSHBUTTON | WS_TABSTOP; break;
-      case ckDefButton: cls = WC_BUTTONW; style |= BS_DEFPUSHBUTTON | WS_TABSTOP; break;
-      case ckCheck: cls = WC_BUTTONW; style |= BS_AUTOCHECKBOX | WS_TABSTOP; break;
+      case ckButton:
+        cls = WC_BUTTONW;
+        style |= BS_PUSHBUTTON | WS_TABSTOP;
+        break;
+      case ckDefButton:
+        cls = WC_BUTTONW;
+        style |= BS_DEFPUSHBUTTON | WS_TABSTOP;
+        break;
+      case ckCheck:
+        cls = WC_BUTTONW;
+        style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+        break;
       case ckEdit:
       case ckPathEdit:
         cls = WC_EDITW;
@@ -205,7 +214,10 @@ void TfrmDbConverter::CreateControls() {
         style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP;
         ex = WS_EX_CLIENTEDGE;
         break;
-      case ckProgress: cls = PROGRESS_CLASSW; style |= PBS_SMOOTH; break;
+      case ckProgress:
+        cls = PROGRESS_CLASSW;
+        style |= PBS_SMOOTH;
+        break;
     }
     // A label with a mnemonic ("&Source database file:") moves the focus to its edit; every
     // other text is shown as it stands (a status line may hold an ampersand).
@@ -227,12 +239,13 @@ void TfrmDbConverter::CreateControls() {
       x = label2Right + 4;
       width = c.X + c.W - x;
     }
-    HWND h = CreateWindowExW(ex, cls, text, style, Scale(x), Scale(c.Y), Scale(width),
-                             Scale(c.H), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)),
-                             instance_, nullptr);
+    HWND h =
+        CreateWindowExW(ex, cls, text, style, Scale(x), Scale(c.Y), Scale(width), Scale(c.H), hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.Id)), instance_, nullptr);
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font(c.Font)), FALSE);
     if (c.Kind == ckProgress) SendMessageW(h, PBM_SETRANGE32, 0, 100);
-    if (c.Kind == ckPathEdit) SetWindowSubclass(h, PathEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    if (c.Kind == ckPathEdit)
+      SetWindowSubclass(h, PathEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
     if (c.Kind == ckPanel) panel = h;
     controls_.push_back(h);
     pages_.push_back(c.Page);

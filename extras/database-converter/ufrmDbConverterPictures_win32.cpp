@@ -25,7 +25,10 @@ const COLORREF ArrowGreenDark = RGB(0x22, 0x6B, 0x22);
 class TCanvas {
  public:
   TCanvas(HDC dc, const RECT& r, double unitsW, double unitsH)
-      : dc_(dc), x0_(r.left), y0_(r.top), sx_((r.right - r.left) / unitsW),
+      : dc_(dc),
+        x0_(r.left),
+        y0_(r.top),
+        sx_((r.right - r.left) / unitsW),
         sy_((r.bottom - r.top) / unitsH) {}
   ~TCanvas() {
     SelectObject(dc_, GetStockObject(NULL_PEN));
@@ -34,7 +37,9 @@ class TCanvas {
   }
   int X(double u) const { return x0_ + static_cast<int>(u * sx_ + 0.5); }
   int Y(double u) const { return y0_ + static_cast<int>(u * sy_ + 0.5); }
-  int Width(double u) const { return static_cast<int>(u * sx_ + 0.5) < 1 ? 1 : static_cast<int>(u * sx_ + 0.5); }
+  int Width(double u) const {
+    return static_cast<int>(u * sx_ + 0.5) < 1 ? 1 : static_cast<int>(u * sx_ + 0.5);
+  }
 
   void Use(COLORREF fill, COLORREF line, double lineWidth = 1) {
     SelectObject(dc_, Keep(CreateSolidBrush(fill)));
@@ -64,7 +69,8 @@ class TCanvas {
   }
 
   // A database drum: body, bottom rim, lighter top.
-  void Cylinder(double l, double t, double r, double b, COLORREF body, COLORREF top, COLORREF edge) {
+  void Cylinder(double l, double t, double r, double b, COLORREF body, COLORREF top,
+                COLORREF edge) {
     const double rim = (r - l) * 0.32;
     Use(body, edge);
     Ellipse(l, b - rim, r, b);
@@ -87,14 +93,25 @@ class TCanvas {
     Use(ArrowGreen, ArrowGreenDark);
     if (dir == 0) {
       const double m = (t + b) / 2, h = (b - t) / 2, head = l + (r - l) * 0.5;
-      Polygon({{l, m - h * 0.45}, {head, m - h * 0.45}, {head, t}, {r, m}, {head, b},
-               {head, m + h * 0.45}, {l, m + h * 0.45}});
+      Polygon({{l, m - h * 0.45},
+               {head, m - h * 0.45},
+               {head, t},
+               {r, m},
+               {head, b},
+               {head, m + h * 0.45},
+               {l, m + h * 0.45}});
     } else {
       const double m = (l + r) / 2, w = (r - l) / 2, head = t + (b - t) * 0.5;
-      Polygon({{m - w * 0.45, t}, {m - w * 0.45, head}, {l, head}, {m, b}, {r, head},
-               {m + w * 0.45, head}, {m + w * 0.45, t}});
+      Polygon({{m - w * 0.45, t},
+               {m - w * 0.45, head},
+               {l, head},
+               {m, b},
+               {r, head},
+               {m + w * 0.45, head},
+               {m + w * 0.45, t}});
     }
   }
+
  private:
   HGDIOBJ Keep(HGDIOBJ o) {
     made_.push_back(o);
@@ -112,9 +129,9 @@ void DrawBanner(HDC dc, const RECT& r, bool finished) {
   const int h = r.bottom - r.top;
   for (int y = 0; y < h; y += 2) {
     const double f = static_cast<double>(y) / h;
-    const COLORREF c = RGB(static_cast<int>(0x17 + f * (0x7E - 0x17)),
-                           static_cast<int>(0x3F + f * (0xB2 - 0x3F)),
-                           static_cast<int>(0x7A + f * (0xE6 - 0x7A)));
+    const COLORREF c =
+        RGB(static_cast<int>(0x17 + f * (0x7E - 0x17)), static_cast<int>(0x3F + f * (0xB2 - 0x3F)),
+            static_cast<int>(0x7A + f * (0xE6 - 0x7A)));
     RECT band{r.left, r.top + y, r.right, r.top + (y + 2 < h ? y + 2 : h)};
     HBRUSH br = CreateSolidBrush(c);
     FillRect(dc, &band, br);
@@ -162,8 +179,18 @@ void DrawError(HDC dc, const RECT& r) {
   c.Use(RGB(0xD3, 0x2F, 0x2F), RGB(0x7F, 0x12, 0x12), 1.5);
   c.Ellipse(1, 1, 31, 31);
   c.UseFillOnly(RGB(0xFF, 0xFF, 0xFF));
-  c.Polygon({{9, 11.5}, {11.5, 9}, {16, 13.5}, {20.5, 9}, {23, 11.5}, {18.5, 16}, {23, 20.5},
-             {20.5, 23}, {16, 18.5}, {11.5, 23}, {9, 20.5}, {13.5, 16}});
+  c.Polygon({{9, 11.5},
+             {11.5, 9},
+             {16, 13.5},
+             {20.5, 9},
+             {23, 11.5},
+             {18.5, 16},
+             {23, 20.5},
+             {20.5, 23},
+             {16, 18.5},
+             {11.5, 23},
+             {9, 20.5},
+             {13.5, 16}});
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ void TfrmDbConverter::StartConnectionTest(int kind) {
   // WM_SETCURSOR while the test runs.
   UpdateWizard();
   SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
-  auto test = std::make_unique<TAdoConnectionTestThread>(model_.ConnectionText[static_cast<std::size_t>(kind)]);
+  auto test = std::make_unique<TAdoConnectionTestThread>(
+      model_.ConnectionText[static_cast<std::size_t>(kind)]);
   HWND hwnd = hwnd_;
   test->OnTerminate = [hwnd](TAdoConnectionTestThread& sender) {
     // Hands the finished test to the window, which waits for the thread and frees it.
@@ -35,16 +36,19 @@ void TfrmDbConverter::StartConnectionTest(int kind) {
 }
 
 void TfrmDbConverter::ConnectionTestFinished(LPARAM thread) {
-  std::unique_ptr<TAdoConnectionTestThread> test(reinterpret_cast<TAdoConnectionTestThread*>(thread));
+  std::unique_ptr<TAdoConnectionTestThread> test(
+      reinterpret_cast<TAdoConnectionTestThread*>(thread));
   test->WaitFor();
   int focus = 0;
-  const TMessageBox box = model_.ConnectionTestFinished(test->Outcome(), test->ErrorMessage(), focus);
+  const TMessageBox box =
+      model_.ConnectionTestFinished(test->Outcome(), test->ErrorMessage(), focus);
   test.reset();
   POINT pt;
   GetCursorPos(&pt);
   SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)));  // IDC_ARROW
   SetCursorPos(pt.x, pt.y);  // lets the control under the mouse set its own cursor again
-  for (int k = 0; k < DatabaseKindCount; ++k) ShowWindow(Item(KindControls(k).TestingLabel), SW_HIDE);
+  for (int k = 0; k < DatabaseKindCount; ++k)
+    ShowWindow(Item(KindControls(k).TestingLabel), SW_HIDE);
   try {
     ShowBox(box);
   } catch (...) {
@@ -66,13 +70,16 @@ void TfrmDbConverter::StartConversion() {
   };
   info->OnProgress = [hwnd, slot](std::int64_t done, std::int64_t total) {
     // At most one progress message waits in the queue; the window reads the latest value.
-    if (slot->Store(done, total) && !PostMessageW(hwnd, WM_CONVERSION_PROGRESS, 0, 0)) slot->PostFailed();
+    if (slot->Store(done, total) && !PostMessageW(hwnd, WM_CONVERSION_PROGRESS, 0, 0))
+      slot->PostFailed();
   };
   info->OnTargetNotEmpty = [this](TDatabaseKind kind, TTargetNotEmptyAnswer& answer) {
     answer = AskTargetNotEmpty(kind, [this](const TMessageBox& box) { return ShowBox(box); });
   };
   info->OnBeforeServiceStop = [](bool& cancel) { cancel = false; };
-  info->OnServiceProblem = [this](bool serviceWasStopped) { ShowBox(ServiceProblemBox(serviceWasStopped)); };
+  info->OnServiceProblem = [this](bool serviceWasStopped) {
+    ShowBox(ServiceProblemBox(serviceWasStopped));
+  };
 
   estimateVisible_ = false;
   barPosition_ = 0;
@@ -98,7 +105,8 @@ void TfrmDbConverter::StartConversion() {
 
 void TfrmDbConverter::OnConversionStatus(WPARAM rec) {
   std::unique_ptr<TStatusRec> status(reinterpret_cast<TStatusRec*>(rec));
-  SetWindowTextW(Item(IDC_lbCurrentOperation), Widen(TRemainingTimeEstimate::OneLine(Narrow(status->Text))).c_str());
+  SetWindowTextW(Item(IDC_lbCurrentOperation),
+                 Widen(TRemainingTimeEstimate::OneLine(Narrow(status->Text))).c_str());
   barPosition_ = 0;
   SendMessageW(Item(IDC_pbarConversion), PBM_SETPOS, 0, 0);
   estimateVisible_ = false;
@@ -113,7 +121,8 @@ void TfrmDbConverter::OnConversionProgress() {
 }
 
 void TfrmDbConverter::ApplyProgress(const TProgressValue& value) {
-  const TRemainingTimeEstimate::TUpdate update = estimate_.Progress(value.Done, value.Total, GetTickCount());
+  const TRemainingTimeEstimate::TUpdate update =
+      estimate_.Progress(value.Done, value.Total, GetTickCount());
   if (update.Position != barPosition_) {
     barPosition_ = update.Position;
     SendMessageW(Item(IDC_pbarConversion), PBM_SETPOS, static_cast<WPARAM>(update.Position), 0);

@@ -16,7 +16,8 @@ namespace {
 const wchar_t* const WindowClass = L"TfrmDbConverter";
 const wchar_t* const AppTitle = L"Mrv Database Converter";
 constexpr int ClientWidth = 494, ClientHeight = 356, HeaderHeight = 55;
-constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD FormStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 }  // namespace
 
@@ -102,9 +103,7 @@ LRESULT TfrmDbConverter::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       CreateControls();
       FormCreate();
       return 0;
-    case WM_PAINT:
-      Paint();
-      return 0;
+    case WM_PAINT: Paint(); return 0;
     case WM_CTLCOLORSTATIC:
       return CtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DRAWITEM: {
@@ -137,36 +136,22 @@ LRESULT TfrmDbConverter::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         EnsureFocus();
       }
       return 0;
-    case DM_GETDEFID:
-      return MAKELRESULT(IDC_btnNext, DC_HASDEFID);
+    case DM_GETDEFID: return MAKELRESULT(IDC_btnNext, DC_HASDEFID);
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
       return 0;
-    case WM_CLOSE:
-      FormCloseQuery();
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    case WM_CONVERSION_STATUS:
-      OnConversionStatus(wParam);
-      return 0;
-    case WM_CONVERSION_PROGRESS:
-      OnConversionProgress();
-      return 0;
-    case WM_CONNECTION_TEST_DONE:
-      ConnectionTestFinished(lParam);
-      return 0;
-    case WM_CONVERSION_DONE:
-      ConversionFinished();
-      return 0;
+    case WM_CLOSE: FormCloseQuery(); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_CONVERSION_STATUS: OnConversionStatus(wParam); return 0;
+    case WM_CONVERSION_PROGRESS: OnConversionProgress(); return 0;
+    case WM_CONNECTION_TEST_DONE: ConnectionTestFinished(lParam); return 0;
+    case WM_CONVERSION_DONE: ConversionFinished(); return 0;
     case WM_STARTUP_ERROR: {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
       MessageBoxW(hwnd_, text->c_str(), AppTitle, MB_OK | MB_ICONERROR);
       return 0;
     }
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcW(hwnd_, msg, wParam, lParam);
 }
@@ -198,7 +183,9 @@ TBoxAnswer TfrmDbConverter::ShowBox(const TMessageBox& box) const {
   UINT flags = MB_OK;
   if (box.Buttons == bbYesNo) flags = MB_YESNO;
   if (box.Buttons == bbYesNoCancel) flags = MB_YESNOCANCEL;
-  flags |= box.Icon == biError ? MB_ICONERROR : box.Icon == biQuestion ? MB_ICONQUESTION : MB_ICONINFORMATION;
+  flags |= box.Icon == biError      ? MB_ICONERROR
+           : box.Icon == biQuestion ? MB_ICONQUESTION
+                                    : MB_ICONINFORMATION;
   switch (MessageBoxW(hwnd_, Widen(box.Text).c_str(), Widen(box.Caption).c_str(), flags)) {
     case IDYES: return baYes;
     case IDNO: return baNo;
@@ -216,7 +203,8 @@ void TfrmDbConverter::SetEditText(int id, const std::string& utf8) {
 std::string TfrmDbConverter::EditText(int id) const {
   HWND h = GetDlgItem(hwnd_, id);
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
   return Narrow(text);
 }
 
@@ -237,7 +225,9 @@ void TfrmDbConverter::FormCreate() {
   }
   UpdateWizard();
   // The error is shown once the window is on screen; the form opens regardless.
-  if (!error.empty()) PostMessageW(hwnd_, WM_STARTUP_ERROR, 0, reinterpret_cast<LPARAM>(new std::wstring(Widen(error))));
+  if (!error.empty())
+    PostMessageW(hwnd_, WM_STARTUP_ERROR, 0,
+                 reinterpret_cast<LPARAM>(new std::wstring(Widen(error))));
 }
 
 void TfrmDbConverter::UpdateWizard() {
@@ -254,8 +244,9 @@ void TfrmDbConverter::UpdateWizard() {
       visible = visible && estimateVisible_;
     bool enabled = true;
     if (kind >= 0) {
-      enabled = id == KindControls(kind).TestButton ? view.TestEnabled[static_cast<std::size_t>(kind)]
-                                                    : view.InputsEnabled;
+      enabled = id == KindControls(kind).TestButton
+                    ? view.TestEnabled[static_cast<std::size_t>(kind)]
+                    : view.InputsEnabled;
     }
     if (id == IDC_btnBack) enabled = view.Buttons.BackEnabled;
     if (id == IDC_btnNext) enabled = view.Buttons.NextEnabled;
@@ -291,7 +282,9 @@ void TfrmDbConverter::EnsureFocus() {
   // after the focused control was hidden or disabled.
   if (GetForegroundWindow() != hwnd_ && GetActiveWindow() != hwnd_) return;
   HWND f = GetFocus();
-  if (f && (f == hwnd_ || IsChild(hwnd_, f)) && f != hwnd_ && IsWindowVisible(f) && IsWindowEnabled(f)) return;
+  if (f && (f == hwnd_ || IsChild(hwnd_, f)) && f != hwnd_ && IsWindowVisible(f) &&
+      IsWindowEnabled(f))
+    return;
   for (int id : {IDC_btnNext, IDC_btnCancel, IDC_btnBack}) {
     HWND h = Item(id);
     if (IsWindowEnabled(h)) {
@@ -329,7 +322,8 @@ void TfrmDbConverter::OnCommand(int id, int code, HWND control) {
   for (int k = 0; k < DatabaseKindCount; ++k) {
     const TKindControls& c = KindControls(k);
     if (id == c.CheckBox)
-      model_.Selected[static_cast<std::size_t>(k)] = SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      model_.Selected[static_cast<std::size_t>(k)] =
+          SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (id == c.BrowseButton) BrowseForDatabase(k);
     if (id == c.TestButton) StartConnectionTest(k);
   }
@@ -400,7 +394,8 @@ void TfrmDbConverter::BrowseForDatabase(int kind) {
   ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   ofn.lpstrTitle = L"Open Database File";
   ofn.lpstrDefExt = L"abs";
-  ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING | OFN_EXPLORER;
+  ofn.Flags =
+      OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING | OFN_EXPLORER;
   if (GetOpenFileNameW(&ofn)) {
     SetWindowTextW(Item(c.PathEdit), file);  // EN_CHANGE hands it to the model
     FocusControl(c.PathEdit);
@@ -442,7 +437,8 @@ void TfrmDbConverter::lbLinkDbGuidesClick() {
   const DWORD n = GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(std::size(exe)));
   std::wstring path(exe, n);
   const std::size_t cut = path.find_last_of(L"\\/");
-  path = (cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1)) + L"external-databases.html";
+  path = (cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1)) +
+         L"external-databases.html";
   ShellExecuteW(hwnd_, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

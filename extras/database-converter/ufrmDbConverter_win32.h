@@ -110,13 +110,13 @@ class TfrmDbConverter {
   int dpi_ = 96;
   HFONT fonts_[4] = {};
   HBRUSH whiteBrush_ = nullptr;
-  std::vector<HWND> controls_;       // every child, with its page in pages_
-  std::vector<int> pages_;           // -1: on every page
+  std::vector<HWND> controls_;  // every child, with its page in pages_
+  std::vector<int> pages_;      // -1: on every page
   int shownPage_ = -1;
-  HWND lastFocus_ = nullptr;         // focused control while the window is inactive
+  HWND lastFocus_ = nullptr;  // focused control while the window is inactive
   bool estimateVisible_ = false;
-  bool updating_ = false;            // edits filled by the program, not the user
-  bool swallowSpace_ = false;        // the Space of a Ctrl+Space already handled
+  bool updating_ = false;      // edits filled by the program, not the user
+  bool swallowSpace_ = false;  // the Space of a Ctrl+Space already handled
 
   TWizardModel model_;
   // The run of state 7 on: its settings record and worker (both set between StartConversion

@@ -59,12 +59,14 @@ std::vector<std::string> Rows(const fs::path& db, const std::string& table) {
     return rows;
   }
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(h, ("SELECT * FROM " + table + " ORDER BY rowid").c_str(), -1, &st, nullptr) == SQLITE_OK)
+  if (sqlite3_prepare_v2(h, ("SELECT * FROM " + table + " ORDER BY rowid").c_str(), -1, &st,
+                         nullptr) == SQLITE_OK)
     while (sqlite3_step(st) == SQLITE_ROW) {
       std::string row;
       for (int c = 0; c < sqlite3_column_count(st); ++c) {
         const unsigned char* t = sqlite3_column_text(st, c);
-        row += std::to_string(sqlite3_column_type(st, c)) + ":" + (t ? reinterpret_cast<const char*>(t) : "") + "|";
+        row += std::to_string(sqlite3_column_type(st, c)) + ":" +
+               (t ? reinterpret_cast<const char*>(t) : "") + "|";
       }
       rows.push_back(row);
     }
@@ -99,15 +101,18 @@ class AdoAutomationConvertTest : public ::testing::Test {
   std::string Sources(const fs::path& src, bool all = true) const {
     std::string s = "--honeypot \"" + (src / "honeypot.abs").string() + "\"";
     if (all)
-      s += " --aswl \"" + (src / "aswl.abs").string() + "\" --greylist \"" + (src / "greylist.abs").string() +
-           "\" --dha \"" + (src / "dha.abs").string() + "\"";
+      s += " --aswl \"" + (src / "aswl.abs").string() + "\" --greylist \"" +
+           (src / "greylist.abs").string() + "\" --dha \"" + (src / "dha.abs").string() + "\"";
     return s;
   }
   // A conversion into the test server.
-  ToolRun ViaServer(const std::string& args, const std::string& extra, const std::string& input = "") {
+  ToolRun ViaServer(const std::string& args, const std::string& extra,
+                    const std::string& input = "") {
     fs::remove(Counts());
-    ToolRun r = Tool(args + " --target \"" + ServerString(dir_ / "ado.db", "Counts=" + Counts().string() + extra) +
-                 "\" --no-service", input);
+    ToolRun r = Tool(args + " --target \"" +
+                         ServerString(dir_ / "ado.db", "Counts=" + Counts().string() + extra) +
+                         "\" --no-service",
+                     input);
     ExpectAllReleased(args);
     return r;
   }
@@ -157,7 +162,8 @@ TEST_F(AdoAutomationConvertTest, SamplesConvertAsIntoSqliteAndTheAnswersWork) {
       if (row.find("5:|") != std::string::npos) ++nulls;
       for (unsigned char ch : row) nonAscii += ch >= 0x80;
       for (size_t p = row.find(':'); p != std::string::npos; p = row.find(':', p + 1))
-        if (p + 7 < row.size() && row[p + 3] == '.' && row.compare(p + 4, 3, "000") != 0) ++milliseconds;
+        if (p + 7 < row.size() && row[p + 3] == '.' && row.compare(p + 4, 3, "000") != 0)
+          ++milliseconds;
     }
   }
   // The comparison only means something if the samples hold these kinds of values.
@@ -168,7 +174,8 @@ TEST_F(AdoAutomationConvertTest, SamplesConvertAsIntoSqliteAndTheAnswersWork) {
   // The target now holds rows: no terminal and no answer stops the run, cancel leaves it alone.
   r = ViaServer("convert " + Sources(src, false), "");
   EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("The target Honeypot database is not empty and there is no terminal"), std::string::npos)
+  EXPECT_NE(r.Err.find("The target Honeypot database is not empty and there is no terminal"),
+            std::string::npos)
       << r.Err;
   r = ViaServer("convert " + Sources(src, false) + " --existing cancel", "");
   EXPECT_EQ(r.Exit, 3) << r.Out << r.Err;
@@ -196,32 +203,41 @@ TEST_F(AdoAutomationConvertTest, InsertFailureMidBatchKeepsEarlierBatchesAndRepo
   ASSERT_EQ(Tool("sample \"" + src.string() + "\" --rows 2500").Exit, 0);
   // The 1700th insert fails: the first batch of 1000 is committed, the open one rolled back.
   ToolRun r = ViaServer("convert " + Sources(src, false) + " --create-schema",
-                    ";Create=yes;User ID=sa;Password=Secret99;Fail=Execute@1700;FailSql=INSERT;"
-                    "FailCode=-2147217873;FailSource=Test Provider;"
-                    "FailText={Violation of PRIMARY KEY constraint; login Password=Secret99.}");
+                        ";Create=yes;User ID=sa;Password=Secret99;Fail=Execute@1700;FailSql=INSERT;"
+                        "FailCode=-2147217873;FailSource=Test Provider;"
+                        "FailText={Violation of PRIMARY KEY constraint; login Password=Secret99.}");
   EXPECT_EQ(r.Exit, 1) << r.Out;
   EXPECT_EQ(Rows(dir_ / "ado.db", "HoneypotBlacklist").size(), 1000u);
-  EXPECT_EQ(r.Err, "An unexpected error occured during the conversion.\nException EAdoError.\n"
-                   "\"Violation of PRIMARY KEY constraint; login Password=***.\"\n");
-  EXPECT_NE(r.Out.find("Error occured, rolling back data...\nFinished rolling back."), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Err,
+            "An unexpected error occured during the conversion.\nException EAdoError.\n"
+            "\"Violation of PRIMARY KEY constraint; login Password=***.\"\n");
+  EXPECT_NE(r.Out.find("Error occured, rolling back data...\nFinished rolling back."),
+            std::string::npos)
+      << r.Out;
   EXPECT_EQ((r.Out + r.Err).find("Secret99"), std::string::npos) << r.Out << r.Err;
 
   // A connection that fails to open: the run's detail block, code as signed decimal.
-  r = ViaServer("convert " + Sources(src, false), ";Password=Secret99;Fail=Open;FailCode=0x80004005;"
+  r = ViaServer("convert " + Sources(src, false),
+                ";Password=Secret99;Fail=Open;FailCode=0x80004005;"
                 "FailSource=Test Provider;FailText={Login failed for Password=Secret99}");
   EXPECT_EQ(r.Exit, 1);
-  EXPECT_EQ(r.Err, "Could not connect to the target Honeypot database.\n\nMake sure the database has been "
-                   "created,\nand the database server is up and running.\n\nError EAdoError.\n"
-                   "Error code: -2147467259.\nSource: Test Provider.\n\"Login failed for Password=***\"\n");
+  EXPECT_EQ(
+      r.Err,
+      "Could not connect to the target Honeypot database.\n\nMake sure the database has been "
+      "created,\nand the database server is up and running.\n\nError EAdoError.\n"
+      "Error code: -2147467259.\nSource: Test Provider.\n\"Login failed for Password=***\"\n");
   EXPECT_EQ((r.Out + r.Err).find("Secret99"), std::string::npos) << r.Out << r.Err;
   fs::remove(Counts());
   // The server's message quotes the whole connection string.
-  std::string text = ServerString(dir_ / "none.db", "Password=Secret99;Counts=" + Counts().string());
+  std::string text =
+      ServerString(dir_ / "none.db", "Password=Secret99;Counts=" + Counts().string());
   r = Tool("test-connection \"" + text + "\"");
   ExpectAllReleased("test-connection");
   EXPECT_EQ(r.Exit, 1);
   text.replace(text.find("Secret99"), 8, "***");
-  EXPECT_EQ(r.Err, "Test failed, could not connect to the database.\nError message: Cannot open the "
-                   "database of \"" + text + "\": unable to open database file.\n");
+  EXPECT_EQ(r.Err,
+            "Test failed, could not connect to the database.\nError message: Cannot open the "
+            "database of \"" +
+                text + "\": unable to open database file.\n");
   EXPECT_EQ((r.Out + r.Err).find("Secret99"), std::string::npos) << r.Err;
 }

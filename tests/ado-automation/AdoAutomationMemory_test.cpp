@@ -63,8 +63,10 @@ class LiveBlocks final : public IMallocSpy {
 // rejects; a transaction call that fails in `mode`.
 void Exercise(const fs::path& db, const std::string& mode) {
   ado::Connection c;
-  c.SetConnectionString(ServerString(db, "Create=yes;Fail=Execute@3;FailSql=INSERT;FailSource=Quelle;"
-                                         "FailText=Fehler beim Einfügen" + mode));
+  c.SetConnectionString(ServerString(db,
+                                     "Create=yes;Fail=Execute@3;FailSql=INSERT;FailSource=Quelle;"
+                                     "FailText=Fehler beim Einfügen" +
+                                         mode));
   c.Open();
   c.Execute("CREATE TABLE IF NOT EXISTS T(S TEXT, D DATETIME)");
   ado::Command cmd;
@@ -99,12 +101,14 @@ TEST(AdoAutomationMemoryTest, EveryStringAndVariantIsFreedOnEveryPath) {
   ASSERT_NE(Server(), nullptr);
   char flag[4];
   if (!GetEnvironmentVariableA("OANOCACHE", flag, sizeof flag))
-    GTEST_SKIP() << "needs OANOCACHE=1 in the environment (ctest sets it) so freed strings are not cached";
+    GTEST_SKIP()
+        << "needs OANOCACHE=1 in the environment (ctest sets it) so freed strings are not cached";
   const fs::path dir = FreshDir("memory");
   ado::ComInitializer com;
   static LiveBlocks spy;
   const char* const modes[] = {"", ";FailMode=raw", ";FailMode=deferred"};
-  for (const char* mode : modes) Exercise(dir / "warm.db", mode);  // first use: class objects, caches
+  for (const char* mode : modes)
+    Exercise(dir / "warm.db", mode);  // first use: class objects, caches
   ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
   for (const char* mode : modes) {
     SCOPED_TRACE(mode);

@@ -15,7 +15,8 @@ namespace {
 class AdoAutomationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(Server(), nullptr) << "test server not loaded or registered: " << MRV_ADO_TEST_SERVER_DLL;
+    ASSERT_NE(Server(), nullptr) << "test server not loaded or registered: "
+                                 << MRV_ADO_TEST_SERVER_DLL;
     before_ = InProcessCounts();
     dir_ = FreshDir("inproc");
   }
@@ -75,12 +76,15 @@ TEST_F(AdoAutomationTest, ConnectionTestGivesEachOfItsFourOutcomes) {
   EXPECT_EQ(t->Outcome(), mrv::ctOpenFailed);
   std::string masked = missing;
   masked.replace(masked.find("Secret99"), 8, "***");
-  EXPECT_EQ(t->ErrorMessage(), "Cannot open the database of \"" + masked + "\": unable to open database file.");
-  EXPECT_EQ(mrv::ConnectionTestResultText(t->Outcome(), t->ErrorMessage()),
-            "Test failed, could not connect to the database.\r\nError message: " + t->ErrorMessage());
+  EXPECT_EQ(t->ErrorMessage(),
+            "Cannot open the database of \"" + masked + "\": unable to open database file.");
+  EXPECT_EQ(
+      mrv::ConnectionTestResultText(t->Outcome(), t->ErrorMessage()),
+      "Test failed, could not connect to the database.\r\nError message: " + t->ErrorMessage());
 
-  t.reset(RunTest(ServerString(db, "Password=Secret99;Fail=ConnectionString;"
-                                   "FailText={Keyword not supported near Password=Secret99.}")));
+  t.reset(RunTest(ServerString(db,
+                               "Password=Secret99;Fail=ConnectionString;"
+                               "FailText={Keyword not supported near Password=Secret99.}")));
   EXPECT_EQ(t->Outcome(), mrv::ctStringRejected);
   EXPECT_EQ(t->ErrorMessage(), "Keyword not supported near Password=***.");
 
@@ -90,7 +94,9 @@ TEST_F(AdoAutomationTest, ConnectionTestGivesEachOfItsFourOutcomes) {
   EXPECT_EQ(t->Outcome(), mrv::ctCreateFailed);
   const std::string& m = t->ErrorMessage();
   EXPECT_TRUE(m.size() > 19 && m.substr(m.size() - 19) == " (ADODB.Connection)") << m;
-  EXPECT_EQ(mrv::ConnectionTestResultText(t->Outcome(), m).rfind("There are problems with the Microsoft MDAC", 0), 0u);
+  EXPECT_EQ(mrv::ConnectionTestResultText(t->Outcome(), m)
+                .rfind("There are problems with the Microsoft MDAC", 0),
+            0u);
   t.reset();
   ExpectNothingLeft();
 }
@@ -158,7 +164,8 @@ TEST_F(AdoAutomationTest, ValuesGoThroughVariantsAndComeBack) {
 
   adotest::Counters now = InProcessCounts();
   EXPECT_EQ(now.RepeatedLookups - before_.RepeatedLookups, 0) << "a DISPID was looked up twice";
-  EXPECT_EQ(now.EmptyRecordsets - before_.EmptyRecordsets, 0) << "a recordset was built for a statement without rows";
+  EXPECT_EQ(now.EmptyRecordsets - before_.EmptyRecordsets, 0)
+      << "a recordset was built for a statement without rows";
   ExpectNothingLeft();
 }
 
@@ -167,8 +174,10 @@ TEST_F(AdoAutomationTest, AutomationErrorsKeepCodeSourceAndDescription) {
     SCOPED_TRACE(mode[0] ? mode : "through EXCEPINFO");
     ado::ComInitializer com;
     ado::Connection c;
-    c.SetConnectionString(ServerString(dir_ / "e.db", std::string("Create=yes;Fail=BeginTrans;FailCode=-2147217871;"
-                                                               "FailSource=Test Source;FailText=Zeitüberschreitung") + mode));
+    c.SetConnectionString(ServerString(
+        dir_ / "e.db", std::string("Create=yes;Fail=BeginTrans;FailCode=-2147217871;"
+                                   "FailSource=Test Source;FailText=Zeitüberschreitung") +
+                           mode));
     c.Open();
     try {
       c.BeginTrans();
@@ -178,7 +187,8 @@ TEST_F(AdoAutomationTest, AutomationErrorsKeepCodeSourceAndDescription) {
       EXPECT_EQ(e.ErrorSource(), "Test Source");
       EXPECT_EQ(e.Message(), "Zeitüberschreitung");
       EXPECT_EQ(mrv::ExceptionDetailBlock(e),
-                "Error EAdoError.\r\nError code: -2147217871.\r\nSource: Test Source.\r\n\"Zeitüberschreitung\"");
+                "Error EAdoError.\r\nError code: -2147217871.\r\nSource: Test "
+                "Source.\r\n\"Zeitüberschreitung\"");
     }
     EXPECT_FALSE(c.InTransaction());
     c.BeginTrans();  // only the first call was to fail

@@ -25,7 +25,8 @@ inline HMODULE Server() {
   static HMODULE module = [] {
     HMODULE m = LoadLibraryA(MRV_ADO_TEST_SERVER_DLL);
     if (!m) return m;
-    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(m, "DllRegisterServer")));
+    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(m, "DllRegisterServer")));
     if (!reg || FAILED(reg())) return static_cast<HMODULE>(nullptr);
     return m;
   }();
@@ -34,7 +35,8 @@ inline HMODULE Server() {
 
 inline adotest::Counters InProcessCounts() {
   adotest::Counters c;
-  auto read = reinterpret_cast<void (*)(adotest::Counters*)>(reinterpret_cast<void*>(GetProcAddress(Server(), "AdoTestServerCounts")));
+  auto read = reinterpret_cast<void (*)(adotest::Counters*)>(
+      reinterpret_cast<void*>(GetProcAddress(Server(), "AdoTestServerCounts")));
   if (read) read(&c);
   return c;
 }
@@ -53,10 +55,11 @@ inline std::map<std::string, long> CountsFile(const fs::path& p) {
 
 inline fs::path FreshDir(const std::string& tag) {
   static int n = 0;
-  fs::path dir = fs::temp_directory_path() /
-                 ("mrv-adoauto-" + tag + "-" +
-                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) +
-                  "-" + std::to_string(n++));
+  fs::path dir =
+      fs::temp_directory_path() /
+      ("mrv-adoauto-" + tag + "-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) +
+       "-" + std::to_string(n++));
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;

@@ -18,12 +18,12 @@ class AdoBackendTest : public ::testing::TestWithParam<Target> {
   void SetUp() override {
     const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr_);
     if (!skip.empty()) GTEST_SKIP() << skip;
-    table_ = std::string("AdoT_") +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    table_ = std::string("AdoT_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     // One table per case and target: the targets of one server may run side by side.
     std::replace(table_.begin(), table_.end(), '/', '_');
     conn_.Execute("DROP TABLE IF EXISTS " + table_);
-    ado::CreateTableIfMissing(conn_, {table_, "Id",
+    ado::CreateTableIfMissing(conn_, {table_,
+                                      "Id",
                                       {{"IpAddress", ado::ColumnKind::VarChar, 45},
                                        {"AttemptTime", ado::ColumnKind::DateTime, 0},
                                        {"Note", ado::ColumnKind::VarChar, 255}}});
@@ -96,7 +96,9 @@ TEST_P(AdoBackendTest, RoundTripsTextDateTimeAndNull) {
   };
   const std::vector<Row> rows = {
       {"192.168.1.23", ado::Variant::FromDateTime(stamp1), "plain text"},
-      {"2001:db8::1", ado::Variant::FromDateTime(stamp2), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xE6\x97\xA5"},
+      {"2001:db8::1", ado::Variant::FromDateTime(stamp2),
+       "Gr\xC3\xBC\xC3\x9F"
+       "e \xE2\x9C\x93 \xE6\x97\xA5"},
       {ado::Variant(), ado::Variant(), ""},
   };
   for (const Row& r : rows) {

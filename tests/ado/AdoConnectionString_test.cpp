@@ -30,9 +30,8 @@ TEST(AdoMask, HidesPasswordValuesOnly) {
 }
 
 TEST(AdoMask, RejectedStringsDoNotEchoThePassword) {
-  for (const char* text : {"Server=x;Pwd=hunter22", "Uid=u;Pwd={hunter22",
-                           "Driver={x;Pwd=hunter22", "Driver='x;Password=hunter22;",
-                           "garbage;Pwd=hunter22;more garbage"}) {
+  for (const char* text : {"Server=x;Pwd=hunter22", "Uid=u;Pwd={hunter22", "Driver={x;Pwd=hunter22",
+                           "Driver='x;Password=hunter22;", "garbage;Pwd=hunter22;more garbage"}) {
     try {
       ado::ChooseBackend(text);
       ADD_FAILURE() << "accepted: " << text;
@@ -67,8 +66,8 @@ TEST(AdoBackendChoice, PicksTheBackendFromTheString) {
 }
 
 TEST(AdoBackendChoice, RefusesStringsThatNameNoBackend) {
-  for (const char* text : {"", "   ", "target.txt", "Server=h;Database=d",
-                           "Provider=SQLite", "Driver={unterminated", "=x;Driver={a}"})
+  for (const char* text : {"", "   ", "target.txt", "Server=h;Database=d", "Provider=SQLite",
+                           "Driver={unterminated", "=x;Driver={a}"})
     EXPECT_THROW(ado::ChooseBackend(text), ado::EAdoError) << text;
 }
 

@@ -25,11 +25,14 @@ TEST(AdoDialect, EngineFromReportedNames) {
 
 TEST(AdoDialect, ClearingStatementPerEngine) {
   const char* topForm = "DELETE FROM GREY WHERE GREY_ID IN (SELECT TOP 1000 GREY_ID FROM GREY)";
-  EXPECT_EQ(ado::DialectFor(Engine::SqlServer).ClearBatchStatement("GREY", "GREY_ID", 1000), topForm);
+  EXPECT_EQ(ado::DialectFor(Engine::SqlServer).ClearBatchStatement("GREY", "GREY_ID", 1000),
+            topForm);
   EXPECT_EQ(ado::DialectFor(Engine::Access).ClearBatchStatement("GREY", "GREY_ID", 1000), topForm);
   EXPECT_EQ(ado::DialectFor(Engine::Unknown).ClearBatchStatement("GREY", "GREY_ID", 1000), topForm);
-  const char* limitForm = "DELETE FROM DhaHistory WHERE Id IN (SELECT Id FROM DhaHistory LIMIT 1000)";
-  EXPECT_EQ(ado::DialectFor(Engine::Sqlite).ClearBatchStatement("DhaHistory", "Id", 1000), limitForm);
+  const char* limitForm =
+      "DELETE FROM DhaHistory WHERE Id IN (SELECT Id FROM DhaHistory LIMIT 1000)";
+  EXPECT_EQ(ado::DialectFor(Engine::Sqlite).ClearBatchStatement("DhaHistory", "Id", 1000),
+            limitForm);
   EXPECT_EQ(ado::DialectFor(Engine::PostgreSql).ClearBatchStatement("DhaHistory", "Id", 1000),
             limitForm);
   EXPECT_EQ(ado::DialectFor(Engine::MySql).ClearBatchStatement("ASWL", "ASWL_ID", 1000),
@@ -37,7 +40,8 @@ TEST(AdoDialect, ClearingStatementPerEngine) {
 }
 
 TEST(AdoDialect, CreateTableKeyAndColumnTypes) {
-  ado::TableDef t{"DhaBlacklist", "Id",
+  ado::TableDef t{"DhaBlacklist",
+                  "Id",
                   {{"IpAddress", ado::ColumnKind::VarChar, 15},
                    {"LastUpdateTime", ado::ColumnKind::DateTime, 0}}};
   EXPECT_EQ(ado::DialectFor(Engine::Sqlite).CreateTableStatement(t),

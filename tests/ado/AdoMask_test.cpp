@@ -51,7 +51,8 @@ class AdoMaskEcho : public ::testing::Test {
   void Use(const std::string& conn, bool failAtCreate, bool failOpen) {
     ado::detail::BackendFactoryForTesting() = [=, this](const ado::BackendChoice&) {
       // The message carries the string as given and the password on its own.
-      auto b = std::make_unique<testsupport::EchoBackend>(conn + " password " + password_ + ".", failAtCreate);
+      auto b = std::make_unique<testsupport::EchoBackend>(conn + " password " + password_ + ".",
+                                                          failAtCreate);
       b->failOpen = failOpen;
       return b;
     };
@@ -111,8 +112,7 @@ TEST(AdoMaskOdbc, DriverManagerEchoOfTheDriverPathIsMasked) {
     FAIL() << "opened";
   } catch (const ado::EAdoError& e) {
     EXPECT_EQ(e.Message().find("k3y9"), std::string::npos) << e.Message();
-    EXPECT_NE(e.Message().find("/nonexistent/mrv-***/libdrv.so"), std::string::npos)
-        << e.Message();
+    EXPECT_NE(e.Message().find("/nonexistent/mrv-***/libdrv.so"), std::string::npos) << e.Message();
   }
 }
 #endif

@@ -19,7 +19,8 @@ class AdoOdbcEnd : public ::testing::TestWithParam<Target> {
   void SetUp() override {
     const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr_);
     if (!skip.empty()) GTEST_SKIP() << skip;
-    table_ = std::string("AdoEnd_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    table_ =
+        std::string("AdoEnd_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     // One table per case and target: the targets of one server may run side by side.
     std::replace(table_.begin(), table_.end(), '/', '_');
     conn_.Execute("DROP TABLE IF EXISTS " + table_);

@@ -18,9 +18,10 @@ TEST(AdoSqlite, StoresDateTimesAsIsoTextWithMilliseconds) {
   conn.Open();
   EXPECT_EQ(conn.BackendName(), "SQLite");
   EXPECT_EQ(conn.GetDialect().GetEngine(), ado::Engine::Sqlite);
-  EXPECT_TRUE(ado::CreateTableIfMissing(
-      conn, {"DhaHistory", "Id", {{"IpAddress", ado::ColumnKind::VarChar, 45},
-                                  {"AttemptTime", ado::ColumnKind::DateTime, 0}}}));
+  EXPECT_TRUE(ado::CreateTableIfMissing(conn, {"DhaHistory",
+                                               "Id",
+                                               {{"IpAddress", ado::ColumnKind::VarChar, 45},
+                                                {"AttemptTime", ado::ColumnKind::DateTime, 0}}}));
   EXPECT_FALSE(ado::CreateTableIfMissing(conn, {"DhaHistory", "Id", {}}));
   // A statement that changes nothing reports 0, not the count of an earlier change.
   EXPECT_EQ(conn.Execute("INSERT INTO DhaHistory(IpAddress) VALUES('a'), ('b')"), 2);

@@ -40,8 +40,9 @@ TEST(AdoPostgresText, ConnectionKeysBecomeLibraryParameters) {
   auto p = ado::detail::PostgresConnectParams(
       "Provider=PostgreSQL;Server=h;Port=1;Initial Catalog=d;Uid=u;Pwd={a;b};"
       "SSLMode=require;Application Name=x;ConnSettings={SET a TO 1;SET b TO 2}");
-  const std::vector<std::string> keys = {"host", "port", "dbname", "user", "password",
-                                         "sslmode", "application_name", "client_encoding"};
+  const std::vector<std::string> keys = {
+      "host",     "port",    "dbname",           "user",
+      "password", "sslmode", "application_name", "client_encoding"};
   const std::vector<std::string> values = {"h", "1", "d", "u", "a;b", "require", "x", "UTF8"};
   EXPECT_EQ(p.Keys, keys);
   EXPECT_EQ(p.Values, values);
@@ -85,14 +86,16 @@ TEST(AdoPostgresText, CopyRowsEscapeTextAndKeepEveryValueExact) {
                                             {"@F", ado::adDouble, ado::adParamInput, 0},
                                             {"@N", ado::adVarChar, ado::adParamInput, 0}};
   const ado::Variant text("a\tb\nc\rd\\e \\N \xC3\xA4\xE2\x82\xAC");
-  const ado::Variant stamp = ado::Variant::FromDateTime(ado::EncodeDateTime({2024, 2, 29, 23, 59, 58, 7}));
+  const ado::Variant stamp =
+      ado::Variant::FromDateTime(ado::EncodeDateTime({2024, 2, 29, 23, 59, 58, 7}));
   const ado::Variant integer(static_cast<std::int64_t>(-2147483648LL));
   const ado::Variant real = ado::Variant::FromDouble(0.1);
   const ado::Variant null;
   std::string line = "kept\n";
   ado::detail::AppendCopyRow(line, specs, {&text, &stamp, &integer, &real, &null});
-  EXPECT_EQ(line, "kept\na\\tb\\nc\\rd\\\\e \\\\N \xC3\xA4\xE2\x82\xAC\t2024-02-29 23:59:58.007\t"
-                  "-2147483648\t0.1\t\\N\n");
+  EXPECT_EQ(line,
+            "kept\na\\tb\\nc\\rd\\\\e \\\\N \xC3\xA4\xE2\x82\xAC\t2024-02-29 23:59:58.007\t"
+            "-2147483648\t0.1\t\\N\n");
 
   // Text the server cannot hold is refused before anything of the row is written.
   const ado::Variant nul(std::string("a\0b", 3));
@@ -116,10 +119,12 @@ class AdoPostgresServer : public ::testing::Test {
       connStr_.clear();  // nothing to clean up
       GTEST_SKIP() << skip;
     }
-    table_ = std::string("AdoPg_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    table_ =
+        std::string("AdoPg_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     conn_.Execute("DROP TABLE IF EXISTS " + table_);
-    conn_.Execute("CREATE TABLE " + table_ +
-                  " (Id SERIAL PRIMARY KEY, Note VARCHAR(40) UNIQUE, Num INTEGER, Real DOUBLE PRECISION)");
+    conn_.Execute(
+        "CREATE TABLE " + table_ +
+        " (Id SERIAL PRIMARY KEY, Note VARCHAR(40) UNIQUE, Num INTEGER, Real DOUBLE PRECISION)");
     insert_.SetActiveConnection(conn_);
     insert_.SetCommandText("INSERT INTO " + table_ + "(Note, Num, Real) VALUES(?, ?, ?)");
     params_ = {insert_.CreateParameter("@Note", ado::adVarChar, ado::adParamInput, 40),
@@ -161,16 +166,22 @@ class AdoPostgresServer : public ::testing::Test {
 };
 
 TEST_F(AdoPostgresServer, AwkwardValuesArriveUnchangedByCopyAndRowByRow) {
-  const std::vector<ado::Variant> notes = {
-      ado::Variant("tab\there"), ado::Variant("line\nfeed\r\nend"), ado::Variant("back\\slash\\"),
-      ado::Variant("\\N"), ado::Variant(""), ado::Variant(),
-      ado::Variant("Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xF0\x9F\x98\x80"), ado::Variant("\\.")};
+  const std::vector<ado::Variant> notes = {ado::Variant("tab\there"),
+                                           ado::Variant("line\nfeed\r\nend"),
+                                           ado::Variant("back\\slash\\"),
+                                           ado::Variant("\\N"),
+                                           ado::Variant(""),
+                                           ado::Variant(),
+                                           ado::Variant("Gr\xC3\xBC\xC3\x9F"
+                                                        "e \xE2\x9C\x93 \xF0\x9F\x98\x80"),
+                                           ado::Variant("\\.")};
   for (int batched = 1; batched >= 0; --batched) {
     insert_.SetQueueRows(batched ? 1000 : 0);
     conn_.BeginTrans();
     for (std::size_t i = 0; i < notes.size(); ++i)
-      Insert(notes[i].IsNull() ? notes[i] : ado::Variant(notes[i].AsText() + std::to_string(batched)),
-             -2147483647 + static_cast<std::int64_t>(i), 1.0 / 3 + static_cast<double>(i));
+      Insert(
+          notes[i].IsNull() ? notes[i] : ado::Variant(notes[i].AsText() + std::to_string(batched)),
+          -2147483647 + static_cast<std::int64_t>(i), 1.0 / 3 + static_cast<double>(i));
     EXPECT_EQ(insert_.QueuedRows(), batched ? static_cast<int>(notes.size()) : 0);
     conn_.CommitTrans();
   }

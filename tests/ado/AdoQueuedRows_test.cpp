@@ -25,13 +25,15 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
     const std::string skip = adotest::OpenTarget(GetParam(), dir_, conn_, connStr);
     if (!skip.empty()) GTEST_SKIP() << skip;
     conn_.Execute("DROP TABLE IF EXISTS " + table_);
-    ado::CreateTableIfMissing(conn_, {table_, "Id",
+    ado::CreateTableIfMissing(conn_, {table_,
+                                      "Id",
                                       {{"IpAddress", ado::ColumnKind::VarChar, 45},
                                        {"AttemptTime", ado::ColumnKind::DateTime, 0},
                                        {"Note", ado::ColumnKind::VarChar, 255}}});
     conn_.Execute("CREATE UNIQUE INDEX " + table_ + "_Note ON " + table_ + "(Note)");
     insert_.SetActiveConnection(conn_);
-    insert_.SetCommandText("INSERT INTO " + table_ + "(IpAddress, AttemptTime, Note)\r\nVALUES(?, ?, ?);");
+    insert_.SetCommandText("INSERT INTO " + table_ +
+                           "(IpAddress, AttemptTime, Note)\r\nVALUES(?, ?, ?);");
     params_ = {insert_.CreateParameter("@IPAddress", ado::adVarChar, ado::adParamInput, 45),
                insert_.CreateParameter("@AttemptTime", ado::adDate, ado::adParamInput, 0),
                insert_.CreateParameter("@Note", ado::adVarChar, ado::adParamInput, 255)};
@@ -49,8 +51,12 @@ class AdoQueuedRowsTest : public ::testing::TestWithParam<Target> {
 
   // Row i: texts of varying length (the longest wider than any before), a null address every
   // seventh row, a date-time with milliseconds.
-  static std::string Ip(int i) { return i % 7 == 3 ? std::string() : "10." + std::to_string(i % 256) + ".0.1"; }
-  static std::string Note(int i) { return "n" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 200), 'x'); }
+  static std::string Ip(int i) {
+    return i % 7 == 3 ? std::string() : "10." + std::to_string(i % 256) + ".0.1";
+  }
+  static std::string Note(int i) {
+    return "n" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 200), 'x');
+  }
   static double Stamp(int i) { return 45000.0 + i + (i % 86400) * 1001.0 / 86400000.0; }
 
   void Queue(int i, const std::string& note) {
@@ -106,7 +112,7 @@ TEST_P(AdoQueuedRowsTest, RowsArriveInOrderWithTheirValuesAndRollbackDropsThem) 
   ado::Command read;
   read.SetActiveConnection(conn_);
   read.SetCommandText("SELECT IpAddress, AttemptTime, Note FROM " + table_ +
-                     " WHERE Note <> 'outside' ORDER BY Id");
+                      " WHERE Note <> 'outside' ORDER BY Id");
   ado::Recordset rs = read.Execute();
   int i = 0;
   for (; !rs.Eof(); rs.MoveNext(), ++i) {
@@ -117,7 +123,8 @@ TEST_P(AdoQueuedRowsTest, RowsArriveInOrderWithTheirValuesAndRollbackDropsThem) 
       EXPECT_EQ(rs.Fields(0).Value().AsText(), ip) << i;
     }
     EXPECT_EQ(ado::FormatIsoDateTime(rs.Fields(1).Value().AsDateTime()),
-              ado::FormatIsoDateTime(Stamp(i))) << i;
+              ado::FormatIsoDateTime(Stamp(i)))
+        << i;
     ASSERT_EQ(rs.Fields(2).Value().AsText(), Note(i)) << i;
   }
   EXPECT_EQ(i, 1501);

@@ -1,6 +1,7 @@
 // Target databases the interface tests run against: the built-in SQLite backend always,
 // the SQLite ODBC driver when it is installed, PostgreSQL through ODBC when MRV_PG_CONN is set
-// and through the native provider when MRV_PG_NATIVE_CONN is set (both written by scripts/pg-start).
+// and through the native provider when MRV_PG_NATIVE_CONN is set (both written by
+// scripts/pg-start).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -115,9 +116,10 @@ inline std::string OpenTarget(Target t, const TempDir& dir, ado::Connection& con
                               std::string& connStr) {
   connStr = ConnectionStringFor(t, dir);
   if (connStr.empty())
-    return t == Target::MariaDb            ? "MRV_MARIADB_CONN is not set; MariaDB tests skipped"
-           : t == Target::PostgreSqlNative ? "MRV_PG_NATIVE_CONN is not set; native PostgreSQL tests skipped"
-                                           : "MRV_PG_CONN is not set; PostgreSQL tests skipped";
+    return t == Target::MariaDb ? "MRV_MARIADB_CONN is not set; MariaDB tests skipped"
+           : t == Target::PostgreSqlNative
+               ? "MRV_PG_NATIVE_CONN is not set; native PostgreSQL tests skipped"
+               : "MRV_PG_CONN is not set; PostgreSQL tests skipped";
   try {
     conn.SetConnectionString(connStr);
     conn.Open();

@@ -22,8 +22,7 @@ TEST(AdoDateTime, WorkedSerialNumbers) {
   EXPECT_EQ(p.Month, 12);
   EXPECT_EQ(p.Day, 29);
   EXPECT_EQ(p.Hour, 6);
-  EXPECT_EQ(ado::FormatIsoDateTime(2958465.0 + 86399999.0 / 86400000.0),
-            "9999-12-31 23:59:59.999");
+  EXPECT_EQ(ado::FormatIsoDateTime(2958465.0 + 86399999.0 / 86400000.0), "9999-12-31 23:59:59.999");
 }
 
 TEST(AdoDateTime, MillisecondsSurviveTheRoundTrip) {

@@ -40,19 +40,25 @@ TEST(BaseUtf, InvalidInputBecomesReplacementCharacters) {
   const char16_t bad = 0xFFFD;
   // A lone continuation byte, a truncated sequence at the end, an overlong slash, an encoded
   // surrogate and a code point past U+10FFFF: one replacement per bad byte, nothing lost after.
-  EXPECT_EQ(base::Utf8ToUtf16("\x80" "a"), (std::u16string{bad, u'a'}));
+  EXPECT_EQ(base::Utf8ToUtf16("\x80"
+                              "a"),
+            (std::u16string{bad, u'a'}));
   EXPECT_EQ(base::Utf8ToUtf16("a\xE2\x82"), (std::u16string{u'a', bad, bad}));
   EXPECT_EQ(base::Utf8ToUtf16("\xC0\xAF"), (std::u16string{bad, bad}));
   EXPECT_EQ(base::Utf8ToUtf16("\xED\xA0\x80"), (std::u16string{bad, bad, bad}));
   EXPECT_EQ(base::Utf8ToUtf16("\xF4\x90\x80\x80"), (std::u16string{bad, bad, bad, bad}));
   // Unpaired surrogates in UTF-16, at the end and before an ordinary unit.
   EXPECT_EQ(base::Utf16ToUtf8(std::u16string{u'a', 0xD800}), "a\xEF\xBF\xBD");
-  EXPECT_EQ(base::Utf16ToUtf8(std::u16string{0xDC00, u'b'}), "\xEF\xBF\xBD" "b");
+  EXPECT_EQ(base::Utf16ToUtf8(std::u16string{0xDC00, u'b'}),
+            "\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(BaseScopeGuard, RunsOnceOnEveryExitUnlessDismissed) {
   int runs = 0;
-  { const auto g = base::OnScopeExit([&] { ++runs; }); }
+  {
+    const auto g = base::OnScopeExit([&] { ++runs; });
+  }
   EXPECT_EQ(runs, 1);
   try {
     const auto g = base::OnScopeExit([&] { ++runs; });

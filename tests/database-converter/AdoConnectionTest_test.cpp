@@ -89,7 +89,8 @@ TEST(AdoConnectionTest, FailureOutcomesFollowTheFailingStep) {
   EXPECT_FALSE(driver.Message.empty());
 
   // A string that is rejected when assigned: outcome 3, password not echoed.
-  for (const char* bad : {"Server=h;Uid=u;Pwd=Kept-Secret-5", "Driver={broken;Pwd=Kept-Secret-5", ""}) {
+  for (const char* bad :
+       {"Server=h;Uid=u;Pwd=Kept-Secret-5", "Driver={broken;Pwd=Kept-Secret-5", ""}) {
     Result r = RunOnThread(bad);
     EXPECT_EQ(r.Outcome, mrv::ctStringRejected) << bad;
     EXPECT_FALSE(r.Message.empty()) << bad;
@@ -108,7 +109,8 @@ TEST(AdoConnectionTest, MissingProviderComponentIsOutcomeOne) {
   EXPECT_EQ(mrv::ConnectionTestResultText(r.Outcome, r.Message),
             "There are problems with the Microsoft MDAC components on this system.\r\n"
             "Please contact our Technical Support for more information.\r\n\r\n"
-            "Error message: " + r.Message);
+            "Error message: " +
+                r.Message);
   EXPECT_TRUE(mrv::ConnectionTestIsError(r.Outcome));
 }
 #endif

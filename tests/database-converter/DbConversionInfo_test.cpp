@@ -49,8 +49,9 @@ TEST(DbConversionInfo, ValidateRecordsOnlyTheFirstProblemInOrder) {
     info.Tasks[dkGrey] = {true, tmp.Path() + "/missing.abs", "conn", std::nullopt};
     info.Tasks[dkDha] = {true, tmp.Path(), "conn", std::nullopt};
     info.Validate();
-    EXPECT_EQ(info.GetError(), "Source file '" + tmp.Path() +
-                                   "/missing.abs' does not exist.\r\n\r\nPlease provide a valid file path.");
+    EXPECT_EQ(info.GetError(),
+              "Source file '" + tmp.Path() +
+                  "/missing.abs' does not exist.\r\n\r\nPlease provide a valid file path.");
   }
   {
     TDbConversionInfo info;
@@ -72,11 +73,15 @@ TEST(DbConversionInfo, FormattedErrorAppendsTheDetailBlockOfEachExceptionKind) {
   TDbConversionInfo info;
   const std::runtime_error plain("disk on fire");
   info.SetFormattedError(&plain, "Failed to duplicate file '%s.'", "C:\\a.abs");
-  EXPECT_EQ(info.GetError(), "Failed to duplicate file 'C:\\a.abs.'\r\n\r\nError runtime_error.\r\n\"disk on fire\"");
+  EXPECT_EQ(
+      info.GetError(),
+      "Failed to duplicate file 'C:\\a.abs.'\r\n\r\nError runtime_error.\r\n\"disk on fire\"");
 
   // Codes with the top bit set read as negative decimals.
-  const ado::EAdoError adoError("Login failed", static_cast<std::int32_t>(0x80040E4Du), "Microsoft OLE DB");
-  info.SetFormattedError(&adoError, "Could not connect to the %s External Database.", "Greylisting");
+  const ado::EAdoError adoError("Login failed", static_cast<std::int32_t>(0x80040E4Du),
+                                "Microsoft OLE DB");
+  info.SetFormattedError(&adoError, "Could not connect to the %s External Database.",
+                         "Greylisting");
   EXPECT_EQ(info.GetError(),
             "Could not connect to the Greylisting External Database.\r\n\r\nError EAdoError.\r\n"
             "Error code: -2147217843.\r\nSource: Microsoft OLE DB.\r\n\"Login failed\"");
@@ -84,7 +89,8 @@ TEST(DbConversionInfo, FormattedErrorAppendsTheDetailBlockOfEachExceptionKind) {
   const EFakeAutomation other;
   info.SetFormattedError(&other, "%d rows", 3);
   EXPECT_EQ(info.GetError(),
-            "3 rows\r\n\r\nError EFakeAutomation.\r\nError code: 42.\r\nSource: Fake.Provider.\r\n\"Provider says no\"");
+            "3 rows\r\n\r\nError EFakeAutomation.\r\nError code: 42.\r\nSource: "
+            "Fake.Provider.\r\n\"Provider says no\"");
 
   info.SetFormattedError(nullptr, "Plain %s", "text");
   EXPECT_EQ(info.GetError(), "Plain text");
@@ -108,8 +114,11 @@ TEST(DbConversionInfo, AbsentCallbacksAreSkippedPresentOnesReceiveTheReport) {
   std::int64_t done = 0, total = 0;
   info.OnStatus = [&](const std::string& t) { status = t; };
   info.OnProgress = [&](std::int64_t d, std::int64_t t) { done = d, total = t; };
-  info.OnTargetNotEmpty = [](TDatabaseKind kind, TTargetNotEmptyAnswer& a) { a = kind == dkDha ? taKeep : taCancel; };
-  info.ReportStatusFmt("Creating temporary copy of the %s database...", DatabaseDisplayName(dkHoneypot));
+  info.OnTargetNotEmpty = [](TDatabaseKind kind, TTargetNotEmptyAnswer& a) {
+    a = kind == dkDha ? taKeep : taCancel;
+  };
+  info.ReportStatusFmt("Creating temporary copy of the %s database...",
+                       DatabaseDisplayName(dkHoneypot));
   info.ReportProgress(5000000000LL, 6000000000LL);
   EXPECT_EQ(status, "Creating temporary copy of the Honeypot database...");
   EXPECT_EQ(done, 5000000000LL);

@@ -16,7 +16,9 @@ class EServiceQuery : public std::runtime_error {
 // A service manager whose queries fail.
 class TFailingServices : public mrvtest::TScriptedServices {
  public:
-  bool ServiceExists(const std::string&) override { throw EServiceQuery("Could not open the manager."); }
+  bool ServiceExists(const std::string&) override {
+    throw EServiceQuery("Could not open the manager.");
+  }
 };
 
 }  // namespace

@@ -18,7 +18,8 @@ struct RunFixture : ::testing::Test {
   TDbConversionInfo info;
   mrvtest::TStatusLog log;
   mrvtest::TFakeTransfer::TShared shared;
-  std::shared_ptr<mrvtest::TScriptedServices> services = std::make_shared<mrvtest::TScriptedServices>();
+  std::shared_ptr<mrvtest::TScriptedServices> services =
+      std::make_shared<mrvtest::TScriptedServices>();
   std::vector<bool> serviceProblems;  // the arguments OnServiceProblem received
 
   RunFixture() {
@@ -126,7 +127,8 @@ TEST_F(RunFixture, StopFailureOrTimeOutAbortsWithoutRestartOrCopies) {
 
     EXPECT_EQ(runInfo.GetError(), "Could not stop the Mrv service.\r\n\r\n\"" + c.cause + "\"");
     const Lines expected = {"Database conversion started.", "connect DHA Protection",
-                            "Stopping the Mrv service...", "Conversion was aborted due to an error."};
+                            "Stopping the Mrv service...",
+                            "Conversion was aborted due to an error."};
     EXPECT_EQ(runLog.Lines(), expected);  // no copy made: no removal lines either
     EXPECT_EQ(svc->starts, 0);
     EXPECT_EQ(problems, std::vector<bool>{false});
@@ -140,7 +142,8 @@ TEST_F(RunFixture, RestartFailureIsTheErrorAndCopiesAreStillRemoved) {
   auto converter = Make();
   converter->Run();
 
-  EXPECT_EQ(info.GetError(), "Could not restart the Mrv service.\r\n\r\n\"The service did not respond.\"");
+  EXPECT_EQ(info.GetError(),
+            "Could not restart the Mrv service.\r\n\r\n\"The service did not respond.\"");
   const Lines expected = {"Database conversion started.",
                           "connect Automatic Sender Whitelist",
                           "Stopping the Mrv service...",
@@ -169,9 +172,10 @@ TEST_F(RunFixture, CopyThatCannotBeRemovedIsOnlyAStatusLine) {
   ASSERT_GE(lines.size(), 4u);
   const Lines tail(lines.end() - 4, lines.end());
   const Lines expected = {"Removing temporary files...",
-                          "Could not remove temporary database copy \r\n'" + copy + "'.\r\n\r\nError: \"" +
-                              TFileDuplication::SystemErrorText(2) + "\"",
-                          "Finished removing the temporary files.", "Conversion finished successfully."};
+                          "Could not remove temporary database copy \r\n'" + copy +
+                              "'.\r\n\r\nError: \"" + TFileDuplication::SystemErrorText(2) + "\"",
+                          "Finished removing the temporary files.",
+                          "Conversion finished successfully."};
   EXPECT_EQ(tail, expected);
   EXPECT_EQ(info.GetError(), "");
 }
@@ -195,7 +199,7 @@ TEST_F(RunFixture, FreeSpaceOfTheTempFolderItselfIsCheckedAgainstSummedSizes) {
     converter.Run();
 
     EXPECT_EQ(askedFolder, inner.Folder());  // the folder, not a drive root
-    EXPECT_TRUE(svc->running);                   // restarted in both cases
+    EXPECT_TRUE(svc->running);               // restarted in both cases
     EXPECT_EQ(svc->starts, 1);
     if (slack < 0) {
 #ifdef _WIN32
@@ -205,7 +209,8 @@ TEST_F(RunFixture, FreeSpaceOfTheTempFolderItselfIsCheckedAgainstSummedSizes) {
 #endif
       EXPECT_EQ(runInfo.GetError(),
                 "There is not enough space on drive " + drive + ".\r\n1 additional bytes needed.");
-      EXPECT_FALSE(runLog.Has("Creating temporary copy of the Automatic Sender Whitelist database..."));
+      EXPECT_FALSE(
+          runLog.Has("Creating temporary copy of the Automatic Sender Whitelist database..."));
     } else {
       EXPECT_EQ(runInfo.GetError(), "");
       EXPECT_TRUE(converter.Succeeded());
@@ -237,8 +242,8 @@ TEST_F(RunFixture, FirstOfTwoCopiesFailingStopsTheCopyStage) {
   converter->Run();
 
   const std::string error = info.GetError();
-  const std::string start =
-      "Failed to duplicate file '" + unreadable.Path() + ".'\r\n\r\nError EOSError.\r\n\"System Error.  Code: ";
+  const std::string start = "Failed to duplicate file '" + unreadable.Path() +
+                            ".'\r\n\r\nError EOSError.\r\n\"System Error.  Code: ";
   EXPECT_EQ(error.rfind(start, 0), 0u) << error;
   const Lines expected = {"Database conversion started.",
                           "connect Automatic Sender Whitelist",
@@ -303,8 +308,9 @@ TEST_F(RunFixture, CancelWhileTheServiceStopsEndsWithoutRestart) {
   converter->Cancel();  // returns once the stop operation's thread has gone
   worker.join();
 
-  const Lines expected = {"Database conversion started.", "connect Greylisting", "Stopping the Mrv service...",
-                          "Cancelling operation...",      "Stopped the Mrv service.", "Conversion cancelled."};
+  const Lines expected = {"Database conversion started.", "connect Greylisting",
+                          "Stopping the Mrv service...",  "Cancelling operation...",
+                          "Stopped the Mrv service.",     "Conversion cancelled."};
   EXPECT_EQ(log.Lines(), expected);
   EXPECT_EQ(info.GetError(), "");
   EXPECT_FALSE(converter->ServiceStopped());

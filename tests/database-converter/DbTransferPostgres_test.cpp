@@ -1,8 +1,9 @@
 // Record transfer into a real PostgreSQL server through its ODBC driver (MRV_PG_CONN) and
 // through the native provider, whose batches travel by COPY (MRV_PG_NATIVE_CONN); both are set
-// by scripts/pg-start, and each run is skipped when its variable is unset. The tables live in a schema of their own, created with
-// the transfer's create-table helper; signatures are checked against the server's md5() and
-// date-times to the millisecond against calendar texts computed in the test.
+// by scripts/pg-start, and each run is skipped when its variable is unset. The tables live in a
+// schema of their own, created with the transfer's create-table helper; signatures are checked
+// against the server's md5() and date-times to the millisecond against calendar texts computed in
+// the test.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -92,22 +93,31 @@ TEST_P(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
   EXPECT_TRUE(CreateTargetTables(conn_, dkGrey).empty()) << "existing tables are left alone";
 
   SourceTable grey{"GREY",
-                   {{"GREY_SIGNATURE", false, 32}, {"GREY_IP", false, 45}, {"GREY_SENDER"},
-                    {"GREY_RECIPIENT"}, {"GREY_CREATED", true}, {"GREY_LASTHIT", true}},
+                   {{"GREY_SIGNATURE", false, 32},
+                    {"GREY_IP", false, 45},
+                    {"GREY_SENDER"},
+                    {"GREY_RECIPIENT"},
+                    {"GREY_CREATED", true},
+                    {"GREY_LASTHIT", true}},
                    {}};
   for (int i = 0; i < 2345; ++i) {
     SourceRow r;
     r.Texts = {"s" + std::to_string(i),
-               i % 100 == 5 ? "fe80::" + std::to_string(i) : "192.0." + std::to_string(i % 250) + "." + std::to_string(i / 250),
-               "from" + std::to_string(i) + "@a.example", "to" + std::to_string(i % 77) + "@b.example"};
-    r.Stamps = {{730120 + i, int32_t(int64_t(i) * 7919013 % 86400000)}, {738000 + i % 500, 86399999 - i}};
+               i % 100 == 5 ? "fe80::" + std::to_string(i)
+                            : "192.0." + std::to_string(i % 250) + "." + std::to_string(i / 250),
+               "from" + std::to_string(i) + "@a.example",
+               "to" + std::to_string(i % 77) + "@b.example"};
+    r.Stamps = {{730120 + i, int32_t(int64_t(i) * 7919013 % 86400000)},
+                {738000 + i % 500, 86399999 - i}};
     grey.Rows.push_back(r);
   }
   WriteSource(dir_ / "g.abs", {grey});
   SourceTable hist{"DhaHistory", {{"IpAddress", false, 45}, {"AttemptTime", true}}, {}};
   SourceTable black{"DhaBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
-  for (int i = 0; i < 1200; ++i) hist.Rows.push_back({{"10.9.8." + std::to_string(i % 256)}, {{700000 + i, i}}});
-  for (int i = 0; i < 300; ++i) black.Rows.push_back({{"10.7.6." + std::to_string(i % 256)}, {{710000 + i, 999 * i}}});
+  for (int i = 0; i < 1200; ++i)
+    hist.Rows.push_back({{"10.9.8." + std::to_string(i % 256)}, {{700000 + i, i}}});
+  for (int i = 0; i < 300; ++i)
+    black.Rows.push_back({{"10.7.6." + std::to_string(i % 256)}, {{710000 + i, 999 * i}}});
   WriteSource(dir_ / "d.abs", {hist, black});
 
   for (TDatabaseKind k : {dkGrey, dkDha}) {
@@ -131,15 +141,18 @@ TEST_P(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
   ASSERT_EQ(rows.size(), grey.Rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
     const SourceRow& s = grey.Rows[i];
-    std::vector<std::string> expected = {*s.Texts[0], *s.Texts[1], *s.Texts[2], *s.Texts[3],
-                                         StampText(s.Stamps[0]), StampText(s.Stamps[1])};
+    std::vector<std::string> expected = {
+        *s.Texts[0],           *s.Texts[1], *s.Texts[2], *s.Texts[3], StampText(s.Stamps[0]),
+        StampText(s.Stamps[1])};
     rows[i].resize(7);
     ASSERT_EQ(std::vector<std::string>(rows[i].begin(), rows[i].begin() + 6), expected) << i;
-    ASSERT_TRUE(rows[i][6] == "1" || rows[i][6] == "t" || rows[i][6] == "true") << i << ": " << rows[i][6];
+    ASSERT_TRUE(rows[i][6] == "1" || rows[i][6] == "t" || rows[i][6] == "true")
+        << i << ": " << rows[i][6];
   }
-  auto dha = Query("SELECT (SELECT COUNT(*) FROM DhaHistory), (SELECT COUNT(*) FROM DhaBlacklist), "
-                   "(SELECT to_char(AttemptTime, 'YYYY-MM-DD HH24:MI:SS.MS') FROM DhaHistory ORDER "
-                   "BY Id DESC LIMIT 1)");
+  auto dha = Query(
+      "SELECT (SELECT COUNT(*) FROM DhaHistory), (SELECT COUNT(*) FROM DhaBlacklist), "
+      "(SELECT to_char(AttemptTime, 'YYYY-MM-DD HH24:MI:SS.MS') FROM DhaHistory ORDER "
+      "BY Id DESC LIMIT 1)");
   EXPECT_EQ(dha[0][0], "1200");
   EXPECT_EQ(dha[0][1], "300");
   EXPECT_EQ(dha[0][2], StampText({700000 + 1199, 1199}));
@@ -154,7 +167,8 @@ TEST_P(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
   d2.ConnectTarget();
   ASSERT_TRUE(again.IsOk()) << again.GetError();
   EXPECT_EQ(lines.back(), "Finished clearing the DHA Protection database.");
-  auto left = Query("SELECT (SELECT COUNT(*) FROM DhaHistory) + (SELECT COUNT(*) FROM DhaBlacklist)");
+  auto left =
+      Query("SELECT (SELECT COUNT(*) FROM DhaHistory) + (SELECT COUNT(*) FROM DhaBlacklist)");
   EXPECT_EQ(left[0][0], "0");
 }
 
@@ -168,12 +182,18 @@ TEST_P(PostgresTransferTest, RefusedRowInTheMiddleOfABatchRollsBackOnlyThatBatch
   }
   // Row 1500 (of 2500) repeats the signature of row 6, which the first batch committed.
   SourceTable grey{"GREY",
-                   {{"GREY_SIGNATURE", false, 32}, {"GREY_SIGNATURE_24", false, 32}, {"GREY_IP", false, 45},
-                    {"GREY_SENDER"}, {"GREY_RECIPIENT"}, {"GREY_CREATED", true}, {"GREY_LASTHIT", true}},
+                   {{"GREY_SIGNATURE", false, 32},
+                    {"GREY_SIGNATURE_24", false, 32},
+                    {"GREY_IP", false, 45},
+                    {"GREY_SENDER"},
+                    {"GREY_RECIPIENT"},
+                    {"GREY_CREATED", true},
+                    {"GREY_LASTHIT", true}},
                    {}};
   for (int i = 0; i < 2500; ++i)
-    grey.Rows.push_back({{"sig" + std::to_string(i == 1499 ? 5 : i), "s24", "10.0.0.1", "a@b", "c@d"},
-                         {{730000 + i, i}, {730000 + i, 2 * i}}});
+    grey.Rows.push_back(
+        {{"sig" + std::to_string(i == 1499 ? 5 : i), "s24", "10.0.0.1", "a@b", "c@d"},
+         {{730000 + i, i}, {730000 + i, 2 * i}}});
   WriteSource(dir_ / "g.abs", {grey});
   info_.Task(dkGrey).Selected = true;
   info_.Task(dkGrey).TargetConnectionString = conn_;
@@ -205,7 +225,10 @@ TEST_P(PostgresTransferTest, RefusedRowInTheMiddleOfABatchRollsBackOnlyThatBatch
   ASSERT_EQ(g.InsertedPerTable().size(), 1u);
   EXPECT_EQ(g.InsertedPerTable()[0], 1499);
   EXPECT_EQ(Query("SELECT COUNT(*) FROM GREY")[0][0], "1000");
-  EXPECT_EQ(Query("SELECT COUNT(*) FROM GREY WHERE GREY_SIGNATURE IN ('sig0', 'sig999', 'sig1000')")[0][0], "2")
+  EXPECT_EQ(
+      Query(
+          "SELECT COUNT(*) FROM GREY WHERE GREY_SIGNATURE IN ('sig0', 'sig999', 'sig1000')")[0][0],
+      "2")
       << "the first batch stays, the second is rolled back";
   ASSERT_GE(status_.size(), 2u);
   EXPECT_EQ(status_[status_.size() - 2], "Error occured, rolling back data...");
@@ -214,23 +237,25 @@ TEST_P(PostgresTransferTest, RefusedRowInTheMiddleOfABatchRollsBackOnlyThatBatch
 
 TEST_P(PostgresTransferTest, SessionKilledMidBatchKeepsOnlyCommittedBatches) {
   EXPECT_EQ(CreateTargetTables(conn_, dkHoneypot).size(), 1u);
-  SourceTable honeypot{"HoneypotBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
+  SourceTable honeypot{
+      "HoneypotBlacklist", {{"IpAddress", false, 45}, {"LastUpdateTime", true}}, {}};
   for (int i = 0; i < 2500; ++i)
-    honeypot.Rows.push_back({{"10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256)},
-                             {{720000 + i, i}}});
+    honeypot.Rows.push_back(
+        {{"10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256)}, {{720000 + i, i}}});
   WriteSource(dir_ / "h.abs", {honeypot});
   // The transfer's session is told apart from every other one by its application name.
   info_.Task(dkHoneypot).Selected = true;
-  info_.Task(dkHoneypot).TargetConnectionString =
-      base_ + ";ConnSettings={SET search_path TO " + schema_ +
-      ";SET application_name TO mrv_transfer_victim}";
+  info_.Task(dkHoneypot).TargetConnectionString = base_ + ";ConnSettings={SET search_path TO " +
+                                                  schema_ +
+                                                  ";SET application_name TO mrv_transfer_victim}";
   info_.OnProgress = [&](int64_t done, int64_t) {
     if (done != 1500) return;
     ado::Connection killer;
     killer.SetConnectionString(base_);
     killer.Open();
-    killer.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                   "application_name = 'mrv_transfer_victim'");
+    killer.Execute(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+        "application_name = 'mrv_transfer_victim'");
   };
   TDbTransfer t(info_, dkHoneypot);
   t.ConnectTarget();

@@ -183,8 +183,8 @@ class TransferFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() / (std::string("mrvxfer_") + info->test_suite_name() + "_" +
-                                        info->name());
+    dir_ = std::filesystem::temp_directory_path() /
+           (std::string("mrvxfer_") + info->test_suite_name() + "_" + info->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     target_ = dir_ / "target.db";

@@ -27,13 +27,15 @@ class TransferTrustTest : public TransferFixture {
 // ASWL rows with plain ASCII text; `odd` (when given) replaces the sender domain of one row.
 SourceTable PlainAswl(int rows, int oddRow = -1, const std::string& odd = "") {
   SourceTable t{"ASWL",
-                {{"ASWL_SENDER_EMAIL"}, {"ASWL_SENDER_DOMAIN"}, {"ASWL_RECIPIENT_EMAIL"},
+                {{"ASWL_SENDER_EMAIL"},
+                 {"ASWL_SENDER_DOMAIN"},
+                 {"ASWL_RECIPIENT_EMAIL"},
                  {"ASWL_LASTHIT", true}},
                 {}};
   for (int i = 0; i < rows; ++i)
-    t.Rows.push_back({{"s" + std::to_string(i) + "@a.example", i == oddRow ? odd : "a.example",
-                       "r@b.example"},
-                      {{730120 + i, i}}});
+    t.Rows.push_back(
+        {{"s" + std::to_string(i) + "@a.example", i == oddRow ? odd : "a.example", "r@b.example"},
+         {{730120 + i, i}}});
   return t;
 }
 
@@ -86,8 +88,9 @@ TEST_F(TransferTrustTest, TextTheCodePageCannotDecodeStopsTheTransfer) {
 TEST_F(TransferTrustTest, CreateSchemaMakesAMissingSqliteFileOnlyWhenTransferring) {
   WriteSource(dir_ / "a.abs", {PlainAswl(10)});
   const fs::path plain = dir_ / "new-plain.db", keyed = dir_ / "new-keyed.db";
-  for (const auto& [file, conn] : {std::pair{plain, plain.string()},
-                                   std::pair{keyed, "Provider=SQLite;Data Source=" + keyed.string()}}) {
+  for (const auto& [file, conn] :
+       {std::pair{plain, plain.string()},
+        std::pair{keyed, "Provider=SQLite;Data Source=" + keyed.string()}}) {
     TDbConversionInfo info;
     std::vector<std::string> lines;
     info.OnStatus = [&](const std::string& s) { lines.push_back(s); };
@@ -119,8 +122,10 @@ TEST_F(TransferTrustTest, CreateSchemaLeavesTheTargetAloneWhenASourceIsRefused) 
   t.CheckSource((dir_ / "junk.abs").string());
   ASSERT_FALSE(info_.IsOk());
   t.Transfer((dir_ / "junk.abs").string());
-  EXPECT_TRUE(SqliteFile(target_).Query("SELECT name FROM sqlite_master WHERE name = "
-                                        "'DhaBlacklist'").empty());
+  EXPECT_TRUE(SqliteFile(target_)
+                  .Query("SELECT name FROM sqlite_master WHERE name = "
+                         "'DhaBlacklist'")
+                  .empty());
   // Without the option the missing table is reported, as before.
   TDbConversionInfo plain;
   plain.Task(dkDha) = info_.Task(dkDha);
@@ -159,8 +164,12 @@ TEST_F(TransferTrustTest, SignatureIsComputedFromTheFilesOwnBytes) {
   // In code page 932 two byte pairs stand for the same character; decoding and encoding again
   // would hash the other pair.
   SourceTable grey{"GREY",
-                   {{"GREY_SIGNATURE", false, 32}, {"GREY_IP", false, 45}, {"GREY_SENDER"},
-                    {"GREY_RECIPIENT"}, {"GREY_CREATED", true}, {"GREY_LASTHIT", true}},
+                   {{"GREY_SIGNATURE", false, 32},
+                    {"GREY_IP", false, 45},
+                    {"GREY_SENDER"},
+                    {"GREY_RECIPIENT"},
+                    {"GREY_CREATED", true},
+                    {"GREY_LASTHIT", true}},
                    {{{"sig", "10.0.0.1", "\xED\x40@x", "r"}, {{730120, 0}, {730121, 0}}}}};
   WriteSource(dir_ / "g.abs", {grey});
   Select(dkGrey);

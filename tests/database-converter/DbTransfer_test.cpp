@@ -24,7 +24,9 @@ Stamp StampOf(int i) { return {730120 + i % 9000, int32_t(int64_t(i) * 7919013 %
 
 SourceTable AswlTable(int rows) {
   SourceTable t{"ASWL",
-                {{"ASWL_SENDER_EMAIL"}, {"ASWL_SENDER_DOMAIN"}, {"ASWL_RECIPIENT_EMAIL"},
+                {{"ASWL_SENDER_EMAIL"},
+                 {"ASWL_SENDER_DOMAIN"},
+                 {"ASWL_RECIPIENT_EMAIL"},
                  {"ASWL_LASTHIT", true}},
                 {}};
   for (int i = 0; i < rows; ++i) {
@@ -82,7 +84,8 @@ SourceTable GreyTable(int rows, bool withSignature24) {
     const bool computed = i < kComputedCount;
     // Computed where the stored value is NULL (even rows) or an empty text (odd rows).
     if (withSignature24)
-      r.Texts.push_back(computed ? (i % 2 ? Text("") : Text()) : Text("stored" + std::to_string(i)));
+      r.Texts.push_back(computed ? (i % 2 ? Text("") : Text())
+                                 : Text("stored" + std::to_string(i)));
     if (computed) {
       r.Texts.push_back(kComputed[i].Ip);
       r.Texts.push_back(kComputed[i].Sender);
@@ -275,8 +278,9 @@ TEST_F(TransferTest, UnknownAnswerRaisesNotImplemented) {
 
 TEST_F(TransferTest, DhaClearingReportsEachTableAndFinishesOnce) {
   SqliteFile db(target_);
-  db.Exec("INSERT INTO DhaHistory(IpAddress) VALUES('1.1.1.1'),('1.1.1.2');"
-          "INSERT INTO DhaBlacklist(IpAddress) VALUES('2.2.2.2');");
+  db.Exec(
+      "INSERT INTO DhaHistory(IpAddress) VALUES('1.1.1.1'),('1.1.1.2');"
+      "INSERT INTO DhaBlacklist(IpAddress) VALUES('2.2.2.2');");
   Select(dkDha);
   TDbTransfer t(info_, dkDha);
   t.ConnectTarget();
@@ -300,7 +304,8 @@ TEST_F(TransferTest, ClearingStopsWhenADeleteRemovesNothing) {
       t.ConnectTarget();
       done = true;
     });
-    for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 300 && !done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!done) info_.Cancelled = true;
     worker.join();
     ASSERT_FALSE(info_.Cancelled) << "clearing repeated a statement that deleted nothing";
@@ -315,14 +320,15 @@ TEST_F(TransferTest, ClearingStopsWhenADeleteRemovesNothing) {
   EXPECT_TRUE(HasStatus("Finished clearing the Honeypot database."));
 
   // Rows that cannot be deleted: the clearing error, instead of repeating for ever.
-  db.Exec("INSERT INTO HoneypotBlacklist(IpAddress) VALUES('3.3.3.3'),('3.3.3.4');"
-          "CREATE TRIGGER keep BEFORE DELETE ON HoneypotBlacklist BEGIN SELECT RAISE(IGNORE); "
-          "END;");
+  db.Exec(
+      "INSERT INTO HoneypotBlacklist(IpAddress) VALUES('3.3.3.3'),('3.3.3.4');"
+      "CREATE TRIGGER keep BEFORE DELETE ON HoneypotBlacklist BEGIN SELECT RAISE(IGNORE); "
+      "END;");
   info_.OnTargetNotEmpty = nullptr;
   connectWithWatchdog();
   const std::string err = info_.GetError();
-  EXPECT_EQ(err.rfind("Could not clear the target Honeypot table.\r\n\r\nError EDbTransfer.\r\n", 0),
-            0u)
+  EXPECT_EQ(
+      err.rfind("Could not clear the target Honeypot table.\r\n\r\nError EDbTransfer.\r\n", 0), 0u)
       << err;
   EXPECT_NE(err.find("2 rows remain in table HoneypotBlacklist"), std::string::npos) << err;
   EXPECT_EQ(db.Count("HoneypotBlacklist"), 2);
@@ -332,9 +338,10 @@ TEST_F(TransferTest, InsertFailureRollsBackOnlyTheOpenBatch) {
   const SourceTable aswl = AswlTable(2500);
   WriteSource(dir_ / "a.abs", {aswl});
   SqliteFile db(target_);
-  db.Exec("CREATE UNIQUE INDEX one_sender ON ASWL(ASWL_SENDER_EMAIL);"
-          "INSERT INTO ASWL(ASWL_SENDER_EMAIL) VALUES('" +
-          Latin1ToUtf8(*aswl.Rows[1500].Texts[0]) + "');");
+  db.Exec(
+      "CREATE UNIQUE INDEX one_sender ON ASWL(ASWL_SENDER_EMAIL);"
+      "INSERT INTO ASWL(ASWL_SENDER_EMAIL) VALUES('" +
+      Latin1ToUtf8(*aswl.Rows[1500].Texts[0]) + "');");
   Select(dkAswl);
   info_.OnTargetNotEmpty = [](TDatabaseKind, TTargetNotEmptyAnswer& a) { a = taKeep; };
   TDbTransfer t(info_, dkAswl);
@@ -446,7 +453,7 @@ TEST_F(TransferTest, EncryptedSourceOpensWithItsPasswordOnly) {
   Select(dkHoneypot);
   const SourceTable table = AddressTable("HoneypotBlacklist", "LastUpdateTime", 30, 3);
   const std::string path = (dir_ / "honeypot.abs").string();
-  WriteSource(path, {table}, "K\xE4se");  // the ANSI bytes of "Käse"
+  WriteSource(path, {table}, "K\xE4se");                    // the ANSI bytes of "Käse"
   info_.Task(dkHoneypot).SourcePath = "live/honeypot.abs";  // named in the messages, not the copy
   auto check = [&](std::optional<std::string> password) {
     TDbConversionInfo info;
@@ -457,12 +464,15 @@ TEST_F(TransferTest, EncryptedSourceOpensWithItsPasswordOnly) {
     return info.GetError();
   };
   // Without a password setting (the wizard) the general message stays as it always was.
-  EXPECT_EQ(check(std::nullopt), "Could not open the source Honeypot database.\r\nPlease make sure "
-                                 "that the file is a valid Mrv database.");
-  EXPECT_EQ(check(""), "Could not open the source Honeypot database.\r\nThe file \"live/honeypot.abs\" is "
-                       "encrypted and no password was given for it.");
-  EXPECT_EQ(check("Kase"), "Could not open the source Honeypot database.\r\nThe password given for the "
-                           "encrypted file \"live/honeypot.abs\" is wrong.");
+  EXPECT_EQ(check(std::nullopt),
+            "Could not open the source Honeypot database.\r\nPlease make sure "
+            "that the file is a valid Mrv database.");
+  EXPECT_EQ(check(""),
+            "Could not open the source Honeypot database.\r\nThe file \"live/honeypot.abs\" is "
+            "encrypted and no password was given for it.");
+  EXPECT_EQ(check("Kase"),
+            "Could not open the source Honeypot database.\r\nThe password given for the "
+            "encrypted file \"live/honeypot.abs\" is wrong.");
   EXPECT_EQ(check("K\xC3\xA4se"), "") << "the password is UTF-8";
 
   // The transfer opens its copy with the password too.

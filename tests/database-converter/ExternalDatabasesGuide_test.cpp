@@ -48,14 +48,15 @@ TEST(ExternalDatabasesGuide, ShowsEveryStatementThatCreateSchemaIssues) {
   ASSERT_FALSE(guide.empty()) << "docs/external-databases.md not found";
   const std::string sql = GuideSqlOneLine(guide);
   int statements = 0;
-  for (ado::Engine engine : {ado::Engine::SqlServer, ado::Engine::PostgreSql, ado::Engine::MySql,
-                             ado::Engine::Sqlite}) {
+  for (ado::Engine engine :
+       {ado::Engine::SqlServer, ado::Engine::PostgreSql, ado::Engine::MySql, ado::Engine::Sqlite}) {
     for (int kind = 0; kind < mrv::DatabaseKindCount; ++kind) {
       for (const auto& table : mrv::TransferTableDefs(static_cast<mrv::TDatabaseKind>(kind))) {
         const std::string statement =
             ado::DialectFor(engine).CreateTableStatement(mrv::TargetTableSchema(table)) + ";";
         EXPECT_NE(sql.find(statement), std::string::npos)
-            << ado::DialectFor(engine).Name() << " statement missing from the guide:\n" << statement;
+            << ado::DialectFor(engine).Name() << " statement missing from the guide:\n"
+            << statement;
         ++statements;
       }
     }

@@ -52,7 +52,8 @@ TEST(FileDuplication, FailedOrCancelledCopyLeavesNothingBehind) {
     ADD_FAILURE() << "no exception";
   } catch (const EOSError& e) {
     EXPECT_EQ(e.Code(), 2);  // file not found, on both platforms
-    EXPECT_EQ(std::string(e.what()), "System Error.  Code: 2.\r\n" + TFileDuplication::SystemErrorText(2));
+    EXPECT_EQ(std::string(e.what()),
+              "System Error.  Code: 2.\r\n" + TFileDuplication::SystemErrorText(2));
   }
   EXPECT_EQ(path, "");
   EXPECT_TRUE(tmp.TempCopies().empty());

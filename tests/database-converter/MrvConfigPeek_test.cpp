@@ -75,20 +75,28 @@ TEST(MrvConfigPeekFolder, ImagePathGivesTheFolderWithTrailingBackslash) {
 TEST_F(ConfigPeekTest, DerivesFilesAndConnectionStringsPerDatabase) {
   WriteIni(
       "[GreylistingDatabase]\r\n"
-      "EmbeddedPath=" + dir_.string() + D + "Data\r\n"
+      "EmbeddedPath=" +
+      dir_.string() + D +
+      "Data\r\n"
       "[AutoSenderWhitelistDatabase]\r\n"
       "ExternalConnectionString=\r\n"
       "[AutoSenderWhitelist]\r\n"
-      "Path=" + D + "Old" + D + "\r\n"
+      "Path=" +
+      D + "Old" + D +
+      "\r\n"
       "[dhadatabase]\r\n"
       "   externalconnectionstring  =  Provider=SQLOLEDB;Data Source=db1   \r\n"
       "[HoneypotDatabase]\r\n"
-      "EmbeddedPath=" + D + "\r\n"
+      "EmbeddedPath=" +
+      D +
+      "\r\n"
       "ExternalConnectionString=\"quoted\"\r\n"
       "[HoneypotDatabase]\r\n"
-      "EmbeddedPath=" + D + "elsewhere\r\n");
+      "EmbeddedPath=" +
+      D + "elsewhere\r\n");
   EXPECT_EQ(TMrvConfigPeek::GetConfigFileName(), dir_.string() + D + "mrvent.ini");
-  EXPECT_EQ(TMrvConfigPeek::GetDatabaseFileName(1), dir_.string() + D + "Data" + D + "greylist.abs");
+  EXPECT_EQ(TMrvConfigPeek::GetDatabaseFileName(1),
+            dir_.string() + D + "Data" + D + "greylist.abs");
   EXPECT_EQ(TMrvConfigPeek::GetDatabaseFileName(0), D + "Old" + D + "aswl.abs");
   EXPECT_EQ(TMrvConfigPeek::GetExternalConnectionString(0), "");
   EXPECT_EQ(TMrvConfigPeek::GetExternalConnectionString(2), "Provider=SQLOLEDB;Data Source=db1");

@@ -20,8 +20,8 @@ TEST(RemainingTime, TextAtEachBoundary) {
 }
 
 TEST(RemainingTime, PositionRoundsHalfToEvenAndFillsForEmptyTotals) {
-  EXPECT_EQ(TRemainingTimeEstimate::Position(1, 8), 12);   // 12.5
-  EXPECT_EQ(TRemainingTimeEstimate::Position(3, 8), 38);   // 37.5
+  EXPECT_EQ(TRemainingTimeEstimate::Position(1, 8), 12);  // 12.5
+  EXPECT_EQ(TRemainingTimeEstimate::Position(3, 8), 38);  // 37.5
   EXPECT_EQ(TRemainingTimeEstimate::Position(1, 3), 33);
   EXPECT_EQ(TRemainingTimeEstimate::Position(2, 3), 67);
   EXPECT_EQ(TRemainingTimeEstimate::Position(7, 7), 100);
@@ -38,7 +38,8 @@ TEST(RemainingTime, RemainingIsProportionalAndGuardedAgainstOverflow) {
   EXPECT_EQ(TRemainingTimeEstimate::RemainingMs(100, 100, 5000), 0);
   const std::int64_t big = std::numeric_limits<std::int64_t>::max();
   EXPECT_EQ(TRemainingTimeEstimate::RemainingMs(1, big, 2000), -1);
-  EXPECT_EQ(TRemainingTimeEstimate::RemainingMs(1, big / 1000 + 2, 1000), -1);  // product just overflows
+  EXPECT_EQ(TRemainingTimeEstimate::RemainingMs(1, big / 1000 + 2, 1000),
+            -1);  // product just overflows
   EXPECT_EQ(TRemainingTimeEstimate::RemainingMs(1, (1LL << 40) + 1, 1000), (1LL << 40) * 1000);
   EXPECT_EQ(TRemainingTimeEstimate::RemainingMs(0, 10, 2000), -1);
 }
@@ -72,7 +73,8 @@ TEST(RemainingTime, EstimateOnlyAfterFirstSecondAndAtMostEveryHalfSecond) {
 }
 
 TEST(RemainingTime, StatusTextOnOneLine) {
-  EXPECT_EQ(TRemainingTimeEstimate::OneLine("Could not remove temporary database copy \r\n'x'.\r\n\r\nError"),
+  EXPECT_EQ(TRemainingTimeEstimate::OneLine(
+                "Could not remove temporary database copy \r\n'x'.\r\n\r\nError"),
             "Could not remove temporary database copy  'x'.  Error");
   EXPECT_EQ(TRemainingTimeEstimate::OneLine("a\rb\nc"), "a\rb\nc");
 }

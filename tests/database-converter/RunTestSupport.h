@@ -77,7 +77,9 @@ class TPrivateTempDir {
   }
   const std::string& Path() const { return path_; }
   // The folder as the file duplication hands it out: with a trailing separator.
-  std::string Folder() const { return path_ + static_cast<char>(std::filesystem::path::preferred_separator); }
+  std::string Folder() const {
+    return path_ + static_cast<char>(std::filesystem::path::preferred_separator);
+  }
   // A file inside the folder (not in the temp-copy pattern) with `size` bytes of a pattern.
   std::string MakeFile(const std::string& name, size_t size) const {
     const std::string p = Folder() + name;
@@ -198,9 +200,10 @@ class TFakeTransfer : public mrv::IDbTransfer {
  public:
   struct TShared {
     std::function<void(mrv::TDatabaseKind)> onConnect;  // extra work inside ConnectTarget
-    std::function<void(const std::string&)> onTransfer;  // extra work inside Transfer, given the copy
-    std::vector<std::string> transferred;               // kinds' names whose copy was transferred
-    std::vector<std::string> copyMismatch;              // copies that differed from the source
+    std::function<void(const std::string&)>
+        onTransfer;                         // extra work inside Transfer, given the copy
+    std::vector<std::string> transferred;   // kinds' names whose copy was transferred
+    std::vector<std::string> copyMismatch;  // copies that differed from the source
   };
   TFakeTransfer(mrv::TDbConversionInfo& info, mrv::TDatabaseKind kind, TShared& shared)
       : info_(info), kind_(kind), shared_(shared) {}
@@ -247,7 +250,7 @@ class TScriptedServices : public mrv::IServiceControl {
   TScript stop, start;
   int stops = 0, starts = 0;
   std::vector<std::uint32_t> timeouts;  // of every stop and start, in order
-  TEvent operationWaiting;  // set when an untilCancelled operation has begun
+  TEvent operationWaiting;              // set when an untilCancelled operation has begun
 
   ~TScriptedServices() override {
     for (auto& t : threads_)
@@ -255,13 +258,14 @@ class TScriptedServices : public mrv::IServiceControl {
   }
   bool ServiceExists(const std::string&) override { return exists; }
   bool IsServiceRunning(const std::string&) override { return running; }
-  std::int32_t StopServiceAsync(const std::string&, std::uint32_t timeout, bool, TFinished done) override {
+  std::int32_t StopServiceAsync(const std::string&, std::uint32_t timeout, bool,
+                                TFinished done) override {
     ++stops;
     timeouts.push_back(timeout);
     return Launch(stop, false, std::move(done));
   }
-  std::int32_t StartServiceAsync(const std::string&, std::uint32_t timeout, const std::vector<std::string>*, bool,
-                                 TFinished done) override {
+  std::int32_t StartServiceAsync(const std::string&, std::uint32_t timeout,
+                                 const std::vector<std::string>*, bool, TFinished done) override {
     ++starts;
     timeouts.push_back(timeout);
     return Launch(start, true, std::move(done));

@@ -133,8 +133,8 @@ class ServiceOperations : public ::testing::Test {
 
   std::int32_t Stop(TFinished& finished, std::uint32_t timeout, bool useWaitHint = false,
                     void* data = nullptr) {
-    return TServiceController::StopServiceAsync("MRVSVC", timeout, useWaitHint,
-                                                finished.Event(), data);
+    return TServiceController::StopServiceAsync("MRVSVC", timeout, useWaitHint, finished.Event(),
+                                                data);
   }
   std::int32_t Start(TFinished& finished, std::uint32_t timeout,
                      const std::vector<std::string>* arguments = nullptr) {
@@ -349,12 +349,12 @@ TEST_F(ServiceOperations, ListEmptiesEvenWhenTheCallbackThrows) {
   backend_->Script = [](std::int64_t) { return Status(ssStopped); };
   std::atomic<int> calls{0};
   for (int i = 0; i < 3; ++i)
-    TServiceController::StopServiceAsync("MRVSVC", 1000, false,
-                                         [&](TServiceControllerThread&, std::int32_t,
-                                             const std::string&, std::uint8_t) {
-                                           ++calls;
-                                           throw std::runtime_error("callback failure");
-                                         });
+    TServiceController::StopServiceAsync(
+        "MRVSVC", 1000, false,
+        [&](TServiceControllerThread&, std::int32_t, const std::string&, std::uint8_t) {
+          ++calls;
+          throw std::runtime_error("callback failure");
+        });
   EXPECT_TRUE(WaitUntilNoOperation());
   EXPECT_EQ(calls.load(), 3);
 }

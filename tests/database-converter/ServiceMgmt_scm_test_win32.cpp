@@ -39,11 +39,11 @@ std::wstring ServiceExePath() {
 // blanks or periods.
 std::string SystemText(DWORD code) {
   char buffer[1024] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer,
-                                sizeof buffer, nullptr);
-  while (length > 0 && (static_cast<unsigned char>(buffer[length - 1]) <= ' ' ||
-                        buffer[length - 1] == '.'))
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
+  while (length > 0 &&
+         (static_cast<unsigned char>(buffer[length - 1]) <= ' ' || buffer[length - 1] == '.'))
     --length;
   return std::string(buffer, length);
 }
@@ -127,12 +127,14 @@ class ServiceControlManager : public ::testing::Test {
       return;
     }
     const std::wstring command = L"\"" + ServiceExePath() + L"\"";
-    SC_HANDLE service = CreateServiceW(manager, kServiceW, kServiceW, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
-    if (!service) createError_ = GetLastError();
-    else CloseServiceHandle(service);
+    SC_HANDLE service =
+        CreateServiceW(manager, kServiceW, kServiceW, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr,
+                       nullptr, nullptr, nullptr, nullptr);
+    if (!service)
+      createError_ = GetLastError();
+    else
+      CloseServiceHandle(service);
     CloseServiceHandle(manager);
   }
   static void TearDownTestSuite() { RemoveService(); }
@@ -156,14 +158,15 @@ class ServiceControlManager : public ::testing::Test {
 TEST_F(ServiceControlManager, RegistrationStoresTheProgramPath) {
   // Wine stores ImagePath as a plain string, Windows may store it expandable.
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\MrvConvTestSvc",
-                          0, KEY_READ, &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\MrvConvTestSvc", 0,
+                    KEY_READ, &key),
+      ERROR_SUCCESS);
   wchar_t value[1024] = {};
   DWORD size = sizeof value - sizeof(wchar_t);
   DWORD type = 0;
-  const LONG read = RegQueryValueExW(key, L"ImagePath", nullptr, &type,
-                                     reinterpret_cast<BYTE*>(value), &size);
+  const LONG read =
+      RegQueryValueExW(key, L"ImagePath", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
   RegCloseKey(key);
   ASSERT_EQ(read, ERROR_SUCCESS);
   EXPECT_TRUE(type == REG_SZ || type == REG_EXPAND_SZ) << type;
@@ -208,7 +211,8 @@ TEST_F(ServiceControlManager, StoppingAStoppedOrMissingServiceFailsWithTheSystem
   const TResult stopped = Stop(30000);
   EXPECT_EQ(stopped.Outcome, soError);
   EXPECT_FALSE(SystemText(ERROR_SERVICE_NOT_ACTIVE).empty());
-  EXPECT_EQ(stopped.ErrorText, "System Error.  Code: 1062.\r\n" + SystemText(ERROR_SERVICE_NOT_ACTIVE));
+  EXPECT_EQ(stopped.ErrorText,
+            "System Error.  Code: 1062.\r\n" + SystemText(ERROR_SERVICE_NOT_ACTIVE));
 
   const TResult missing = Stop(30000, kMissing);
   EXPECT_EQ(missing.Outcome, soError);

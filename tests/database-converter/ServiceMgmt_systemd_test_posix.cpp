@@ -71,7 +71,8 @@ class SystemdServiceControl : public ::testing::Test {
     oldPath_ = path ? path : "/usr/bin:/bin";
     setenv("PATH", (dir_.string() + ":" + oldPath_).c_str(), 1);
     Write("booted", "");  // systemd counts as running while this file exists
-    previous_ = TServiceController::SetBackend(CreateSystemdServiceBackend((dir_ / "booted").string()));
+    previous_ =
+        TServiceController::SetBackend(CreateSystemdServiceBackend((dir_ / "booted").string()));
   }
 
   void TearDown() override {
@@ -99,15 +100,14 @@ class SystemdServiceControl : public ::testing::Test {
   }
 
   TResult Operate(std::uint8_t operation, std::uint32_t timeout, const std::string& name = "MRVSVC",
-              const std::vector<std::string>* arguments = nullptr) {
+                  const std::vector<std::string>* arguments = nullptr) {
     auto promise = std::make_shared<std::promise<TResult>>();
     const auto started = Clock::now();
     auto finished = [promise, started](TServiceControllerThread&, std::int32_t,
                                        const std::string& text, std::uint8_t outcome) {
-      promise->set_value({outcome, text,
-                          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                                started)
-                              .count()});
+      promise->set_value(
+          {outcome, text,
+           std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()});
     };
     if (operation == soStop)
       TServiceController::StopServiceAsync(name, timeout, false, finished);
@@ -136,7 +136,8 @@ TEST_F(SystemdServiceControl, QueriesMapUnitStates) {
     States({stopped});
     EXPECT_FALSE(TServiceController::IsServiceRunning("MRVSVC")) << stopped;
   }
-  for (const char* running : {"deactivating stop-sigterm", "activating start", "reloading reload"}) {
+  for (const char* running :
+       {"deactivating stop-sigterm", "activating start", "reloading reload"}) {
     States({running});
     EXPECT_TRUE(TServiceController::IsServiceRunning("MRVSVC")) << running;
   }
@@ -155,7 +156,8 @@ TEST_F(SystemdServiceControl, QueriesMapUnitStates) {
 
 TEST_F(SystemdServiceControl, MissingOrUnusableSystemd) {
   // systemd runs but cannot answer: a manager error.
-  Write("show.err", "System has not been booted with systemd as init system (PID 1). Can't operate.\n");
+  Write("show.err",
+        "System has not been booted with systemd as init system (PID 1). Can't operate.\n");
   try {
     TServiceController::ServiceExists("MRVSVC");
     ADD_FAILURE() << "no exception";
@@ -219,7 +221,8 @@ TEST_F(SystemdServiceControl, StopAndStartFollowPendingStates) {
   EXPECT_EQ(Operate(soStart, 5000).Outcome, soReached);
 
   // A start job queued behind the unit's dependencies: still inactive, but start pending.
-  States({"inactive dead 97", "inactive dead 97", "failed failed 97", "activating start 97", "active running"});
+  States({"inactive dead 97", "inactive dead 97", "failed failed 97", "activating start 97",
+          "active running"});
   const TResult queued = Operate(soStart, 5000);
   EXPECT_EQ(queued.Outcome, soReached) << queued.ErrorText;
   EXPECT_NE(Calls().find("--property=LoadState,ActiveState,SubState,Job show -- MRVSVC.service\n"),
@@ -245,7 +248,8 @@ TEST_F(SystemdServiceControl, FailuresAndDropsBackEndWithTheirTexts) {
   Write("stop.rc", "4");
   result = Operate(soStop, 5000);
   EXPECT_EQ(result.Outcome, soError);
-  EXPECT_EQ(result.ErrorText, "System Error.  Code: 4.\r\nFailed to stop MRVSVC.service: Access denied");
+  EXPECT_EQ(result.ErrorText,
+            "System Error.  Code: 4.\r\nFailed to stop MRVSVC.service: Access denied");
 
   const std::vector<std::string> arguments{"--verbose"};
   result = Operate(soStart, 5000, "MRVSVC", &arguments);

@@ -40,7 +40,10 @@ class MemPages : public IEdbBlobPageStore {
   size_t Count() const { return pages_.size(); }
 
  private:
-  struct Page { std::vector<uint8_t> data; int32_t next; };
+  struct Page {
+    std::vector<uint8_t> data;
+    int32_t next;
+  };
   uint32_t d_;
   int32_t last_ = 0;
   std::map<int32_t, Page> pages_;

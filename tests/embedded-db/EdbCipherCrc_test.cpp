@@ -22,7 +22,8 @@ namespace {
 
 std::vector<uint8_t> Hex(const std::string& h) {
   std::vector<uint8_t> v;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) v.push_back(uint8_t(std::stoul(h.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < h.size(); i += 2)
+    v.push_back(uint8_t(std::stoul(h.substr(i, 2), nullptr, 16)));
   return v;
 }
 
@@ -70,14 +71,18 @@ TEST(EdbCrc, KnownValuesAndRelationToCommonCrc32) {
   const uint32_t common = uint32_t(crc32(0xFFFFFFFFul, data.data(), uInt(data.size())));
   EXPECT_EQ(EdbCrc32(data.data(), data.size()), ~common);
   // Continuation over split buffers.
-  EXPECT_EQ(EdbCrc32(data.data() + 10, 990, EdbCrc32(data.data(), 10)), EdbCrc32(data.data(), 1000));
+  EXPECT_EQ(EdbCrc32(data.data() + 10, 990, EdbCrc32(data.data(), 10)),
+            EdbCrc32(data.data(), 1000));
 }
 
 TEST(EdbCipherKey, PublishedRipemdVectorsTruncatedPerCipher) {
   auto hex = [](const std::vector<uint8_t>& v) {
     std::string s;
     char b[3];
-    for (uint8_t c : v) { std::snprintf(b, sizeof b, "%02x", c); s += b; }
+    for (uint8_t c : v) {
+      std::snprintf(b, sizeof b, "%02x", c);
+      s += b;
+    }
     return s;
   };
   EXPECT_EQ(hex(EdbDeriveCipherKey("", ciRijndael128)), "cdf26213a150dc3ecb610f18f6b38b46");
@@ -86,7 +91,8 @@ TEST(EdbCipherKey, PublishedRipemdVectorsTruncatedPerCipher) {
             "02ba4c4e5f8ecd1877fc52d64d30e37a2d9774fb1e5d026380ae0168e3c5522d");
   EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciRijndael256)), kRipemd256Abc);
   EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciDesSingle)), std::string(kRipemd128Abc).substr(0, 16));
-  EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciDesTriple)), std::string(kRipemd128Abc) + "0000000000000000");
+  EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciDesTriple)),
+            std::string(kRipemd128Abc) + "0000000000000000");
   EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciBlowfish)), kRipemd256Abc);
   EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciTwofish128)), kRipemd128Abc);
   EXPECT_EQ(hex(EdbDeriveCipherKey("abc", ciTwofish256)), kRipemd256Abc);
@@ -98,15 +104,20 @@ TEST(EdbCipherKey, PublishedRipemdVectorsTruncatedPerCipher) {
 // published AES, DES and Blowfish primitives (whose known answers it reproduced: FIPS-197
 // 69c4e0d8..., DES 133457799BBCDFF1/0123456789ABCDEF -> 85E813540F0AB405).
 TEST(EdbCipher, FixedVectorsForAesDesTripleDesBlowfish) {
-  EXPECT_EQ(Encrypted("abc", ciRijndael128, Range(40)),
-            Hex("2cc4dee080804816bc00a6be79813d12bbc782f24bc6323855f26f872fe43ba1ce7a1e0401067d4c"));
-  EXPECT_EQ(Encrypted("abc", ciRijndael256, Range(40)),
-            Hex("0931f72f25d9be8adebe078b637e98e855d11dbd4f71d10af7c4c6c1f85c640eb70cd0171b464314"));
-  EXPECT_EQ(Encrypted("abc", ciDesSingle, Range(20)), Hex("41ca5a9c85b2ed4acfd10dc7e759d27e8fa18b7e"));
-  EXPECT_EQ(Encrypted("abc", ciDesTriple, Range(56)),
-            Hex("6c6f3ddb808fe042082850702063669ba17aaaa22bf361532934f8f980636b040b55480641e62663ad6cb7f1"
-                "5970ae686f20abca3830101c"));
-  EXPECT_EQ(Encrypted("abc", ciBlowfish, Range(20)), Hex("ae683491615f873425834dd758772d3d6e95d34e"));
+  EXPECT_EQ(
+      Encrypted("abc", ciRijndael128, Range(40)),
+      Hex("2cc4dee080804816bc00a6be79813d12bbc782f24bc6323855f26f872fe43ba1ce7a1e0401067d4c"));
+  EXPECT_EQ(
+      Encrypted("abc", ciRijndael256, Range(40)),
+      Hex("0931f72f25d9be8adebe078b637e98e855d11dbd4f71d10af7c4c6c1f85c640eb70cd0171b464314"));
+  EXPECT_EQ(Encrypted("abc", ciDesSingle, Range(20)),
+            Hex("41ca5a9c85b2ed4acfd10dc7e759d27e8fa18b7e"));
+  EXPECT_EQ(
+      Encrypted("abc", ciDesTriple, Range(56)),
+      Hex("6c6f3ddb808fe042082850702063669ba17aaaa22bf361532934f8f980636b040b55480641e62663ad6cb7f1"
+          "5970ae686f20abca3830101c"));
+  EXPECT_EQ(Encrypted("abc", ciBlowfish, Range(20)),
+            Hex("ae683491615f873425834dd758772d3d6e95d34e"));
 }
 
 // Twofish and Square: the primitive is checked against its known answer where one is published,
@@ -118,7 +129,10 @@ TEST(EdbCipher, TwofishAndSquareMatchHandComposedChaining) {
     kat.ProcessBlock(zero.data());
     EXPECT_EQ(zero, Hex("9f589f5cf6122c32b6bfec2f2ae8c35a"));
   }
-  struct Case { uint8_t id; const char* key; };
+  struct Case {
+    uint8_t id;
+    const char* key;
+  };
   for (Case c : {Case{ciTwofish128, kRipemd128Abc}, Case{ciTwofish256, kRipemd256Abc}}) {
     std::vector<uint8_t> key = Hex(c.key);
     CryptoPP::Twofish::Encryption e(key.data(), key.size());
@@ -127,7 +141,8 @@ TEST(EdbCipher, TwofishAndSquareMatchHandComposedChaining) {
   }
   std::vector<uint8_t> key = Hex(kRipemd128Abc);
   CryptoPP::Square::Encryption sq(key.data(), key.size());
-  EXPECT_EQ(Encrypted("abc", ciSquare, Range(40)), ChainByHand([&](uint8_t* b) { sq.ProcessBlock(b); }, 16, Range(40)));
+  EXPECT_EQ(Encrypted("abc", ciSquare, Range(40)),
+            ChainByHand([&](uint8_t* b) { sq.ProcessBlock(b); }, 16, Range(40)));
 }
 
 TEST(EdbCipher, EveryIdRoundTripsAndDiffersFromPlainText) {

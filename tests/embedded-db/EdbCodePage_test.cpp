@@ -15,8 +15,11 @@ TEST(EdbCodePage, UnassignedWindows1252BytesAreTheC1ControlsBothWays) {
   const struct {
     const char* ansi;
     const char* utf8;
-  } c1[] = {{"\x81", "\xC2\x81"}, {"\x8D", "\xC2\x8D"}, {"\x8F", "\xC2\x8F"},
-            {"\x90", "\xC2\x90"}, {"\x9D", "\xC2\x9D"}};
+  } c1[] = {{"\x81", "\xC2\x81"},
+            {"\x8D", "\xC2\x8D"},
+            {"\x8F", "\xC2\x8F"},
+            {"\x90", "\xC2\x90"},
+            {"\x9D", "\xC2\x9D"}};
   for (const auto& c : c1) {
     EXPECT_EQ(EdbAnsiToUtf8(c.ansi, 1252), c.utf8);
     EXPECT_EQ(EdbUtf8ToAnsi(c.utf8, 1252), c.ansi);
@@ -46,8 +49,8 @@ class EdbCodePageFile : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = fs::temp_directory_path() /
-            (std::string("edbcp_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-             ".abs");
+            (std::string("edbcp_") +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".abs");
     fs::remove(path_);
   }
   void TearDown() override { fs::remove(path_); }
@@ -62,7 +65,9 @@ TEST_F(EdbCodePageFile, TableNameWithAnUnassignedByteOpens) {
     w.CreateDatabase(path_.string());
     TEdbTableWriter& t = w.CreateTable("T\x9D", {EdbMakeFieldDef("V", aftString, 10)});
     TEdbRecordBuilder r = t.NewRecord();
-    r.SetAnsiString(0, "a\x8F" "b");
+    r.SetAnsiString(0,
+                    "a\x8F"
+                    "b");
     t.Insert(r);
     w.Close();
   }
@@ -79,8 +84,12 @@ TEST_F(EdbCodePageFile, TableNameWithAnUnassignedByteOpens) {
   table.SetTableName(names[0]);  // the listed name opens the table
   table.Open();
   ASSERT_FALSE(table.Eof());
-  EXPECT_EQ(table.FieldByName("V").AsString(), "a\xC2\x8F" "b");
-  EXPECT_EQ(table.FieldByName("V").AnsiBytes(), "a\x8F" "b");
+  EXPECT_EQ(table.FieldByName("V").AsString(),
+            "a\xC2\x8F"
+            "b");
+  EXPECT_EQ(table.FieldByName("V").AnsiBytes(),
+            "a\x8F"
+            "b");
   table.Close();
   db.Close();
 }

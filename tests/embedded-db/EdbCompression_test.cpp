@@ -33,8 +33,8 @@ std::vector<uint8_t> BzipDirect(const std::vector<uint8_t>& in) {
   unsigned len = unsigned(in.size() + in.size() / 100 + 600);
   std::vector<uint8_t> out(len);
   EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &len,
-                                     const_cast<char*>(reinterpret_cast<const char*>(in.data())), unsigned(in.size()),
-                                     9, 0, 0),
+                                     const_cast<char*>(reinterpret_cast<const char*>(in.data())),
+                                     unsigned(in.size()), 9, 0, 0),
             BZ_OK);
   out.resize(len);
   return out;

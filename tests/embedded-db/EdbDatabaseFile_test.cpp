@@ -45,7 +45,8 @@ TEST(EdbDatabaseFile, SignatureSearchFindsEveryOffsetIncludingWindowSeams) {
   EXPECT_EQ(FindIn(PlacedAt(300, 1000)), 300);
   // Windows start 9982 bytes apart: offsets around each seam must all be found. With windows
   // overlapping by only 16 bytes, a start at 9983 (or 9984*k + 9983) was missed.
-  for (size_t off : {9981u, 9982u, 9983u, 9984u, 9985u, 19966u, 19967u, 19968u, 2u * 9984u + 9983u, 29946u})
+  for (size_t off :
+       {9981u, 9982u, 9983u, 9984u, 9985u, 19966u, 19967u, 19968u, 2u * 9984u + 9983u, 29946u})
     EXPECT_EQ(FindIn(PlacedAt(off, off + 500)), int64_t(off)) << off;
   // A signature at the very end of the file, followed by exactly its length word.
   EXPECT_EQ(FindIn(PlacedAt(25000, 25018)), 25000);
@@ -95,7 +96,8 @@ TEST(EdbDatabaseFile, FailedOperationsReopenOnceThenReport) {
     FAIL();
   } catch (const EEdbException& e) {
     EXPECT_EQ(e.NativeError(), errc::kReadPage);  // the caller's code
-    EXPECT_NE(e.BareMessage().find("Cannot Read from file: 'x' Position = 0, Count = 4"), std::string::npos);
+    EXPECT_NE(e.BareMessage().find("Cannot Read from file: 'x' Position = 0, Count = 4"),
+              std::string::npos);
   }
   raw->SetFailing(false);
   // The handle was lost while failing; the next operation reopens it and succeeds.

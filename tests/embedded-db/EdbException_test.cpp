@@ -14,4 +14,3 @@ TEST(EdbException, MessageEndsWithNativeCode) {
     EXPECT_EQ(e.BareMessage(), "Cannot open database because incorrect password");
   }
 }
-

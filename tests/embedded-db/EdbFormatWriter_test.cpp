@@ -121,10 +121,10 @@ TEST(EdbFormatWriter, EveryFieldTypeRoundTrips) {
     t.Insert(r0);
     // Record 1: edge values.
     TEdbRecordBuilder r = t.NewRecord();
-    r.SetAnsiString(0, "12345678TOO-LONG");       // CHAR(8): cut to 8, terminator kept
-    r.SetAnsiString(1, "\xE9t\xE9");              // VARCHAR: ANSI bytes
-    r.SetWideString(2, u"\u00e9\u4e2d");          // WIDECHAR
-    r.SetWideString(3, u"12345678");              // WIDESTRING(8) full length
+    r.SetAnsiString(0, "12345678TOO-LONG");  // CHAR(8): cut to 8, terminator kept
+    r.SetAnsiString(1, "\xE9t\xE9");         // VARCHAR: ANSI bytes
+    r.SetWideString(2, u"\u00e9\u4e2d");     // WIDECHAR
+    r.SetWideString(3, u"12345678");         // WIDESTRING(8) full length
     r.SetInt(4, -128);
     r.SetInt(5, -32768);
     r.SetInt(6, INT32_MIN);
@@ -132,7 +132,7 @@ TEST(EdbFormatWriter, EveryFieldTypeRoundTrips) {
     r.SetInt(8, 255);
     r.SetInt(9, 65535);
     r.SetInt(10, 4294967295LL);
-    r.SetInt(11, 77);                             // explicit autoinc value
+    r.SetInt(11, 77);  // explicit autoinc value
     r.SetDouble(19, 1.5);
     r.SetDouble(20, -2.25e300);
     r.SetDouble(21, 3.0);
@@ -146,7 +146,7 @@ TEST(EdbFormatWriter, EveryFieldTypeRoundTrips) {
     r.SetBytes(29, std::string("\x02\x00zz", 4));
     r.SetBlob(30, "blob bytes");
     r.SetBlob(32, "memo text");
-    r.SetBlob(33, "");                            // empty BLOB is NULL
+    r.SetBlob(33, "");  // empty BLOB is NULL
     r.SetAnsiString(35, "{00000000-0000-0000-0000-000000000000}");
     t.Insert(r);
     written.push_back(r0.Stored());
@@ -275,7 +275,8 @@ TEST(EdbFormatWriter, WalkFollowsPageNumbersNotAllocationOrder) {
   }
   ASSERT_LT(bPages[8], bPages[0]);  // the later records got lower page numbers
   Reader rd(bytes, "b");
-  EXPECT_EQ(rd.Ids(), (std::vector<int32_t>{9, 10, 11, 12, 13, 14, 15, 16, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(rd.Ids(),
+            (std::vector<int32_t>{9, 10, 11, 12, 13, 14, 15, 16, 1, 2, 3, 4, 5, 6, 7, 8}));
   TEdbRecordCursor c(rd.db, *rd.table, 0);
   int32_t last = -1;
   for (bool ok = c.First(); ok; ok = c.Next()) {
@@ -376,9 +377,9 @@ TEST(EdbFormatWriter, WritesFuzzSeedsWhenAsked) {
     TEdbFormatWriter w;
     w.SetMaxIndexItems(3);
     w.CreateDatabase("s.abs", {}, small, StoreOn(bytes));
-    TEdbTableWriter& t = w.CreateTable("T", {EdbMakeFieldDef("ID", aftAutoinc),
-                                             EdbMakeFieldDef("S", aftString, 150),
-                                             EdbMakeFieldDef("D", aftDateTime)});
+    TEdbTableWriter& t =
+        w.CreateTable("T", {EdbMakeFieldDef("ID", aftAutoinc), EdbMakeFieldDef("S", aftString, 150),
+                            EdbMakeFieldDef("D", aftDateTime)});
     std::vector<TEdbRecordId> ids;
     for (int i = 0; i < 40; ++i) {
       TEdbRecordBuilder r = t.NewRecord();
@@ -396,7 +397,8 @@ TEST(EdbFormatWriter, WritesFuzzSeedsWhenAsked) {
     TEdbFormatWriter w;
     w.CreateDatabase("s.abs", {}, small, StoreOn(bytes));
     std::vector<TEdbFieldDef> fields;
-    for (uint8_t t = 1; t <= 30; ++t) fields.push_back(EdbMakeFieldDef("F" + std::to_string(t), t, 4));
+    for (uint8_t t = 1; t <= 30; ++t)
+      fields.push_back(EdbMakeFieldDef("F" + std::to_string(t), t, 4));
     TEdbTableWriter& t = w.CreateTable("Types", fields, {"F7"}, caBzip);
     for (int i = 0; i < 5; ++i) {
       TEdbRecordBuilder r = t.NewRecord();

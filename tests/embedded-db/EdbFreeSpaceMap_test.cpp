@@ -76,7 +76,8 @@ TEST(EdbFreeSpaceMap, GrowingAcrossMapBoundariesCreatesMapPages) {
     ASSERT_TRUE(handed.insert(n).second) << n;
     ASSERT_FALSE(pm->IsSystemPage(pm->Header().TotalPageCount - 1));
   }
-  for (int64_t pfs : {0, 704, 1408, 2112, 2816}) EXPECT_EQ(TypeOnDisk(*bytes, 128, pfs), ptPFS) << pfs;
+  for (int64_t pfs : {0, 704, 1408, 2112, 2816})
+    EXPECT_EQ(TypeOnDisk(*bytes, 128, pfs), ptPFS) << pfs;
   EXPECT_EQ(TypeOnDisk(*bytes, 128, 1), ptEAM);
   EXPECT_EQ(TypeOnDisk(*bytes, 128, 2817), ptEAM);
   EXPECT_TRUE(pm->FreeSpaceMap()->IsPageUsed(2817));
@@ -86,7 +87,8 @@ TEST(EdbFreeSpaceMap, GrowingAcrossMapBoundariesCreatesMapPages) {
   auto again = OpenMemory(bytes);
   for (int32_t h : {2, 703, 705, 2111, 2113, 2765, 2818})
     EXPECT_TRUE(again->FreeSpaceMap()->IsPageUsed(h)) << h;
-  EXPECT_FALSE(again->FreeSpaceMap()->IsPageUsed(2766));  // skipped: the last EAM page is searched first
+  EXPECT_FALSE(
+      again->FreeSpaceMap()->IsPageUsed(2766));  // skipped: the last EAM page is searched first
 }
 
 TEST(EdbFreeSpaceMap, ReleaseMarksFreeRefusesTwiceAndShrinksTheTail) {

@@ -83,8 +83,10 @@ TEST(EdbInternalFile, TransactedChainGrowsShrinksAndCompresses) {
     p->SetDirty(true);
   }
   EXPECT_EQ(CodeOf([&] { f.ReadAll(s); }), errc::kTableFileDecompression);
-  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8).ReadAll(s); }), errc::kTransactedFileClosed);
-  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8, first).Create(s); }), errc::kTransactedFileExists);
+  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8).ReadAll(s); }),
+            errc::kTransactedFileClosed);
+  EXPECT_EQ(CodeOf([&] { TEdbInternalDBTransactedAccessFile(pm, 8, first).Create(s); }),
+            errc::kTransactedFileExists);
 }
 
 TEST(EdbInternalFile, DirectFilesAddressingAndLimits) {

@@ -20,8 +20,10 @@ namespace {
 
 std::string TempPath(const std::string& stem) {
   static std::atomic<int> n{0};
-  fs::path p = fs::temp_directory_path() /
-               ("edbmain_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(++n) + "_" + stem);
+  fs::path p =
+      fs::temp_directory_path() /
+      ("edbmain_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+       "_" + std::to_string(++n) + "_" + stem);
   return p.string();
 }
 
@@ -40,7 +42,24 @@ TEdbFieldDef BlobDef(const char* name, uint8_t adv, uint8_t alg, uint8_t mode) {
 }
 
 enum : int {
-  kId, kS, kW, kI16, kB, kC, kL, kF, kX, kBo, kCu, kD, kT, kDt, kM, kBl, kBz, kFieldCount
+  kId,
+  kS,
+  kW,
+  kI16,
+  kB,
+  kC,
+  kL,
+  kF,
+  kX,
+  kBo,
+  kCu,
+  kD,
+  kT,
+  kDt,
+  kM,
+  kBl,
+  kBz,
+  kFieldCount
 };
 
 const std::string kLargeBlob = Bytes(10000, 1);
@@ -57,17 +76,20 @@ std::string MakeDatabase(const std::string& password = "") {
   w.CreateDatabase(path, pw);
   w.SetBlobStore(&blobs);
   auto& t = w.CreateTable(
-      "T", {EdbMakeFieldDef("ID", aftAutoinc), EdbMakeFieldDef("S", aftString, 20),
-            EdbMakeFieldDef("W", aftWideString, 10), EdbMakeFieldDef("I16", aftSmallInt),
-            EdbMakeFieldDef("B", aftByte), EdbMakeFieldDef("C", aftCardinal),
-            EdbMakeFieldDef("L", aftLargeInt), EdbMakeFieldDef("F", aftFloat),
-            EdbMakeFieldDef("X", aftExtended), EdbMakeFieldDef("Bo", aftLogical),
-            EdbMakeFieldDef("Cu", aftCurrency), EdbMakeFieldDef("D", aftDate),
-            EdbMakeFieldDef("T", aftTime), EdbMakeFieldDef("DT", aftDateTime),
-            BlobDef("M", aftMemo, 1, 6), BlobDef("BL", aftBlob, 0, 0), BlobDef("BZ", aftBlob, 2, 9)},
+      "T",
+      {EdbMakeFieldDef("ID", aftAutoinc), EdbMakeFieldDef("S", aftString, 20),
+       EdbMakeFieldDef("W", aftWideString, 10), EdbMakeFieldDef("I16", aftSmallInt),
+       EdbMakeFieldDef("B", aftByte), EdbMakeFieldDef("C", aftCardinal),
+       EdbMakeFieldDef("L", aftLargeInt), EdbMakeFieldDef("F", aftFloat),
+       EdbMakeFieldDef("X", aftExtended), EdbMakeFieldDef("Bo", aftLogical),
+       EdbMakeFieldDef("Cu", aftCurrency), EdbMakeFieldDef("D", aftDate),
+       EdbMakeFieldDef("T", aftTime), EdbMakeFieldDef("DT", aftDateTime),
+       BlobDef("M", aftMemo, 1, 6), BlobDef("BL", aftBlob, 0, 0), BlobDef("BZ", aftBlob, 2, 9)},
       {"S"});
   auto r = t.NewRecord();
-  r.SetAnsiString(kS, "Gr\xFC\xDF" "e");
+  r.SetAnsiString(kS,
+                  "Gr\xFC\xDF"
+                  "e");
   r.SetWideString(kW, u"\u0416uk");
   r.SetInt(kI16, -5);
   r.SetInt(kB, 200);
@@ -186,7 +208,9 @@ TEST_F(EdbMainTable, EveryFieldKindConverts) {
 
   auto v = [&](int i) { return t.Fields(i).AsVariant(); };
   EXPECT_EQ(v(kId).AsInteger(), 1);
-  EXPECT_EQ(v(kS).AsText(), "Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_EQ(v(kS).AsText(),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e");
   EXPECT_EQ(v(kW).AsText(), "\xD0\x96uk");
   EXPECT_EQ(v(kI16).AsInteger(), -5);
   EXPECT_EQ(v(kB).AsInteger(), 200);
@@ -284,8 +308,14 @@ TEST(EdbMainPassword, AskedThroughTheHandler) {
     int asked = 0;
     db.OnPassword = [&](TEdbDatabase&, std::string& pw) {
       ++asked;
-      if (asked == 1) { pw = "wrong"; return true; }
-      if (asked == 2) { pw = "s3cret"; return true; }
+      if (asked == 1) {
+        pw = "wrong";
+        return true;
+      }
+      if (asked == 2) {
+        pw = "s3cret";
+        return true;
+      }
       return false;
     };
     db.Open();
@@ -295,7 +325,9 @@ TEST(EdbMainPassword, AskedThroughTheHandler) {
     t.SetDatabaseName("Pw");
     t.SetTableName("T");
     t.Open();
-    EXPECT_EQ(t.FieldByName("S").AsVariant().AsText(), "Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(t.FieldByName("S").AsVariant().AsText(),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
     EXPECT_EQ(t.FieldByName("BL").AsVariant().AsBytes().size(), kLargeBlob.size());
 
     // The same file under another password in this process.
@@ -330,13 +362,19 @@ TEST(EdbMainRepair, FileNotClosedCorrectlyOpensUnchanged) {
     db.SetDatabaseFileName(path);
     db.SetSilentMode(true);
     bool asked = false;
-    db.OnNeedRepair = [&](TEdbDatabase&) { asked = true; return true; };
+    db.OnNeedRepair = [&](TEdbDatabase&) {
+      asked = true;
+      return true;
+    };
     db.Open();  // silent: never asked
     EXPECT_FALSE(asked);
     EXPECT_TRUE(db.NeedsRepair());
     db.Close();
     db.SetSilentMode(false);
-    db.OnNeedRepair = [&](TEdbDatabase&) { asked = true; return false; };
+    db.OnNeedRepair = [&](TEdbDatabase&) {
+      asked = true;
+      return false;
+    };
     db.Open();  // the No answer: opened unchanged
     EXPECT_TRUE(asked);
     TEdbTable t;
@@ -367,6 +405,7 @@ TEST(EdbMainSeeds, WriteBlobFuzzSeedsWhenAsked) {
   fs::copy_file(plain, fs::path(dir) / "all_kinds.abs", fs::copy_options::overwrite_existing);
   fs::remove(plain);
   const std::string enc = MakeDatabase("pw");
-  fs::copy_file(enc, fs::path(dir) / "all_kinds_encrypted.abs", fs::copy_options::overwrite_existing);
+  fs::copy_file(enc, fs::path(dir) / "all_kinds_encrypted.abs",
+                fs::copy_options::overwrite_existing);
   fs::remove(enc);
 }

@@ -46,7 +46,7 @@ TEST(EdbDiskPageManager, NewDatabaseLayoutAndPageOffsets) {
   EXPECT_EQ(U32At(b, 38), 1u);  // one commit
   EXPECT_EQ(b[42], 2);
   EXPECT_EQ(b[43], 0);
-  EXPECT_EQ(b[76] | (b[77] << 8), 280);  // check block length
+  EXPECT_EQ(b[76] | (b[77] << 8), 280);   // check block length
   EXPECT_EQ(b[356] | (b[357] << 8), 20);  // lock area length
   EXPECT_EQ(U32At(b, 376), 0u);           // object-ID counter
   EXPECT_EQ(b.size(), 380u + 6u * 4096u);
@@ -117,7 +117,8 @@ TEST(EdbDiskPageManager, CorruptInputFailsWithItsCode) {
   };
   // Short files and a wrong signature.
   EXPECT_EQ(openCode({}), errc::kInvalidFileSignature);
-  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 91)), errc::kInvalidFileSignature);
+  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 91)),
+            errc::kInvalidFileSignature);
   std::vector<uint8_t> b = *good;
   b[3] = 'X';
   try {
@@ -131,11 +132,16 @@ TEST(EdbDiskPageManager, CorruptInputFailsWithItsCode) {
   b = *good;
   b[76] = 0x19;
   EXPECT_EQ(openCode(b), errc::kInvalidDatabaseFormat);
-  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 200)), errc::kInvalidDatabaseFormat);
+  EXPECT_EQ(openCode(std::vector<uint8_t>(good->begin(), good->begin() + 200)),
+            errc::kInvalidDatabaseFormat);
   // Numbers that would size or position reads: page size, extent, counts, lock area, header length.
-  struct Patch { size_t off; std::vector<uint8_t> v; };
-  for (const Patch& p : {Patch{26, {0, 0}}, Patch{26, {40, 0}}, Patch{28, {0, 0}}, Patch{30, {0xFF, 0xFF, 0xFF, 0xFF}},
-                         Patch{34, {6, 0, 0, 0}}, Patch{34, {0xFE, 0xFF, 0xFF, 0xFF}}, Patch{356, {1, 0}},
+  struct Patch {
+    size_t off;
+    std::vector<uint8_t> v;
+  };
+  for (const Patch& p : {Patch{26, {0, 0}}, Patch{26, {40, 0}}, Patch{28, {0, 0}},
+                         Patch{30, {0xFF, 0xFF, 0xFF, 0xFF}}, Patch{34, {6, 0, 0, 0}},
+                         Patch{34, {0xFE, 0xFF, 0xFF, 0xFF}}, Patch{356, {1, 0}},
                          Patch{356, {0x00, 0x80}}, Patch{16, {0x00, 0x20}}}) {
     b = *good;
     std::copy(p.v.begin(), p.v.end(), b.begin() + long(p.off));
@@ -148,7 +154,8 @@ TEST(EdbDiskPageManager, CorruptInputFailsWithItsCode) {
     FAIL();
   } catch (const EEdbException& e) {
     EXPECT_EQ(e.NativeError(), errc::kInvalidPageType);
-    EXPECT_EQ(e.BareMessage(), "Invalid page type. Possibly data is corrupted. Expected type 11, but found 10");
+    EXPECT_EQ(e.BareMessage(),
+              "Invalid page type. Possibly data is corrupted. Expected type 11, but found 10");
   }
   TEdbPage* any = pm->GetPage(0, nos[0], true, kEdbAnyPageType);
   pm->ReleasePage(any);
@@ -158,7 +165,8 @@ TEST(EdbDiskPageManager, CorruptInputFailsWithItsCode) {
   EXPECT_EQ(beyond->ChangeCounter(), 0);
   pm->ReleasePage(beyond);
   EXPECT_EQ(CodeOf([&] { pm->GetPage(0, 0, true, kEdbAnyPageType); }), errc::kCannotDeleteMapPage);
-  EXPECT_EQ(CodeOf([&] { pm->GetPage(-1, nos[0], true, kEdbAnyPageType); }), errc::kInvalidSessionId);
+  EXPECT_EQ(CodeOf([&] { pm->GetPage(-1, nos[0], true, kEdbAnyPageType); }),
+            errc::kInvalidSessionId);
 }
 
 TEST(EdbDiskPageManager, PasswordAndCrcChecks) {
@@ -168,11 +176,13 @@ TEST(EdbDiskPageManager, PasswordAndCrcChecks) {
   auto pm = MemoryManager(bytes);
   TEdbPassword wrong{"wrong", 0};
   bool mu = false, nr = false, ro = false;
-  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", wrong, mu, false, nr, ro); }), errc::kIncorrectPassword);
+  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", wrong, mu, false, nr, ro); }),
+            errc::kIncorrectPassword);
   EXPECT_FALSE(pm->IsOpen());
   EXPECT_EQ(*bytes, before);  // a failed open writes nothing
   TEdbPassword none;
-  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", none, mu, false, nr, ro); }), errc::kIncorrectPassword);
+  EXPECT_EQ(CodeOf([&] { pm->OpenDatabase("x", none, mu, false, nr, ro); }),
+            errc::kIncorrectPassword);
   TEdbPassword right{"right", 0};
   pm->OpenDatabase("x", right, mu, false, nr, ro);
   EXPECT_EQ(right.CipherId, ciTwofish256);  // handed back from the check block
@@ -180,8 +190,10 @@ TEST(EdbDiskPageManager, PasswordAndCrcChecks) {
   // A flipped byte in an enciphered data area fails the CRC check; the page is not kept.
   (*bytes)[380 + 4096 * size_t(nos[1]) + 100] ^= 0x01;
   auto again = OpenMemory(bytes, {"right", 0});
-  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, ptTableRecord); }), errc::kPageCrcMismatch);
-  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, kEdbAnyPageType); }), errc::kPageCrcMismatch);
+  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, ptTableRecord); }),
+            errc::kPageCrcMismatch);
+  EXPECT_EQ(CodeOf([&] { again->GetPage(0, nos[1], true, kEdbAnyPageType); }),
+            errc::kPageCrcMismatch);
   TEdbPage* ok = again->GetPage(0, nos[0], true, ptTableRecord);
   EXPECT_TRUE(HasFill(ok, 1));
   again->ReleasePage(ok);
@@ -209,8 +221,8 @@ TEST(EdbDiskPageManager, NeedsRepairAndRelocatedRegions) {
     moved.insert(moved.end(), good->begin(), good->begin() + 356);
     moved.push_back(24);
     moved.push_back(0);
-    moved.insert(moved.end(), 22, 0);                                   // lock area is now 24 bytes
-    moved.insert(moved.end(), good->begin() + 376, good->end());       // counter and pages
+    moved.insert(moved.end(), 22, 0);                             // lock area is now 24 bytes
+    moved.insert(moved.end(), good->begin() + 376, good->end());  // counter and pages
     auto pm = OpenMemory(std::make_shared<std::vector<uint8_t>>(moved));
     EXPECT_EQ(pm->Base(), int64_t(prefix));
     EXPECT_EQ(pm->PageAreaOffset(), int64_t(prefix) + 384);
@@ -231,7 +243,8 @@ TEST(EdbDiskPageManager, ChangeCounterWrapsBeforeReservedValues) {
     p->SetDirty(true);
     pm->ReleasePage(p);
     pm->Commit(0);
-    EXPECT_EQ(int32_t(U32At(*bytes, 380 + 4096 * size_t(nos[0]) + 4)), start == 41 ? 42 : 0) << start;
+    EXPECT_EQ(int32_t(U32At(*bytes, 380 + 4096 * size_t(nos[0]) + 4)), start == 41 ? 42 : 0)
+        << start;
   }
   EXPECT_EQ(pm->ReadPageChangeCounter(nos[0]), 42);
   EXPECT_EQ(pm->ReadPageChangeCounter(100000), kEdbFreedPageCounter);  // read beyond the end
@@ -244,14 +257,16 @@ TEST(EdbDiskPageManager, SessionsCommitRollbackAndDelete) {
   const int32_t counter = int32_t(U32At(*bytes, 38));
   // Two sessions asking for the same page: the second fails while the first holds it.
   TEdbPage* a = pm->GetPage(0, nos[0], true, ptTableRecord);
-  EXPECT_EQ(CodeOf([&] { pm->GetPage(1, nos[0], true, ptTableRecord); }), errc::kPageUsedByOtherSession);
+  EXPECT_EQ(CodeOf([&] { pm->GetPage(1, nos[0], true, ptTableRecord); }),
+            errc::kPageUsedByOtherSession);
   TEdbPage* again = pm->GetPage(0, nos[0], true, ptTableRecord);
   EXPECT_EQ(again, a);
   EXPECT_EQ(a->UseCount(), 2);
   Fill(a, 5);
   a->SetDirty(true);
   pm->DeletePage(0, nos[1]);  // gives the session work to commit
-  EXPECT_EQ(CodeOf([&] { pm->Commit(0); }), errc::kSessionPagesNotReleased);  // a page is still in use
+  EXPECT_EQ(CodeOf([&] { pm->Commit(0); }),
+            errc::kSessionPagesNotReleased);  // a page is still in use
   pm->ReleasePage(a);
   pm->ReleasePage(a);
   EXPECT_EQ(pm->ChangedPageCount(0), 1u);
@@ -318,7 +333,8 @@ TEST(EdbDiskPageManager, DirectPartialAccessAndPageByteLocks) {
   pm->ReadPagePart(back, nos[1], 8, 4088);
   EXPECT_EQ(0, std::memcmp(back, buf, 8));
   EXPECT_EQ(CodeOf([&] { pm->ReadPagePart(back, nos[1], 8, 4089); }), errc::kInvalidPageOffsetRead);
-  EXPECT_EQ(CodeOf([&] { pm->WritePagePart(buf, nos[1], 8, 4089); }), errc::kInvalidPageOffsetWrite);
+  EXPECT_EQ(CodeOf([&] { pm->WritePagePart(buf, nos[1], 8, 4089); }),
+            errc::kInvalidPageOffsetWrite);
   ASSERT_TRUE(pm->LockPageByte(nos[0], 17));
   EXPECT_TRUE(pm->IsPageByteLocked(nos[0], 17));
   EXPECT_TRUE(pm->IsPageRegionLocked(nos[0], 0, 40));
@@ -366,8 +382,9 @@ TEST(EdbDiskPageManager, ObjectIdsAndReadOnlyOpen) {
 }
 
 TEST(EdbDiskPageManager, RealFileRoundTripAndExclusiveOpen) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("edb_pm_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      ("edb_pm_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "real.abs").string();
   {
@@ -390,8 +407,10 @@ TEST(EdbDiskPageManager, RealFileRoundTripAndExclusiveOpen) {
   pm.ReleasePage(p);
   TEdbDiskPageManager second;
   bool mu2 = false, nr2 = false, ro2 = false;
-  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), errc::kCannotOpenFile);
-  EXPECT_EQ(CodeOf([&] { pm.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), errc::kOpenDatabaseInUse);
+  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }),
+            errc::kCannotOpenFile);
+  EXPECT_EQ(CodeOf([&] { pm.OpenDatabase(path, pw, mu2, false, nr2, ro2); }),
+            errc::kOpenDatabaseInUse);
   pm.CloseDatabase();
   // Shared read-write opens: while one holds the header lock, another cannot open.
   mu2 = true;
@@ -400,7 +419,8 @@ TEST(EdbDiskPageManager, RealFileRoundTripAndExclusiveOpen) {
   ro2 = false;
   pm.LockHeader(errc::kLockedOnCommit);
   second.SetLockWait(2, 1);
-  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }), errc::kLockedOnOpen);
+  EXPECT_EQ(CodeOf([&] { second.OpenDatabase(path, pw, mu2, false, nr2, ro2); }),
+            errc::kLockedOnOpen);
   EXPECT_FALSE(second.IsOpen());
   pm.UnlockHeader();
   second.OpenDatabase(path, pw, mu2, false, nr2, ro2);
@@ -424,7 +444,8 @@ TEST(EdbDiskPageManager, MultiUserRevalidatesCachedPagesByChangeCounter) {
   auto single = openShared(false);
   auto writer = openShared(true);
   ASSERT_TRUE(reader->MultiUser());
-  for (auto* pm : {reader.get(), single.get()}) pm->ReleasePage(pm->GetPage(0, nos[0], true, ptTableRecord));
+  for (auto* pm : {reader.get(), single.get()})
+    pm->ReleasePage(pm->GetPage(0, nos[0], true, ptTableRecord));
   TEdbPage* w = writer->GetPage(0, nos[0], true, ptTableRecord);
   Fill(w, 77);
   w->SetDirty(true);

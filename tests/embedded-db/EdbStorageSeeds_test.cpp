@@ -40,8 +40,10 @@ std::vector<uint8_t> MakeDb(const TEdbPassword& pw, uint16_t pageSize, int pages
   return *bytes;
 }
 
-void WriteSeed(const std::filesystem::path& dir, const std::string& name, const std::vector<uint8_t>& b) {
-  std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+void WriteSeed(const std::filesystem::path& dir, const std::string& name,
+               const std::vector<uint8_t>& b) {
+  std::ofstream(dir / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ TEST(EdbTableMetadata, HandBuiltStreamGivesLayout) {
   b.name("DATA").i32(4).u8(18).u8(31).i32(0).u8(1).u8(6).i32(65536);
   b.i64(1).i64(0).i64(0).i64(0).u8(0).u8(18).u8(0).i32(3).str("xyz");
   for (int i = 0; i < 5; ++i) edbtest::FieldDef(b, "S" + std::to_string(i), 10 + i, 6, 6, 0);
-  b.i32(0).i32(0);       // no indexes, no constraints
-  b.i32(77).i32(-1);     // page-index roots
+  b.i32(0).i32(0);    // no indexes, no constraints
+  b.i32(77).i32(-1);  // page-index roots
 
   TEdbTableMetadata md = TEdbTableMetadata::Load(b.b.data(), b.size());
   ASSERT_EQ(md.Fields.size(), 9u);
@@ -83,8 +83,9 @@ TEST(EdbTableMetadata, TruncationInsideEachItemRaisesItsCode) {
   };
   auto b = [](Bytes x) { return x.b; };
   std::vector<Item> items = {
-      {b(Bytes().i32(1)), errc::kReadDefinitionCount},                 // field count
-      {b(Bytes().u8(4)), errc::kReadNameLength}, {b(Bytes().str("BLOB")), errc::kReadName},
+      {b(Bytes().i32(1)), errc::kReadDefinitionCount},  // field count
+      {b(Bytes().u8(4)), errc::kReadNameLength},
+      {b(Bytes().str("BLOB")), errc::kReadName},
       {b(Bytes().i32(1)), errc::kReadObjectId},
       {b(Bytes().u8(18)), errc::kReadBaseType},
       {b(Bytes().u8(31)), errc::kReadAdvancedType},
@@ -101,7 +102,7 @@ TEST(EdbTableMetadata, TruncationInsideEachItemRaisesItsCode) {
       {b(Bytes().u8(0)), errc::kReadVariantEmpty},
       {b(Bytes().i32(2)), errc::kReadVariantLength},
       {b(Bytes().str("ab")), errc::kReadVariantData},
-      {b(Bytes().i32(1)), errc::kReadDefinitionCount},                 // index count
+      {b(Bytes().i32(1)), errc::kReadDefinitionCount},  // index count
       {b(Bytes().u8(2)), errc::kReadNameLength},
       {b(Bytes().str("IX")), errc::kReadName},
       {b(Bytes().i32(9)), errc::kReadObjectId},
@@ -115,7 +116,7 @@ TEST(EdbTableMetadata, TruncationInsideEachItemRaisesItsCode) {
       {b(Bytes().u8(255)), errc::kReadIndexColumnDescending},
       {b(Bytes().u8(0)), errc::kReadIndexColumnCaseInsensitive},
       {b(Bytes().i32(20)), errc::kReadIndexColumnExtra},
-      {b(Bytes().i32(2)), errc::kReadDefinitionCount},                 // constraint count
+      {b(Bytes().i32(2)), errc::kReadDefinitionCount},  // constraint count
       {b(Bytes().u8(3)), errc::kReadConstraintType},
       {b(Bytes().u8(2)), errc::kReadNameLength},
       {b(Bytes().str("NN")), errc::kReadName},
@@ -159,7 +160,9 @@ TEST(EdbTableMetadata, TruncationInsideEachItemRaisesItsCode) {
   TEdbTableMetadata md = TEdbTableMetadata::Load(stream.data(), stream.size());
   ASSERT_EQ(md.Constraints.size(), 2u);
   EXPECT_EQ(md.Indexes.at(0).Columns.at(0).Descending, 255);
-  EXPECT_EQ(md.Constraints[1].Columns.at(0).Text, "\x01" "B");
+  EXPECT_EQ(md.Constraints[1].Columns.at(0).Text,
+            "\x01"
+            "B");
   EXPECT_TRUE(md.IsRequired(0));
 
   for (size_t i = 0; i < starts.size(); ++i) {

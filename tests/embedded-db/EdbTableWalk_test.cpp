@@ -145,7 +145,8 @@ TEST(EdbTableWalk, NavigationRequestsAndRecordNumbers) {
   rm.CheckRecordCount();
   EXPECT_EQ(CodeOf([&] { rm.RecordIdToRecNo({13, 0}); }), errc::kIndexRecNoPageNotIndexed);
   id = {13, 0};
-  EXPECT_EQ(CodeOf([&] { rm.Navigate(TEdbNavDirection::Next, false, false, id); }), errc::kIndexNextPageNotIndexed);
+  EXPECT_EQ(CodeOf([&] { rm.Navigate(TEdbNavDirection::Next, false, false, id); }),
+            errc::kIndexNextPageNotIndexed);
 }
 
 TEST(EdbTableWalk, TableLookupIsAsciiCaseInsensitive) {
@@ -291,8 +292,8 @@ TEST(EdbTableWalk, InternalFileSpanningPages) {
   GreyImage g;
   std::vector<uint8_t> list;
   for (int i = 0; i < 16; ++i) {
-    auto e = TableListEntry(i == 14 ? "Grey" : "T" + std::to_string(i), i == 14 ? kTableId : i, 5,
-                            6, 7);
+    auto e =
+        TableListEntry(i == 14 ? "Grey" : "T" + std::to_string(i), i == 14 ? kTableId : i, 5, 6, 7);
     list.insert(list.end(), e.begin(), e.end());
   }
   g.img.InternalFile(6, list, {4, 15});

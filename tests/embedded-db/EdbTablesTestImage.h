@@ -14,20 +14,51 @@
 
 namespace edbtest {
 
-inline void Le16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void Le32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
-inline void Le64(uint8_t* p, uint64_t v) { for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i)); }
+inline void Le16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+inline void Le32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+inline void Le64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
 
 // Little-endian byte appender for hand-made contents.
 struct Bytes {
   std::vector<uint8_t> b;
-  Bytes& u8(uint8_t v) { b.push_back(v); return *this; }
-  Bytes& i16(int16_t v) { uint8_t t[2]; Le16(t, uint16_t(v)); b.insert(b.end(), t, t + 2); return *this; }
-  Bytes& i32(int32_t v) { uint8_t t[4]; Le32(t, uint32_t(v)); b.insert(b.end(), t, t + 4); return *this; }
-  Bytes& i64(int64_t v) { uint8_t t[8]; Le64(t, uint64_t(v)); b.insert(b.end(), t, t + 8); return *this; }
-  Bytes& str(const std::string& s) { b.insert(b.end(), s.begin(), s.end()); return *this; }
+  Bytes& u8(uint8_t v) {
+    b.push_back(v);
+    return *this;
+  }
+  Bytes& i16(int16_t v) {
+    uint8_t t[2];
+    Le16(t, uint16_t(v));
+    b.insert(b.end(), t, t + 2);
+    return *this;
+  }
+  Bytes& i32(int32_t v) {
+    uint8_t t[4];
+    Le32(t, uint32_t(v));
+    b.insert(b.end(), t, t + 4);
+    return *this;
+  }
+  Bytes& i64(int64_t v) {
+    uint8_t t[8];
+    Le64(t, uint64_t(v));
+    b.insert(b.end(), t, t + 8);
+    return *this;
+  }
+  Bytes& str(const std::string& s) {
+    b.insert(b.end(), s.begin(), s.end());
+    return *this;
+  }
   Bytes& name(const std::string& s) { return u8(uint8_t(s.size())).str(s); }
-  Bytes& zeros(size_t n) { b.insert(b.end(), n, 0); return *this; }
+  Bytes& zeros(size_t n) {
+    b.insert(b.end(), n, 0);
+    return *this;
+  }
   size_t size() const { return b.size(); }
 };
 
@@ -50,10 +81,10 @@ class Image {
     Le16(&bytes_[28], 8);
     Le32(&bytes_[30], uint32_t(pageCount));
     Le32(&bytes_[34], uint32_t(pageCount - 1));
-    bytes_[42] = 2;               // consistent
-    Le16(&bytes_[76], 280);       // check block length
-    Le16(&bytes_[356], 20);       // lock area length
-    Le32(&bytes_[376], 100);      // object-ID counter
+    bytes_[42] = 2;           // consistent
+    Le16(&bytes_[76], 280);   // check block length
+    Le16(&bytes_[356], 20);   // lock area length
+    Le32(&bytes_[376], 100);  // object-ID counter
     for (int32_t n = 0; n < pageCount; ++n) Page(n, 1, -1, -1);
   }
 
@@ -63,7 +94,10 @@ class Image {
   // Writes a page header: magic, change counter, type, next page, owner table ID.
   void Page(int32_t n, uint16_t type, int32_t next, int32_t ownerTable, int32_t counter = 7) {
     uint8_t* p = PageBytes(n);
-    p[0] = 0x41; p[1] = 0x42; p[2] = 0x53; p[3] = 0x50;
+    p[0] = 0x41;
+    p[1] = 0x42;
+    p[2] = 0x53;
+    p[3] = 0x50;
     Le32(p + 4, uint32_t(counter));
     Le16(p + 8, type);
     Le32(p + 10, uint32_t(next));
@@ -145,7 +179,13 @@ inline void BTreePage(Image& img, int32_t n, bool root, bool leaf, int32_t prev,
   uint8_t* p = d + 18;
   for (auto [k, v] : items) {
     Le32(p, uint32_t(k));
-    if (leaf) { Le16(p + 4, uint16_t(v)); p += 6; } else { Le32(p + 4, uint32_t(v)); p += 8; }
+    if (leaf) {
+      Le16(p + 4, uint16_t(v));
+      p += 6;
+    } else {
+      Le32(p + 4, uint32_t(v));
+      p += 8;
+    }
   }
 }
 

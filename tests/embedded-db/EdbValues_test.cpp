@@ -80,12 +80,14 @@ TEST(EdbValueConvert, AnsiAndWideText) {
   EXPECT_EQ(Conv(vc, {0xE9, 0x80, 0}).AsText(), "\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(Conv(Def(bftFixedChar, aftChar, 3), {'Q', 0xFC, 0}).AsText(), "Q\xC3\xBC");
   // Other code pages.
-  EXPECT_EQ(Conv(vc, {0xC0, 0}, 1251).AsText(), "\xD0\x90");   // CYRILLIC A
-  EXPECT_EQ(Conv(vc, {0x8A, 0}, 1250).AsText(), "\xC5\xA0");   // S caron
-  EXPECT_EQ(Conv(vc, {0xD9, 0}, 1253).AsText(), "\xCE\xA9");   // OMEGA
+  EXPECT_EQ(Conv(vc, {0xC0, 0}, 1251).AsText(), "\xD0\x90");  // CYRILLIC A
+  EXPECT_EQ(Conv(vc, {0x8A, 0}, 1250).AsText(), "\xC5\xA0");  // S caron
+  EXPECT_EQ(Conv(vc, {0xD9, 0}, 1253).AsText(), "\xCE\xA9");  // OMEGA
   // Wide text: UTF-16LE up to the first zero unit, surrogate pairs joined.
   const TEdbFieldDef ws = Def(bftWideString, aftWideString, 4);
-  EXPECT_EQ(Conv(ws, {0x16, 0x04, 'a', 0, 0, 0, 'b', 0}).AsText(), "\xD0\x96" "a");
+  EXPECT_EQ(Conv(ws, {0x16, 0x04, 'a', 0, 0, 0, 'b', 0}).AsText(),
+            "\xD0\x96"
+            "a");
   EXPECT_EQ(Conv(ws, {0x3D, 0xD8, 0x00, 0xDE, 0, 0}).AsText(), "\xF0\x9F\x98\x80");
   // GUID text is a fixed ANSI string of 38 characters.
   EXPECT_EQ(Conv(Def(bftFixedChar, aftGuid, 38), {'{', 'A', '}', 0}).AsText(), "{A}");
@@ -114,14 +116,18 @@ TEST(EdbValueConvert, FloatsBooleansDatesAndErrors) {
   EXPECT_EQ(Conv(Def(bftDouble, aftFloat), {0, 0, 0, 0, 0, 0, 0xF8, 0x3F}).AsDouble(), 1.5);
   EXPECT_EQ(Conv(Def(bftCurrency, aftCurrency), {0, 0, 0, 0, 0, 0, 0x24, 0x40}).AsDouble(), 10.0);
   // x87 extended: 1.0 and -2.5 written out by hand.
-  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}).AsDouble(), 1.0);
-  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0, 0, 0, 0, 0, 0, 0, 0xA0, 0x00, 0xC0}).AsDouble(), -2.5);
+  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}).AsDouble(),
+            1.0);
+  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0, 0, 0, 0, 0, 0, 0, 0xA0, 0x00, 0xC0}).AsDouble(),
+            -2.5);
   // Rounded once to the nearest double: 1 + 2^-53 + 2^-60 goes up, and 2.5 + 2^-60 times the
   // smallest denormal goes to 3 of them (rounding to 53 bits first would give the tie 2.5 -> 2).
-  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0x08, 0x04, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}).AsDouble(),
-            1.0 + 0x1p-52);
-  EXPECT_EQ(Conv(Def(bftExtended, aftExtended), {0x04, 0, 0, 0, 0, 0, 0, 0xA0, 0xCE, 0x3B}).AsDouble(),
-            3 * 0x1p-1074);
+  EXPECT_EQ(
+      Conv(Def(bftExtended, aftExtended), {0x08, 0x04, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}).AsDouble(),
+      1.0 + 0x1p-52);
+  EXPECT_EQ(
+      Conv(Def(bftExtended, aftExtended), {0x04, 0, 0, 0, 0, 0, 0, 0xA0, 0xCE, 0x3B}).AsDouble(),
+      3 * 0x1p-1074);
   uint8_t ext[10];
   EdbDoubleToExtended(-2.5, ext);
   EXPECT_EQ(EdbExtendedToDouble(ext), -2.5);
@@ -136,7 +142,8 @@ TEST(EdbValueConvert, FloatsBooleansDatesAndErrors) {
   TEdbVariant t = Conv(Def(bftTime, aftTime), {0x00, 0x2E, 0x93, 0x02});
   EXPECT_EQ(t.ToString(), "12:00:00.000");
   EXPECT_EQ(t.AsDateTime(), 0.5);
-  TEdbVariant dt = Conv(Def(bftDateTime, aftDateTime), {0x08, 0x24, 0x0B, 0x00, 0x00, 0x2E, 0x93, 0x02});
+  TEdbVariant dt =
+      Conv(Def(bftDateTime, aftDateTime), {0x08, 0x24, 0x0B, 0x00, 0x00, 0x2E, 0x93, 0x02});
   EXPECT_EQ(dt.ToString(), "2000-01-01T12:00:00.000");
   EXPECT_EQ(dt.AsDateTime(), 36526.5);
 
@@ -155,7 +162,10 @@ TEST(EdbValueConvert, FloatsBooleansDatesAndErrors) {
 }
 
 TEST(EdbValueConvert, EncodeRoundTripsEveryKind) {
-  struct Case { TEdbFieldDef f; TEdbVariant v; };
+  struct Case {
+    TEdbFieldDef f;
+    TEdbVariant v;
+  };
   const Case cases[] = {
       {Def(bftString, aftString, 10), TEdbVariant::Text("caf\xC3\xA9")},
       {Def(bftWideString, aftWideString, 10), TEdbVariant::Text("\xE6\x97\xA5\xF0\x9F\x98\x80")},
@@ -163,7 +173,8 @@ TEST(EdbValueConvert, EncodeRoundTripsEveryKind) {
       {Def(bftInt64, aftLargeInt), TEdbVariant::Integer(INT64_MAX)},
       {Def(bftDouble, aftFloat), TEdbVariant::Double(-0.1)},
       {Def(bftBoolean, aftLogical), TEdbVariant::Boolean(true)},
-      {Def(bftDateTime, aftDateTime), TEdbVariant::FromStored(693593, -21600000, TEdbDateKind::DateTime)},
+      {Def(bftDateTime, aftDateTime),
+       TEdbVariant::FromStored(693593, -21600000, TEdbDateKind::DateTime)},
       {Def(bftDate, aftDate), TEdbVariant::FromStored(739958, 0, TEdbDateKind::Date)},
       {Def(bftTime, aftTime), TEdbVariant::FromStored(693594, 86399999, TEdbDateKind::Time)},
   };
@@ -187,7 +198,8 @@ TEST(EdbCodePage, ReverseConversionForHashing) {
   // The last byte of the upper control range is a letter.
   EXPECT_EQ(EdbAnsiToUtf8("\x9F", 1252), "\xC5\xB8");
   EXPECT_EQ(EdbUtf8ToAnsi("\xC5\xB8", 1252), "\x9F");
-  EXPECT_EQ(EdbUtf16LeToUtf8(reinterpret_cast<const uint8_t*>(EdbUtf8ToUtf16Le("a\xF0\x9F\x98\x80").data()), 3),
+  EXPECT_EQ(EdbUtf16LeToUtf8(
+                reinterpret_cast<const uint8_t*>(EdbUtf8ToUtf16Le("a\xF0\x9F\x98\x80").data()), 3),
             "a\xF0\x9F\x98\x80");
   EXPECT_FALSE(EdbCodePageSupported(12345));
   EXPECT_THROW(EdbAnsiToUtf8("\xE9", 12345), EEdbComponentError);

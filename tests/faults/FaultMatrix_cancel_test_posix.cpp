@@ -23,8 +23,9 @@ class CancelFaults : public FaultMatrix {
   // The transfer, signalled once its first batch is committed.
   TRunResult SignalDuringTransfer(int sig, bool wholeGroup) {
     SqliteCreateHoneypot(target_, 0);
-    SqliteExec(target_, std::string("CREATE TRIGGER Slowly BEFORE INSERT ON HoneypotBlacklist BEGIN ") +
-                            kSlowWork + " END;");
+    SqliteExec(target_,
+               std::string("CREATE TRIGGER Slowly BEFORE INSERT ON HoneypotBlacklist BEGIN ") +
+                   kSlowWork + " END;");
     auto run = Start(Convert(SqliteTarget(target_), {"--existing", "keep"}));
     EXPECT_TRUE(run->WaitUntil([&] { return SqliteCount(target_) >= kBatch; }));
     run->Signal(sig, wholeGroup);
@@ -33,7 +34,8 @@ class CancelFaults : public FaultMatrix {
   void ExpectTransferCancelled(const TRunResult& r) {
     ExpectEnd(r, 3, "Conversion cancelled.");
     EXPECT_NE(r.Out.find("Cancelling operation...\n"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("Rolling back data...\nFinished rolling back.\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Rolling back data...\nFinished rolling back.\n"), std::string::npos)
+        << r.Out;
     EXPECT_EQ(r.Err, "");
     EXPECT_TRUE(Stopped());
     EXPECT_EQ(UnitState(), "active running");
@@ -44,7 +46,6 @@ class CancelFaults : public FaultMatrix {
     const auto n = static_cast<std::int64_t>(ips.size());
     ExpectSummary(r, 0, 0, n, n);
   }
-
 };
 
 TEST_F(CancelFaults, InterruptAtTheQuestion) {
@@ -52,8 +53,9 @@ TEST_F(CancelFaults, InterruptAtTheQuestion) {
   TRunOptions terminal;
   terminal.Terminal = true;
   auto run = Start(Convert(SqliteTarget(target_), {}), terminal);
-  ASSERT_TRUE(run->WaitForText(
-      "The target Honeypot database already holds 10 rows. [d]elete them, [k]eep them or [c]ancel the conversion? "));
+  ASSERT_TRUE(
+      run->WaitForText("The target Honeypot database already holds 10 rows. [d]elete them, [k]eep "
+                       "them or [c]ancel the conversion? "));
   run->Type("\x03");  // Ctrl+C at the terminal
   const TRunResult r = run->Finish();
   ExpectEnd(r, 3, "Conversion cancelled.");
@@ -66,8 +68,9 @@ TEST_F(CancelFaults, InterruptAtTheQuestion) {
 
 TEST_F(CancelFaults, InterruptDuringTheClearing) {
   SqliteCreateHoneypot(target_, kRows);
-  SqliteExec(target_, std::string("CREATE TRIGGER Slowly BEFORE DELETE ON HoneypotBlacklist BEGIN ") +
-                          kSlowWork + " END;");
+  SqliteExec(target_,
+             std::string("CREATE TRIGGER Slowly BEFORE DELETE ON HoneypotBlacklist BEGIN ") +
+                 kSlowWork + " END;");
   auto run = Start(Convert(SqliteTarget(target_), {"--existing", "delete"}));
   ASSERT_TRUE(run->WaitUntil([&] { return SqliteCount(target_) <= kRows - kBatch; }));
   run->Signal(SIGINT, true);
@@ -79,13 +82,20 @@ TEST_F(CancelFaults, InterruptDuringTheClearing) {
   EXPECT_FALSE(Stopped()) << "cancelled before the service stage\n" << UnitCalls();
   EXPECT_EQ(UnitState(), "active running");
   const std::int64_t left = SqliteCount(target_);
-  EXPECT_TRUE(left == kRows - kBatch || left == kRows - 2 * kBatch) << left << " rows left: whole batches only";
+  EXPECT_TRUE(left == kRows - kBatch || left == kRows - 2 * kBatch)
+      << left << " rows left: whole batches only";
   ExpectSummary(r, kRows, kRows - left, 0, left);
 }
 
-TEST_F(CancelFaults, InterruptDuringTheTransfer) { ExpectTransferCancelled(SignalDuringTransfer(SIGINT, true)); }
-TEST_F(CancelFaults, TerminateDuringTheTransfer) { ExpectTransferCancelled(SignalDuringTransfer(SIGTERM, false)); }
-TEST_F(CancelFaults, HangupDuringTheTransfer) { ExpectTransferCancelled(SignalDuringTransfer(SIGHUP, true)); }
+TEST_F(CancelFaults, InterruptDuringTheTransfer) {
+  ExpectTransferCancelled(SignalDuringTransfer(SIGINT, true));
+}
+TEST_F(CancelFaults, TerminateDuringTheTransfer) {
+  ExpectTransferCancelled(SignalDuringTransfer(SIGTERM, false));
+}
+TEST_F(CancelFaults, HangupDuringTheTransfer) {
+  ExpectTransferCancelled(SignalDuringTransfer(SIGHUP, true));
+}
 
 }  // namespace
 }  // namespace faults

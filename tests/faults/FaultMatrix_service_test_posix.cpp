@@ -21,17 +21,19 @@ class ServiceFaults : public FaultMatrix {
     MakeSource(kRows);
     SqliteCreateHoneypot(target_, 0);
   }
-  std::vector<std::string> Args() const { return Convert(SqliteTarget(target_), {"--existing", "keep"}); }
+  std::vector<std::string> Args() const {
+    return Convert(SqliteTarget(target_), {"--existing", "keep"});
+  }
 
   // Ctrl+C to the whole process group, as at a console, once the unit has entered `active`
   // (its job queued).
   TRunResult InterruptOnceTheUnitIs(const std::string& active) {
     auto run = Start(Args());
-    EXPECT_TRUE(run->WaitUntil([&] { return ReadAll(root_ / "unit" / "state").rfind(active + " ", 0) == 0; }));
+    EXPECT_TRUE(run->WaitUntil(
+        [&] { return ReadAll(root_ / "unit" / "state").rfind(active + " ", 0) == 0; }));
     run->Signal(SIGINT, true);
     return run->Finish();
   }
-
 };
 
 // The copy stage: a source of 17 MB (the Automatic Sender Whitelist of 20000 rows),
@@ -64,19 +66,24 @@ class CopySignals : public ServiceFaults {
   void ExpectCancelledWithServiceBack(const TRunResult& r) {
     ExpectEnd(r, 3, "Conversion cancelled.");
     EXPECT_NE(r.Out.find("Stopped the Mrv service.\n"), std::string::npos) << r.Out;
-    EXPECT_EQ(r.Out.find("Finished creating temporary copies."), std::string::npos) << "not in the copy\n" << r.Out;
+    EXPECT_EQ(r.Out.find("Finished creating temporary copies."), std::string::npos)
+        << "not in the copy\n"
+        << r.Out;
     EXPECT_EQ(UnitState(), "active running") << UnitCalls();
     EXPECT_EQ((r.Out + r.Err).find("could not be restarted"), std::string::npos)
-        << "the service is back, and the run says it is not\n" << r.Out << r.Err;
-    EXPECT_LE(SqliteCount(target_, "ASWL"), 0) << "no rows (and the table, made on demand, may not be there)";
+        << "the service is back, and the run says it is not\n"
+        << r.Out << r.Err;
+    EXPECT_LE(SqliteCount(target_, "ASWL"), 0)
+        << "no rows (and the table, made on demand, may not be there)";
   }
 };
 
 TEST_F(ServiceFaults, StopRefusedLeavesEverythingAsItWas) {
   Put("unit/stop.refuse", "Failed to stop MRVSVC.service: Access denied\n");
   const TRunResult r = Run(Args());
-  ExpectFailed(r, "Could not stop the Mrv service.\n\n\"System Error.  Code: 4.\nFailed to stop "
-                        "MRVSVC.service: Access denied\"\n");
+  ExpectFailed(r,
+               "Could not stop the Mrv service.\n\n\"System Error.  Code: 4.\nFailed to stop "
+               "MRVSVC.service: Access denied\"\n");
   EXPECT_EQ(UnitState(), "active running");
   EXPECT_EQ(UnitCalls().find("start"), std::string::npos) << UnitCalls();
   EXPECT_EQ(SqliteCount(target_), 0);
@@ -89,8 +96,9 @@ TEST_F(ServiceFaults, StopTimeOutKillsTheUnitAndTheRunGoesOn) {
   const TRunResult r = Run(Args());
   ExpectEnd(r, 0, "Conversion finished successfully.");
   EXPECT_EQ(r.Err, "");
-  EXPECT_NE(r.Out.find("Stopped the Mrv service.\nCreating temporary copy of the Honeypot database...\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.Out.find("Stopped the Mrv service.\nCreating temporary copy of the Honeypot database...\n"),
+      std::string::npos)
       << r.Out;
   EXPECT_EQ(UnitState(), "active running");
   EXPECT_EQ(SqliteCount(target_), kRows);
@@ -99,8 +107,9 @@ TEST_F(ServiceFaults, StopTimeOutKillsTheUnitAndTheRunGoesOn) {
 TEST_F(ServiceFaults, RestartFailureIsAnErrorAndNoRowIsWritten) {
   Put("unit/start.fail", "");
   const TRunResult r = Run(Args());
-  ExpectFailed(r, "Could not restart the Mrv service.\n\n\"The operation failed. Please check the "
-                        "Windows Event Log.\"\n");
+  ExpectFailed(r,
+               "Could not restart the Mrv service.\n\n\"The operation failed. Please check the "
+               "Windows Event Log.\"\n");
   EXPECT_EQ(UnitState(), "failed failed");
   EXPECT_EQ(SqliteCount(target_), 0);
 }
@@ -118,7 +127,8 @@ TEST_F(ServiceFaults, InterruptWhileTheServiceStops) {
     EXPECT_EQ(state, "inactive dead");
     std::string err = r.Err;
     for (char& c : err) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_NE(err.find("mrv service"), std::string::npos) << "a stopped service unannounced\n" << r.Err;
+    EXPECT_NE(err.find("mrv service"), std::string::npos) << "a stopped service unannounced\n"
+                                                          << r.Err;
   }
 }
 
@@ -134,9 +144,15 @@ TEST_F(ServiceFaults, InterruptWhileTheServiceRestarts) {
   EXPECT_EQ(SqliteCount(target_), 0);
 }
 
-TEST_F(CopySignals, InterruptDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGINT, true)); }
-TEST_F(CopySignals, TerminateDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGTERM, false)); }
-TEST_F(CopySignals, HangupDuringTheCopy) { ExpectCancelledWithServiceBack(SignalDuringCopy(SIGHUP, true)); }
+TEST_F(CopySignals, InterruptDuringTheCopy) {
+  ExpectCancelledWithServiceBack(SignalDuringCopy(SIGINT, true));
+}
+TEST_F(CopySignals, TerminateDuringTheCopy) {
+  ExpectCancelledWithServiceBack(SignalDuringCopy(SIGTERM, false));
+}
+TEST_F(CopySignals, HangupDuringTheCopy) {
+  ExpectCancelledWithServiceBack(SignalDuringCopy(SIGHUP, true));
+}
 
 TEST_F(ServiceFaults, UnreadableSourceFailsTheCopy) {
   // Mode 000, and the tool runs without the capabilities that let root read past it.
@@ -156,8 +172,10 @@ TEST_F(ServiceFaults, WrongSourcePasswordBringsTheServiceBack) {
   std::vector<std::string> args = Args();
   args.insert(args.end(), {"--password", "Wrong-Pass-2"});
   const TRunResult r = Run(args);
-  ExpectFailed(r, "Could not open the source Honeypot database.\nThe password given for the encrypted file \"" +
-                      Source().string() + "\" is wrong.\n");
+  ExpectFailed(
+      r,
+      "Could not open the source Honeypot database.\nThe password given for the encrypted file \"" +
+          Source().string() + "\" is wrong.\n");
   EXPECT_TRUE(Stopped());
   EXPECT_EQ(UnitState(), "active running") << UnitCalls();
   EXPECT_EQ(SqliteCount(target_), 0);
@@ -175,7 +193,8 @@ TEST_F(ServiceFaults, NoRoomForTheCopies) {
   EXPECT_EQ(r.Err, "There is not enough space on drive " + Temp().string() + "/.\n" +
                        std::to_string(missing) + " additional bytes needed.\n");
   EXPECT_EQ(UnitState(), "active running");
-  EXPECT_NE(UnitCalls().find("start -- MRVSVC.service"), std::string::npos) << "stopped, then restarted";
+  EXPECT_NE(UnitCalls().find("start -- MRVSVC.service"), std::string::npos)
+      << "stopped, then restarted";
   EXPECT_EQ(SqliteCount(target_), 0);
 }
 

@@ -34,10 +34,10 @@ class TargetFaults : public FaultMatrix {
   // The address of source row `n` (from 0), made a key that the target already holds.
   std::string KeyConflictAt(size_t n) {
     const std::vector<std::string>& ref = ReferenceIps();
-    EXPECT_EQ(std::set<std::string>(ref.begin(), ref.end()).size(), ref.size()) << "addresses repeat";
+    EXPECT_EQ(std::set<std::string>(ref.begin(), ref.end()).size(), ref.size())
+        << "addresses repeat";
     return ref.at(n);
   }
-
 };
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
@@ -53,11 +53,13 @@ TEST_F(TargetFaults, PostgresDownAtConnect) {
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
   const int port = ntohs(a.sin_port);
   ::close(s);
-  const TRunResult r = Run(Convert("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port) +
-                                       ";Database=mrvtest;Uid=mrvtest;Pwd=Down-Secret-77",
-                                   {"--existing", "keep"}));
-  ExpectFailed(r, "Could not connect to the target Honeypot database.\n\nMake sure the database has "
-                        "been created,\nand the database server is up and running.\n\n");
+  const TRunResult r =
+      Run(Convert("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port) +
+                      ";Database=mrvtest;Uid=mrvtest;Pwd=Down-Secret-77",
+                  {"--existing", "keep"}));
+  ExpectFailed(r,
+               "Could not connect to the target Honeypot database.\n\nMake sure the database has "
+               "been created,\nand the database server is up and running.\n\n");
   EXPECT_EQ((r.Out + r.Err).find("Down-Secret-77"), std::string::npos);
   ExpectUnitUntouched();
 }
@@ -65,9 +67,10 @@ TEST_F(TargetFaults, PostgresDownAtConnect) {
 TEST_F(TargetFaults, TargetTableMissing) {
   SqliteExec(target_, "CREATE TABLE Other(x INTEGER); INSERT INTO Other VALUES(1);");
   const TRunResult r = Run(Convert(SqliteTarget(target_), {"--existing", "keep"}));
-  ExpectFailed(r, "The Honeypot (HoneypotBlacklist) table was not found in the target External "
-                        "Database. Make sure that the database schema is already prepared for the "
-                        "conversion.\n");
+  ExpectFailed(r,
+               "The Honeypot (HoneypotBlacklist) table was not found in the target External "
+               "Database. Make sure that the database schema is already prepared for the "
+               "conversion.\n");
   ExpectUnitUntouched();
   EXPECT_EQ(SqliteCount(target_, "Other"), 1);
   EXPECT_EQ(SqliteCount(target_), -1) << "no table made behind the administrator's back";
@@ -78,15 +81,18 @@ TEST_F(TargetFaults, ClearingFailsHalfWay) {
   SqliteCreateHoneypot(target_, kRows);
   SqliteExec(target_,
              "CREATE TABLE Deleted(n INTEGER); INSERT INTO Deleted VALUES(0);"
-             "CREATE TRIGGER CountDeletes AFTER DELETE ON HoneypotBlacklist BEGIN UPDATE Deleted SET n = n + 1; END;"
-             "CREATE TRIGGER RefuseDeletes BEFORE DELETE ON HoneypotBlacklist WHEN (SELECT n FROM Deleted) >= 1500 "
+             "CREATE TRIGGER CountDeletes AFTER DELETE ON HoneypotBlacklist BEGIN UPDATE Deleted "
+             "SET n = n + 1; END;"
+             "CREATE TRIGGER RefuseDeletes BEFORE DELETE ON HoneypotBlacklist WHEN (SELECT n FROM "
+             "Deleted) >= 1500 "
              "BEGIN SELECT RAISE(ABORT, 'deletion refused by the test'); END;");
   const TRunResult r = Run(Convert(SqliteTarget(target_), {"--existing", "delete"}));
   ExpectFailed(r, "Could not clear the target Honeypot table.\n\n");
   EXPECT_NE(r.Err.find("deletion refused by the test"), std::string::npos) << r.Err;
   ExpectUnitUntouched();
   EXPECT_EQ(SqliteCount(target_), kRows - kBatch);
-  EXPECT_EQ(SqliteCount(target_, "Deleted WHERE n = 1000"), 1) << "the failed batch is rolled back whole";
+  EXPECT_EQ(SqliteCount(target_, "Deleted WHERE n = 1000"), 1)
+      << "the failed batch is rolled back whole";
   ExpectSummary(r, kRows, kBatch, 0, SqliteCount(target_));
 }
 
@@ -94,13 +100,17 @@ TEST_F(TargetFaults, ClearingFailsHalfWay) {
 TEST_F(TargetFaults, SqliteInsertConflictMidBatch) {
   const std::string key = KeyConflictAt(1500);
   SqliteCreateHoneypot(target_, 0);
-  SqliteExec(target_, "CREATE UNIQUE INDEX OneRowPerAddress ON HoneypotBlacklist(IpAddress);"
-                      "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) VALUES(" + Quoted(key) +
-                          ", '2020-01-01 00:00:00');");
+  SqliteExec(target_,
+             "CREATE UNIQUE INDEX OneRowPerAddress ON HoneypotBlacklist(IpAddress);"
+             "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) VALUES(" +
+                 Quoted(key) + ", '2020-01-01 00:00:00');");
   const TRunResult r = Run(Convert(SqliteTarget(target_), {"--existing", "keep"}));
   ExpectFailed(r, "An unexpected error occured during the conversion.\n");
-  EXPECT_NE(r.Out.find("Error occured, rolling back data...\nFinished rolling back.\n"), std::string::npos) << r.Out;
-  EXPECT_NE(r.Err.find("UNIQUE constraint failed: HoneypotBlacklist.IpAddress"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Out.find("Error occured, rolling back data...\nFinished rolling back.\n"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Err.find("UNIQUE constraint failed: HoneypotBlacklist.IpAddress"), std::string::npos)
+      << r.Err;
   ExpectUnitBack();
   EXPECT_EQ(SqliteIps(target_, 0).front(), key) << "the earlier row stays";
   EXPECT_EQ(SqliteCount(target_), 1 + kBatch);
@@ -114,9 +124,11 @@ TEST_F(TargetFaults, PostgresInsertConflictMidBatch) {
   const std::string key = KeyConflictAt(1500);
   pg.CreateHoneypot(0);
   bool ok = false;
-  pg.Sql("CREATE UNIQUE INDEX OneRowPerAddress ON HoneypotBlacklist(IpAddress);"
-         "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) VALUES(" + Quoted(key) + ", '2020-01-01');",
-         &ok);
+  pg.Sql(
+      "CREATE UNIQUE INDEX OneRowPerAddress ON HoneypotBlacklist(IpAddress);"
+      "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) VALUES(" +
+          Quoted(key) + ", '2020-01-01');",
+      &ok);
   ASSERT_TRUE(ok);
   const TRunResult r = Run(Convert(pg.Target(), {"--existing", "keep"}));
   ExpectFailed(r, "An unexpected error occured during the conversion.\n");
@@ -134,15 +146,18 @@ TEST_F(TargetFaults, PostgresSessionKilledMidBatch) {
   pg.CreateHoneypot(0);
   bool ok = false;
   // Each insert takes a little while, so that a batch is still open when the session goes.
-  pg.Sql("CREATE FUNCTION Slowly() RETURNS trigger LANGUAGE plpgsql AS "
-         "$$BEGIN PERFORM pg_sleep(0.001); RETURN NEW; END$$;"
-         "CREATE TRIGGER Slowly BEFORE INSERT ON HoneypotBlacklist FOR EACH ROW EXECUTE FUNCTION Slowly();",
-         &ok);
+  pg.Sql(
+      "CREATE FUNCTION Slowly() RETURNS trigger LANGUAGE plpgsql AS "
+      "$$BEGIN PERFORM pg_sleep(0.001); RETURN NEW; END$$;"
+      "CREATE TRIGGER Slowly BEFORE INSERT ON HoneypotBlacklist FOR EACH ROW EXECUTE FUNCTION "
+      "Slowly();",
+      &ok);
   ASSERT_TRUE(ok);
   auto run = Start(Convert(pg.Target(), {"--existing", "keep"}));
   ASSERT_TRUE(run->WaitUntil([&] { return pg.Count() >= kBatch; }));
   const std::string killed = pg.Sql(
-      "SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = current_database() "
+      "SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = "
+      "current_database() "
       "AND pid <> pg_backend_pid()");
   const TRunResult r = run->Finish();
   EXPECT_EQ(killed, "1");
@@ -173,7 +188,8 @@ TEST_F(TargetFaults, BrokenSourcePageCarriedIntoTheCopy) {
 }
 
 TEST_F(TargetFaults, SqliteTargetDiskFull) {
-  if (!MountSmall(root_ / "target", 160 * 1024)) GTEST_SKIP() << "no private tmpfs mount possible here";
+  if (!MountSmall(root_ / "target", 160 * 1024))
+    GTEST_SKIP() << "no private tmpfs mount possible here";
   SqliteCreateHoneypot(target_, 0);
   const TRunResult r = Run(Convert(SqliteTarget(target_), {"--existing", "keep"}));
   ExpectEnd(r, 1, "Conversion was aborted due to an error.");

@@ -29,7 +29,7 @@ struct TRunResult {
 };
 
 struct TRunOptions {
-  bool Terminal = false;       // stdin, stdout and stderr on a pseudo terminal the tool controls
+  bool Terminal = false;         // stdin, stdout and stderr on a pseudo terminal the tool controls
   bool DropDacOverride = false;  // run without the capabilities that let root read any file
 };
 
@@ -88,8 +88,10 @@ class FaultMatrix : public ::testing::Test {
   std::string UnitCalls();
   bool Stopped() { return UnitCalls().find("stop -- MRVSVC.service") != std::string::npos; }
 
-  std::vector<std::string> Convert(const std::string& target, const std::vector<std::string>& extra) const;
-  std::unique_ptr<TToolRun> Start(const std::vector<std::string>& args, const TRunOptions& options = {});
+  std::vector<std::string> Convert(const std::string& target,
+                                   const std::vector<std::string>& extra) const;
+  std::unique_ptr<TToolRun> Start(const std::vector<std::string>& args,
+                                  const TRunOptions& options = {});
   TRunResult Run(const std::vector<std::string>& args, const TRunOptions& options = {});
 
   // A tmpfs of `bytes` bytes mounted on `dir` (private to this test process); false when this
@@ -116,7 +118,7 @@ class FaultMatrix : public ::testing::Test {
                      std::int64_t inserted, std::int64_t now) const;
 
   fs::path root_;
-  fs::path target_;                 // the SQLite target file
+  fs::path target_;                // the SQLite target file
   std::string kind_ = "honeypot";  // the source database: its option and file name
   std::string sourceBytes_;
   std::vector<fs::path> mounts_;
@@ -133,10 +135,11 @@ std::vector<std::string> SqliteIps(const fs::path& file, std::int64_t skip);
 // PostgreSQL target helpers: a database of its own per case, through psql.
 class TPgDatabase {
  public:
-  explicit TPgDatabase(const std::string& name);  // creates it afresh; Ready() false without a cluster
+  explicit TPgDatabase(
+      const std::string& name);  // creates it afresh; Ready() false without a cluster
   ~TPgDatabase();
   bool Ready() const { return ready_; }
-  std::string Target() const;      // the tool's connection string
+  std::string Target() const;  // the tool's connection string
   std::string Sql(const std::string& sql, bool* ok = nullptr) const;  // psql -At output
   std::int64_t Count(const std::string& table = "HoneypotBlacklist") const;
   void CreateHoneypot(int presetRows) const;

@@ -98,7 +98,8 @@ TToolRun::TToolRun(const std::vector<std::string>& args, const std::vector<std::
     childOut = p[1];
     capacity_ = static_cast<size_t>(::fcntl(out_, F_SETPIPE_SZ, 4096));
     // A second, non-blocking description of the write end, for choking.
-    outFill_ = ::open(("/proc/self/fd/" + std::to_string(childOut)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    outFill_ = ::open(("/proc/self/fd/" + std::to_string(childOut)).c_str(),
+                      O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   }
 
   pid_ = ::fork();
@@ -196,7 +197,8 @@ bool TToolRun::WaitUntilChoked() {
 }
 
 void TToolRun::WaitForMainThreadOnLock() {
-  const std::string file = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/syscall";
+  const std::string file =
+      "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/syscall";
   const std::string futex = std::to_string(SYS_futex) + " ";
   int seen = 0;
   for (int i = 0; i < 400 && seen < 3; ++i) {
@@ -240,13 +242,15 @@ TRunResult TToolRun::Finish() {
 // ---- the fixture ---------------------------------------------------------------------------
 
 void FaultMatrix::SetUp() {
-  root_ = fs::temp_directory_path() /
-          ("mrvfault-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  root_ =
+      fs::temp_directory_path() / ("mrvfault-" + std::to_string(::getpid()) + "-" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::remove_all(root_);
-  for (const char* d : {"bin", "unit", "src", "tmp", "work", "target"}) fs::create_directories(root_ / d);
+  for (const char* d : {"bin", "unit", "src", "tmp", "work", "target"})
+    fs::create_directories(root_ / d);
   fs::copy_file(FAULT_SYSTEMCTL, root_ / "bin" / "systemctl");
-  fs::permissions(root_ / "bin" / "systemctl", fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(root_ / "bin" / "systemctl",
+                  fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   SetUnit("active running");
   target_ = root_ / "target" / "ext.db";
 }
@@ -289,7 +293,8 @@ std::string FaultMatrix::UnitState() {
 std::string FaultMatrix::UnitCalls() { return ReadAll(root_ / "unit" / "calls.log"); }
 
 void FaultMatrix::MakeSource(int rows, const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"sample", (root_ / "src").string(), "--rows", std::to_string(rows)};
+  std::vector<std::string> args = {"sample", (root_ / "src").string(), "--rows",
+                                   std::to_string(rows)};
   args.insert(args.end(), extra.begin(), extra.end());
   const TRunResult r = Run(args);
   ASSERT_EQ(r.Exit, 0) << r.Err;
@@ -304,13 +309,15 @@ std::vector<std::string> FaultMatrix::Convert(const std::string& target,
   return args;
 }
 
-std::unique_ptr<TToolRun> FaultMatrix::Start(const std::vector<std::string>& args, const TRunOptions& options) {
+std::unique_ptr<TToolRun> FaultMatrix::Start(const std::vector<std::string>& args,
+                                             const TRunOptions& options) {
   std::vector<std::string> full = {MRVDBTOOL_EXE};
   full.insert(full.end(), args.begin(), args.end());
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string v = *e;
-    for (const char* drop : {"PATH=", "TMPDIR=", "MRV_FAKE_UNIT_DIR=", "MRV_INSTALL_FOLDER=", "TERM="})
+    for (const char* drop :
+         {"PATH=", "TMPDIR=", "MRV_FAKE_UNIT_DIR=", "MRV_INSTALL_FOLDER=", "TERM="})
       if (v.rfind(drop, 0) == 0) goto skip;
     env.push_back(v);
   skip:;
@@ -368,7 +375,8 @@ void FaultMatrix::ExpectWholeBatches(const std::vector<std::string>& ips) {
   const std::vector<std::string>& ref = ReferenceIps();
   EXPECT_TRUE(ips.size() % kBatch == 0 || ips.size() == ref.size()) << ips.size() << " rows";
   ASSERT_LE(ips.size(), ref.size());
-  EXPECT_TRUE(std::equal(ips.begin(), ips.end(), ref.begin())) << "rows other than the source's first ones";
+  EXPECT_TRUE(std::equal(ips.begin(), ips.end(), ref.begin()))
+      << "rows other than the source's first ones";
 }
 
 void FaultMatrix::ExpectSummary(const TRunResult& r, std::int64_t before, std::int64_t deleted,
@@ -385,11 +393,12 @@ void FaultMatrix::ExpectSummary(const TRunResult& r, std::int64_t before, std::i
   EXPECT_EQ(counts[2], std::to_string(inserted)) << "inserted\n" << r.Out;
   EXPECT_EQ(counts[3], std::to_string(now)) << "rows after\n" << r.Out;
   if (r.Exit == 0) return;
-  const std::string next = deleted == 0 && inserted == 0
-                               ? std::string("\nThe targets are unchanged: nothing was deleted or inserted; ")
-                               : "\nThe targets now hold " + std::to_string(now) + " rows (" +
-                                     std::to_string(deleted) + " deleted, " + std::to_string(inserted) +
-                                     " inserted by this run in whole batches of 1000); ";
+  const std::string next =
+      deleted == 0 && inserted == 0
+          ? std::string("\nThe targets are unchanged: nothing was deleted or inserted; ")
+          : "\nThe targets now hold " + std::to_string(now) + " rows (" + std::to_string(deleted) +
+                " deleted, " + std::to_string(inserted) +
+                " inserted by this run in whole batches of 1000); ";
   EXPECT_NE(r.Out.find(next, table), std::string::npos) << r.Out;
 }
 

@@ -36,7 +36,9 @@ std::map<std::string, std::string> ConnectionPairs(const std::string& text) {
 
 }  // namespace
 
-std::string SqliteTarget(const fs::path& file) { return "Provider=SQLite;Data Source=" + file.string(); }
+std::string SqliteTarget(const fs::path& file) {
+  return "Provider=SQLite;Data Source=" + file.string();
+}
 
 void SqliteExec(const fs::path& file, const std::string& sql) {
   sqlite3* db = nullptr;
@@ -55,7 +57,8 @@ std::int64_t SqliteCount(const fs::path& file, const std::string& table) {
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) == SQLITE_OK &&
+    if (sqlite3_prepare_v2(db, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) ==
+            SQLITE_OK &&
         sqlite3_step(st) == SQLITE_ROW)
       n = sqlite3_column_int64(st, 0);
     sqlite3_finalize(st);
@@ -70,7 +73,8 @@ std::vector<std::string> SqliteIps(const fs::path& file, std::int64_t skip) {
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* st = nullptr;
-    const std::string sql = "SELECT IpAddress FROM HoneypotBlacklist ORDER BY Id LIMIT -1 OFFSET " + std::to_string(skip);
+    const std::string sql = "SELECT IpAddress FROM HoneypotBlacklist ORDER BY Id LIMIT -1 OFFSET " +
+                            std::to_string(skip);
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK)
       while (sqlite3_step(st) == SQLITE_ROW)
         ips.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
@@ -120,9 +124,11 @@ std::string TPgDatabase::Target() const {
 }
 
 std::string TPgDatabase::Psql(const std::string& db, const std::string& sql, bool* ok) const {
-  const std::string cmd = "PGPASSWORD=" + ShellQuoted(password_) + " PGCONNECT_TIMEOUT=10 psql -X -q -At -v ON_ERROR_STOP=1 -h " +
-                          ShellQuoted(server_) + " -p " + ShellQuoted(port_) + " -U " + ShellQuoted(user_) +
-                          " -d " + ShellQuoted(db) + " -c " + ShellQuoted(sql) + " 2>&1";
+  const std::string cmd = "PGPASSWORD=" + ShellQuoted(password_) +
+                          " PGCONNECT_TIMEOUT=10 psql -X -q -At -v ON_ERROR_STOP=1 -h " +
+                          ShellQuoted(server_) + " -p " + ShellQuoted(port_) + " -U " +
+                          ShellQuoted(user_) + " -d " + ShellQuoted(db) + " -c " +
+                          ShellQuoted(sql) + " 2>&1";
   FILE* p = ::popen(cmd.c_str(), "r");
   std::string out;
   char buf[512];
@@ -133,7 +139,9 @@ std::string TPgDatabase::Psql(const std::string& db, const std::string& sql, boo
   return out;
 }
 
-std::string TPgDatabase::Sql(const std::string& sql, bool* ok) const { return Psql(name_, sql, ok); }
+std::string TPgDatabase::Sql(const std::string& sql, bool* ok) const {
+  return Psql(name_, sql, ok);
+}
 
 std::int64_t TPgDatabase::Count(const std::string& table) const {
   bool ok = false;
@@ -158,7 +166,8 @@ std::vector<std::string> TPgDatabase::Ips(std::int64_t skip) const {
 void TPgDatabase::CreateHoneypot(int presetRows) const {
   bool ok = false;
   const std::string out = Sql(
-      "CREATE TABLE HoneypotBlacklist(Id SERIAL PRIMARY KEY, IpAddress VARCHAR(45), LastUpdateTime TIMESTAMP);"
+      "CREATE TABLE HoneypotBlacklist(Id SERIAL PRIMARY KEY, IpAddress VARCHAR(45), LastUpdateTime "
+      "TIMESTAMP);"
       "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) SELECT '192.0.2.' || (g % 250), "
       "TIMESTAMP '2020-01-01' + g * INTERVAL '1 second' FROM generate_series(1, " +
           std::to_string(presetRows) + ") g",

@@ -42,12 +42,14 @@ size_t Lines(const fs::path& p) {
 
 TEST_F(BrowseOutputTest, JsonTablesAndSchema) {
   const TBrowseOptions opts;
-  const auto tables = nlohmann::json::parse(test::CaptureOutput([&](std::FILE* f) { ListTablesJson(Src("dha.abs"), opts, f); }));
+  const auto tables = nlohmann::json::parse(
+      test::CaptureOutput([&](std::FILE* f) { ListTablesJson(Src("dha.abs"), opts, f); }));
   ASSERT_TRUE(tables.is_array());
   EXPECT_EQ(tables.size(), 2u);
   EXPECT_NE(std::find(tables.begin(), tables.end(), "DhaBlacklist"), tables.end()) << tables;
 
-  const auto schema = nlohmann::json::parse(test::CaptureOutput([&](std::FILE* f) { WriteSchemaJson(Src("greylist.abs"), "", opts, f); }));
+  const auto schema = nlohmann::json::parse(test::CaptureOutput(
+      [&](std::FILE* f) { WriteSchemaJson(Src("greylist.abs"), "", opts, f); }));
   ASSERT_EQ(schema.size(), 1u);
   EXPECT_EQ(schema[0]["name"], "GREY");
   EXPECT_EQ(schema[0]["records"], 25);
@@ -84,7 +86,8 @@ TEST_F(BrowseOutputTest, DumpIntoFilesAndNullText) {
   }
   TBrowseOptions opts;
   opts.NullText = "NULL";
-  const auto dumped = DumpAllTables((dir_ / "odd.abs").string(), (dir_ / "out").string(), TDumpFormat::Csv, opts);
+  const auto dumped =
+      DumpAllTables((dir_ / "odd.abs").string(), (dir_ / "out").string(), TDumpFormat::Csv, opts);
   ASSERT_EQ(dumped.size(), 3u);
   std::set<std::string> files;
   for (const auto& d : dumped) {
@@ -96,17 +99,22 @@ TEST_F(BrowseOutputTest, DumpIntoFilesAndNullText) {
   EXPECT_EQ(test::ReadToolOutput(dumped[0].Path), "Name\nNULL\n\"NULL\"\nx\n");
 
   // The tool: every sample table of a file, and --output.
-  test::TToolResult r = test::RunTool("dump \"" + Src("dha.abs") + "\" --all \"" + (dir_ / "all").string() + "\"", dir_);
+  test::TToolResult r = test::RunTool(
+      "dump \"" + Src("dha.abs") + "\" --all \"" + (dir_ / "all").string() + "\"", dir_);
   ASSERT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(Lines(dir_ / "all" / "DhaHistory.jsonl"), 25u);
   EXPECT_EQ(Lines(dir_ / "all" / "DhaBlacklist.jsonl"), 25u);
-  r = test::RunTool("dump \"" + Src("aswl.abs") + "\" ASWL --format csv -o \"" + (dir_ / "aswl.csv").string() + "\"", dir_);
+  r = test::RunTool("dump \"" + Src("aswl.abs") + "\" ASWL --format csv -o \"" +
+                        (dir_ / "aswl.csv").string() + "\"",
+                    dir_);
   ASSERT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
   EXPECT_EQ(Lines(dir_ / "aswl.csv"), 26u);
   r = test::RunTool("dump \"" + Src("aswl.abs") + "\"", dir_);
   EXPECT_EQ(r.Exit, 2) << "neither TABLE nor --all";
-  r = test::RunTool("dump \"" + Src("aswl.abs") + "\" ASWL -o \"" + (dir_ / "no" / "such" / "dir" / "x").string() + "\"", dir_);
+  r = test::RunTool("dump \"" + Src("aswl.abs") + "\" ASWL -o \"" +
+                        (dir_ / "no" / "such" / "dir" / "x").string() + "\"",
+                    dir_);
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("Cannot create the file"), std::string::npos) << r.Err;
 }

@@ -105,7 +105,8 @@ class ConvertEndingTest : public ::testing::Test {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir_ / "tmp")) {
       const std::string n = e.path().filename().string();
-      if (n.rfind("mrv", 0) == 0 && n.size() > 7 && n.substr(n.size() - 4) == ".tmp") names.push_back(n);
+      if (n.rfind("mrv", 0) == 0 && n.size() > 7 && n.substr(n.size() - 4) == ".tmp")
+        names.push_back(n);
     }
     return names;
   }
@@ -193,7 +194,8 @@ TEST_F(ConvertEndingTest, SigtermAndSighupDuringTheCopyRestartTheServiceAndRemov
     ASSERT_GE(writer, 0);
     const std::string chunk(4096, 'x');
     ASSERT_EQ(write(writer, chunk.data(), chunk.size()), ssize_t(chunk.size()));
-    ASSERT_TRUE(WaitForOutput("Creating temporary copy of the Honeypot database...")) << Out() << Err();
+    ASSERT_TRUE(WaitForOutput("Creating temporary copy of the Honeypot database..."))
+        << Out() << Err();
     EXPECT_EQ(State(), "inactive");
     EXPECT_EQ(TempCopies().size(), 1u) << "the copy is under way";
 
@@ -203,7 +205,8 @@ TEST_F(ConvertEndingTest, SigtermAndSighupDuringTheCopyRestartTheServiceAndRemov
     EXPECT_TRUE(cancelling) << Out() << Err();
     EXPECT_EQ(Finish(), 3) << Out() << Err();
     const std::string out = Out();
-    EXPECT_NE(out.find("Restarting the Mrv service...\nMrv service started."), std::string::npos) << out;
+    EXPECT_NE(out.find("Restarting the Mrv service...\nMrv service started."), std::string::npos)
+        << out;
     EXPECT_NE(out.find("Conversion cancelled."), std::string::npos) << out;
     EXPECT_EQ(State(), "active");
     EXPECT_TRUE(TempCopies().empty());
@@ -231,8 +234,9 @@ TEST_F(ConvertEndingTest, CtrlCToTheProcessGroupNeverReachesSystemctl) {
 
 TEST_F(ConvertEndingTest, AServiceLeftDownIsReportedOnStandardError) {
   WriteSamples();
-  const std::vector<std::string> args = {"convert", "--honeypot", (dir_ / "src" / "honeypot.abs").string(),
-                                         "--target", Target(), "--create-schema"};
+  const std::vector<std::string> args = {
+      "convert",  "--honeypot", (dir_ / "src" / "honeypot.abs").string(),
+      "--target", Target(),     "--create-schema"};
 
   // Cancelled while the service is still stopping: it is not restarted.
   Touch("slow-stop");
@@ -268,11 +272,13 @@ TEST_F(ConvertEndingTest, CtrlCWhileClearingStopsTheClearingAndTouchesNoService)
     ASSERT_EQ(sqlite3_open((dir_ / "ext.db").c_str(), &h), SQLITE_OK);
     sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(h, "INSERT INTO HoneypotBlacklist (IpAddress, LastUpdateTime) VALUES (?, '2026-01-01 00:00:00')",
+    sqlite3_prepare_v2(h,
+                       "INSERT INTO HoneypotBlacklist (IpAddress, LastUpdateTime) VALUES (?, "
+                       "'2026-01-01 00:00:00')",
                        -1, &st, nullptr);
     for (int i = 0; i < 100000; ++i) {
-      const std::string ip = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
-                             std::to_string(i % 256);
+      const std::string ip = "10." + std::to_string(i / 65536) + "." +
+                             std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
       sqlite3_bind_text(st, 1, ip.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_step(st);
       sqlite3_reset(st);
@@ -331,11 +337,13 @@ TEST_F(ConvertEndingTest, EveryCommandFailsWhenStandardOutputCannotBeWritten) {
     SCOPED_TRACE(command[0]);
     Start(command, "/dev/full");
     EXPECT_EQ(Finish(), 1);
-    EXPECT_NE(Err().find("Cannot write the output: No space left on device."), std::string::npos) << Err();
+    EXPECT_NE(Err().find("Cannot write the output: No space left on device."), std::string::npos)
+        << Err();
   }
   // A conversion that succeeded says so where it can be seen.
   EXPECT_EQ(Count(dir_ / "ext.db", "ASWL"), 10);
-  Start({"convert", "--aswl", aswl, "--target", Target(), "--existing", "delete", "--no-service"}, "/dev/full");
+  Start({"convert", "--aswl", aswl, "--target", Target(), "--existing", "delete", "--no-service"},
+        "/dev/full");
   EXPECT_EQ(Finish(), 1);
   EXPECT_EQ(Err().find("Conversion finished successfully.\n"), 0u) << Err();
 }

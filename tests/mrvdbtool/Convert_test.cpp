@@ -73,8 +73,9 @@ using Counts = std::vector<std::string>;
 class ConvertCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           (std::string("mrvcli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() /
+        (std::string("mrvcli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -88,12 +89,14 @@ class ConvertCommandTest : public ::testing::Test {
     r.Err = ReadFile(err);
     return r;
   }
-  std::string Target() const { return "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string() + ";Create=yes"; }
+  std::string Target() const {
+    return "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string() + ";Create=yes";
+  }
   std::string Sources() const {
     const fs::path s = dir_ / "src";
-    return "--aswl \"" + (s / "aswl.abs").string() + "\" --greylist \"" + (s / "greylist.abs").string() +
-           "\" --dha \"" + (s / "dha.abs").string() + "\" --honeypot \"" +
-           (s / "honeypot.abs").string() + "\"";
+    return "--aswl \"" + (s / "aswl.abs").string() + "\" --greylist \"" +
+           (s / "greylist.abs").string() + "\" --dha \"" + (s / "dha.abs").string() +
+           "\" --honeypot \"" + (s / "honeypot.abs").string() + "\"";
   }
 
   fs::path dir_;
@@ -111,7 +114,8 @@ TEST_F(ConvertCommandTest, SampleDatabasesIntoSqliteAndTheAnswersForExistingRows
   ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("Conversion finished successfully."), std::string::npos) << r.Out;
   EXPECT_EQ(r.Out.find('\r'), std::string::npos) << "plain lines on a pipe, no progress bar";
-  EXPECT_EQ(SummaryCounts(r.Out, "DhaBlacklist"), (Counts{"1500", "0", "0", "1500", "1500"})) << r.Out;
+  EXPECT_EQ(SummaryCounts(r.Out, "DhaBlacklist"), (Counts{"1500", "0", "0", "1500", "1500"}))
+      << r.Out;
   for (const char* t : {"ASWL", "GREY", "DhaHistory", "DhaBlacklist", "HoneypotBlacklist"})
     EXPECT_EQ(Count(dir_ / "ext.db", t), 1500) << t;
 
@@ -146,14 +150,17 @@ TEST_F(ConvertCommandTest, SampleDatabasesIntoSqliteAndTheAnswersForExistingRows
           Target() + "\" --no-service --existing keep --summary-json \"" + json.string() + "\"");
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist"), 3000);
-  EXPECT_EQ(SummaryCounts(r.Out, "HoneypotBlacklist"), (Counts{"1500", "1500", "0", "1500", "3000"})) << r.Out;
+  EXPECT_EQ(SummaryCounts(r.Out, "HoneypotBlacklist"),
+            (Counts{"1500", "1500", "0", "1500", "3000"}))
+      << r.Out;
   EXPECT_EQ(r.Out.find("The targets "), std::string::npos) << "no advice after success\n" << r.Out;
   text = ReadFile(json);
-  EXPECT_EQ(text.rfind("{\"outcome\":\"success\",\"exitCode\":0,\"tables\":[{\"database\":\"Honeypot\","
-                       "\"table\":\"HoneypotBlacklist\",\"sourceRows\":1500,\"rowsBefore\":1500,"
-                       "\"deleted\":0,\"inserted\":1500,\"rowsAfter\":3000,\"seconds\":",
-                       0),
-            0u)
+  EXPECT_EQ(
+      text.rfind("{\"outcome\":\"success\",\"exitCode\":0,\"tables\":[{\"database\":\"Honeypot\","
+                 "\"table\":\"HoneypotBlacklist\",\"sourceRows\":1500,\"rowsBefore\":1500,"
+                 "\"deleted\":0,\"inserted\":1500,\"rowsAfter\":3000,\"seconds\":",
+                 0),
+      0u)
       << text;
   EXPECT_EQ(text.find("targetNow"), std::string::npos) << text;
 
@@ -161,8 +168,11 @@ TEST_F(ConvertCommandTest, SampleDatabasesIntoSqliteAndTheAnswersForExistingRows
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_NE(r.Out.find("Finished clearing the Honeypot database."), std::string::npos);
   EXPECT_EQ(Count(dir_ / "ext.db", "HoneypotBlacklist"), 1500);
-  EXPECT_EQ(SummaryCounts(r.Out, "HoneypotBlacklist"), (Counts{"1500", "3000", "3000", "1500", "1500"})) << r.Out;
-  EXPECT_EQ(SummaryCounts(r.Out, "DhaHistory"), (Counts{"1500", "1500", "1500", "1500", "1500"})) << r.Out;
+  EXPECT_EQ(SummaryCounts(r.Out, "HoneypotBlacklist"),
+            (Counts{"1500", "3000", "3000", "1500", "1500"}))
+      << r.Out;
+  EXPECT_EQ(SummaryCounts(r.Out, "DhaHistory"), (Counts{"1500", "1500", "1500", "1500", "1500"}))
+      << r.Out;
 }
 
 TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {
@@ -175,7 +185,8 @@ TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {
                  Target() + "\" --no-service");
   EXPECT_EQ(r.Exit, 1);
   EXPECT_EQ(r.Err.rfind("The Automatic Sender Whitelist (ASWL) table was not found in the target "
-                        "External Database.", 0),
+                        "External Database.",
+                        0),
             0u)
       << r.Err;
 
@@ -188,7 +199,8 @@ TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {
   EXPECT_EQ((r.Out + r.Err).find("TopSecret77"), std::string::npos) << r.Out << r.Err;
   r = Run("test-connection \"Driver={No Such Driver};Pwd=TopSecret77\"");
   EXPECT_EQ(r.Exit, 1);
-  EXPECT_EQ(r.Err.rfind("Test failed, could not connect to the database.\nError message: ", 0), 0u) << r.Err;
+  EXPECT_EQ(r.Err.rfind("Test failed, could not connect to the database.\nError message: ", 0), 0u)
+      << r.Err;
   EXPECT_EQ((r.Out + r.Err).find("TopSecret77"), std::string::npos) << r.Err;
   r = Run("test-connection \"" + Target() + "\"");
   EXPECT_EQ(r.Exit, 0);
@@ -201,7 +213,8 @@ TEST_F(ConvertCommandTest, MissingTablesSecretsAndInstallFolder) {
   r = Run("convert --install-folder \"" + dir_.string() + "\" --no-service --create-schema");
   ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_EQ(Count(dir_ / "ext.db", "GREY"), 20);
-  EXPECT_EQ(r.Out.find("Automatic Sender Whitelist"), std::string::npos) << "only what is configured";
+  EXPECT_EQ(r.Out.find("Automatic Sender Whitelist"), std::string::npos)
+      << "only what is configured";
 }
 
 TEST_F(ConvertCommandTest, SampleNeverReplacesFilesWithoutForce) {
@@ -220,28 +233,33 @@ TEST_F(ConvertCommandTest, SampleNeverReplacesFilesWithoutForce) {
   r = Run("sample \"" + (dir_ / "data").string() + "\" --rows 5 --force");
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_NE(ReadFile(dir_ / "data" / "dha.abs"), "the real database");
-  for (const char* f : {"aswl.abs", "greylist.abs", "honeypot.abs"}) EXPECT_TRUE(fs::exists(dir_ / "data" / f)) << f;
+  for (const char* f : {"aswl.abs", "greylist.abs", "honeypot.abs"})
+    EXPECT_TRUE(fs::exists(dir_ / "data" / f)) << f;
 }
 
 TEST_F(ConvertCommandTest, BytesFromAFileNeverReachTheTerminalRaw) {
   // A "database" that begins with escape sequences: clear the screen, retitle the window.
-  std::string bytes = "\x1b[2J\x1b]0;owned\x07\x9b" "31m";
+  std::string bytes =
+      "\x1b[2J\x1b]0;owned\x07\x9b"
+      "31m";
   bytes.resize(4096, '\0');
   std::ofstream(dir_ / "evil.abs", std::ios::binary) << bytes;
   const std::string evil = (dir_ / "evil.abs").string();
   auto raw = [](const std::string& text) {
     return text.find_first_of(std::string("\x1b\x07\x9b", 3)) != std::string::npos;
   };
-  for (const std::string& command : {"tables \"" + evil + "\"", "schema \"" + evil + "\"",
-                                     "dump \"" + evil + "\" T",
-                                     "convert --honeypot \"" + evil + "\" --target \"" + Target() +
-                                         "\" --create-schema --no-service"}) {
+  for (const std::string& command :
+       {"tables \"" + evil + "\"", "schema \"" + evil + "\"", "dump \"" + evil + "\" T",
+        "convert --honeypot \"" + evil + "\" --target \"" + Target() +
+            "\" --create-schema --no-service"}) {
     const Result r = Run(command);
     EXPECT_EQ(r.Exit, 1) << command;
     EXPECT_FALSE(raw(r.Out + r.Err)) << command << "\n" << r.Out << r.Err;
     if (command.rfind("convert", 0) != 0) {  // convert names the file instead of quoting it
-      EXPECT_NE(r.Err.find("Found signature: '\\x1B[2J\\x1B]0;owned\\x07\\x9B3'"), std::string::npos)
-          << command << "\n" << r.Err;
+      EXPECT_NE(r.Err.find("Found signature: '\\x1B[2J\\x1B]0;owned\\x07\\x9B3'"),
+                std::string::npos)
+          << command << "\n"
+          << r.Err;
     }
   }
 
@@ -268,8 +286,9 @@ TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
     using namespace edb;
     TEdbFormatWriter w;
     w.CreateDatabase((dir_ / "honeypot.abs").string());
-    TEdbTableWriter& t = w.CreateTable("HoneypotBlacklist", {EdbMakeFieldDef("IpAddress", aftString, 45),
-                                                            EdbMakeFieldDef("LastUpdateTime", aftDateTime)});
+    TEdbTableWriter& t =
+        w.CreateTable("HoneypotBlacklist", {EdbMakeFieldDef("IpAddress", aftString, 45),
+                                            EdbMakeFieldDef("LastUpdateTime", aftDateTime)});
     for (int i = 0; i < 400000; ++i) {
       TEdbRecordBuilder b = t.NewRecord();
       b.SetAnsiString(0, "10.0." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256));
@@ -280,8 +299,8 @@ TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
   }
   const fs::path out = dir_ / "out.txt";
   const std::string src = (dir_ / "honeypot.abs").string(), target = Target(), o = out.string();
-  std::vector<std::string> args = {MRVDBTOOL_EXE, "convert", "--honeypot", src, "--target", target,
-                                   "--no-service", "--create-schema"};
+  std::vector<std::string> args = {MRVDBTOOL_EXE, "convert", "--honeypot",   src,
+                                   "--target",    target,    "--no-service", "--create-schema"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -328,15 +347,16 @@ TEST_F(ConvertCommandTest, CreateSchemaChangesTheTargetOnlyAfterEverySourcePasse
   Result r = Run("convert " + Sources() + " --target \"" + file.string() +
                  "\" --no-service --create-schema");
   EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
-  EXPECT_NE(r.Err.find("Could not open the source Greylisting database."), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Could not open the source Greylisting database."), std::string::npos)
+      << r.Err;
   EXPECT_FALSE(fs::exists(file));
 
   // With every source sound, the file is created (also when named by a connection string).
   // (remove first: MinGW's copy_file does not overwrite even when asked to)
   fs::remove(greylist);
   fs::copy_file(good, greylist);
-  for (const std::string& target : {file.string(), "Provider=SQLite;Data Source=" +
-                                                      (dir_ / "fresh2.db").string()}) {
+  for (const std::string& target :
+       {file.string(), "Provider=SQLite;Data Source=" + (dir_ / "fresh2.db").string()}) {
     r = Run("convert " + Sources() + " --target \"" + target + "\" --no-service --create-schema");
     ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
     const fs::path made = target == file.string() ? file : dir_ / "fresh2.db";

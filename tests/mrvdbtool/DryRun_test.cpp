@@ -48,7 +48,9 @@ class DryRunTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Existing() const { return "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string(); }
+  std::string Existing() const {
+    return "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string();
+  }
   void Select(mrv::TDbConversionInfo& info, const std::string& target) {
     const char* files[4] = {"aswl.abs", "greylist.abs", "dha.abs", "honeypot.abs"};
     for (int k = 0; k < 4; ++k) {
@@ -62,7 +64,8 @@ class DryRunTest : public ::testing::Test {
     mrv::TDbConversionInfo info;
     Select(info, target);
     int rc = -1;
-    out = mrvtool::test::CaptureOutput([&](std::FILE* f) { rc = mrvtool::DryRunConversion(info, s, f); });
+    out = mrvtool::test::CaptureOutput(
+        [&](std::FILE* f) { rc = mrvtool::DryRunConversion(info, s, f); });
     return rc;
   }
 
@@ -85,8 +88,11 @@ TEST_F(DryRunTest, ChecksEverythingAndChangesNothing) {
   std::string out;
   EXPECT_EQ(DryRun(Existing(), s, out), 0) << out;
   EXPECT_NE(out.find("Service MRVSVC: running; a real run stops it"), std::string::npos) << out;
-  EXPECT_NE(out.find("HoneypotBlacklist            40            7  delete 7, insert 40"), std::string::npos) << out;
-  EXPECT_NE(out.find("DhaBlacklist                 40            0  insert 40"), std::string::npos) << out;
+  EXPECT_NE(out.find("HoneypotBlacklist            40            7  delete 7, insert 40"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("DhaBlacklist                 40            0  insert 40"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("A real run would start."), std::string::npos) << out;
   EXPECT_EQ(services->stops, 0);
   EXPECT_EQ(services->starts, 0);
@@ -100,17 +106,20 @@ TEST_F(DryRunTest, ChecksEverythingAndChangesNothing) {
   s.Existing = "ask";
   EXPECT_EQ(DryRun(Existing(), s, out), 1);
   EXPECT_NE(out.find("Problem: The target Honeypot database is not empty and there is no terminal"),
-            std::string::npos) << out;
+            std::string::npos)
+      << out;
   s.CanAsk = true;
   EXPECT_EQ(DryRun(Existing(), s, out), 0) << out;
   EXPECT_NE(out.find("ask: delete or keep 7, then insert 40"), std::string::npos) << out;
   s.Existing = "cancel";
   EXPECT_EQ(DryRun(Existing(), s, out), 1);
-  EXPECT_NE(out.find("holds 7 rows and --existing cancel cancels the run"), std::string::npos) << out;
+  EXPECT_NE(out.find("holds 7 rows and --existing cancel cancels the run"), std::string::npos)
+      << out;
   s.Existing = "keep";
   s.FreeSpace = [](const std::string&) { return std::int64_t(100); };
   EXPECT_EQ(DryRun(Existing(), s, out), 1);
-  EXPECT_NE(out.find("Problem: There is not enough space in " + temp.Folder()), std::string::npos) << out;
+  EXPECT_NE(out.find("Problem: There is not enough space in " + temp.Folder()), std::string::npos)
+      << out;
   EXPECT_EQ(services->stops, 0);
   EXPECT_EQ(FileBytes(dir_ / "ext.db"), targetBytes);
 }
@@ -122,11 +131,13 @@ TEST_F(DryRunTest, SourceAndTargetProblems) {
   const fs::path fresh = dir_ / "new.db";
   const std::string create = "Provider=SQLite;Data Source=" + fresh.string() + ";Create=yes";
   EXPECT_EQ(DryRun(create, s, out), 1);
-  EXPECT_NE(out.find("new SQLite file without tables; add --create-schema"), std::string::npos) << out;
+  EXPECT_NE(out.find("new SQLite file without tables; add --create-schema"), std::string::npos)
+      << out;
   s.CreateSchema = true;
   EXPECT_EQ(DryRun(create, s, out), 0) << out;
   EXPECT_NE(out.find("GREY                         40      missing  create the table, insert 40"),
-            std::string::npos) << out;
+            std::string::npos)
+      << out;
   EXPECT_FALSE(fs::exists(fresh));
 
   // A target without tables, an unreachable one (password kept out), a source missing a field.
@@ -134,10 +145,12 @@ TEST_F(DryRunTest, SourceAndTargetProblems) {
   std::ofstream(dir_ / "empty.db").close();
   EXPECT_EQ(DryRun("Provider=SQLite;Data Source=" + (dir_ / "empty.db").string(), s, out), 1);
   EXPECT_NE(out.find("The Greylisting (GREY) table was not found in the target External Database."),
-            std::string::npos) << out;
+            std::string::npos)
+      << out;
   EXPECT_EQ(DryRun("Driver={No Such Driver};Server=x;Pwd=Secret12345", s, out), 1);
   EXPECT_NE(out.find("Could not connect to the target Automatic Sender Whitelist database."),
-            std::string::npos) << out;
+            std::string::npos)
+      << out;
   EXPECT_EQ(out.find("Secret12345"), std::string::npos) << out;
 
   {
@@ -148,7 +161,9 @@ TEST_F(DryRunTest, SourceAndTargetProblems) {
     w.Close();
   }
   EXPECT_EQ(DryRun(Existing(), s, out), 1);
-  EXPECT_NE(out.find("Problem: Invalid source Automatic Sender Whitelist database."), std::string::npos) << out;
+  EXPECT_NE(out.find("Problem: Invalid source Automatic Sender Whitelist database."),
+            std::string::npos)
+      << out;
   fs::remove(dir_ / "src" / "dha.abs");
   EXPECT_EQ(DryRun(Existing(), s, out), 1);
   EXPECT_NE(out.find("does not exist."), std::string::npos) << out;
@@ -161,8 +176,10 @@ TEST_F(DryRunTest, TheToolsDryRunOption) {
   const std::string targetBytes = FileBytes(dir_ / "ext.db");
   const fs::path s = dir_ / "src";
   const std::string base = "convert --aswl \"" + (s / "aswl.abs").string() + "\" --honeypot \"" +
-                           (s / "honeypot.abs").string() + "\" --target \"" + Existing() + "\" --dry-run";
-  mrvtool::test::TToolResult r = mrvtool::test::RunTool(base + " --no-service --existing keep", dir_);
+                           (s / "honeypot.abs").string() + "\" --target \"" + Existing() +
+                           "\" --dry-run";
+  mrvtool::test::TToolResult r =
+      mrvtool::test::RunTool(base + " --no-service --existing keep", dir_);
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("keep 7, insert 40"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("Service: none is stopped (--no-service)."), std::string::npos) << r.Out;

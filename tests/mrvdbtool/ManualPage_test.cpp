@@ -23,7 +23,8 @@ TEST(ManualPage, NamesEveryCommandAndOptionOfTheHelp) {
   const std::regex option("--[a-z][a-z0-9-]*");
   for (std::sregex_iterator it(help.Out.begin(), help.Out.end(), option), end; it != end; ++it)
     names.insert(it->str());
-  for (const char* command : {"convert", "verify", "dump", "schema", "tables", "sample", "test-connection"})
+  for (const char* command :
+       {"convert", "verify", "dump", "schema", "tables", "sample", "test-connection"})
     names.insert(command);
   EXPECT_TRUE(names.count("--dry-run"));
   for (const std::string& n : names) EXPECT_NE(page.find(n), std::string::npos) << n;

@@ -41,16 +41,16 @@ class PasswordTest : public ::testing::Test {
   }
   std::string Path(const char* name) const { return (dir_ / "src" / name).string(); }
   std::string Sources() const {
-    return "--aswl \"" + Path("aswl.abs") + "\" --greylist \"" + Path("greylist.abs") + "\" --dha \"" +
-           Path("dha.abs") + "\" --honeypot \"" + Path("honeypot.abs") + "\"";
+    return "--aswl \"" + Path("aswl.abs") + "\" --greylist \"" + Path("greylist.abs") +
+           "\" --dha \"" + Path("dha.abs") + "\" --honeypot \"" + Path("honeypot.abs") + "\"";
   }
   fs::path Db() const { return dir_ / "ext.db"; }
   std::string TargetOption() const {
     return " --target \"Provider=SQLite;Data Source=" + Db().string() + ";Create=yes\"";
   }
   void WriteEncryptedSamples(int rows) {
-    const TToolResult r =
-        Tool("sample \"" + (dir_ / "src").string() + "\" --rows " + std::to_string(rows) + " --password " + kPassword);
+    const TToolResult r = Tool("sample \"" + (dir_ / "src").string() + "\" --rows " +
+                               std::to_string(rows) + " --password " + kPassword);
     ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   }
   static std::string FileText(const fs::path& p) {
@@ -71,8 +71,10 @@ TEST_F(PasswordTest, EncryptedSamplesConvertAndVerifyWithThePassword) {
   // The inspection commands need it too.
   TToolResult r = Tool("tables \"" + Path("aswl.abs") + "\"");
   EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("The file \"" + Path("aswl.abs") + "\" is encrypted and no password was given for it."),
-            std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("The file \"" + Path("aswl.abs") +
+                       "\" is encrypted and no password was given for it."),
+            std::string::npos)
+      << r.Err;
   r = Tool("tables \"" + Path("aswl.abs") + "\" --password " + kPassword);
   EXPECT_EQ(r.Exit, 0) << r.Err;
   EXPECT_EQ(r.Out, "ASWL\n");
@@ -80,7 +82,8 @@ TEST_F(PasswordTest, EncryptedSamplesConvertAndVerifyWithThePassword) {
   // The run, checked by its own verification, with the summary as JSON.
   const fs::path json = dir_ / "summary.json";
   r = Tool("convert " + Sources() + TargetOption() + " --password " + kPassword +
-           " --no-service --create-schema --existing delete --verify --summary-json \"" + json.string() + "\"");
+           " --no-service --create-schema --existing delete --verify --summary-json \"" +
+           json.string() + "\"");
   ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("Verification passed"), std::string::npos) << r.Out;
   for (const char* t : kTables) EXPECT_EQ(Count(Db(), t), 120) << t;
@@ -90,17 +93,19 @@ TEST_F(PasswordTest, EncryptedSamplesConvertAndVerifyWithThePassword) {
   // The decrypted rows are the rows of the same sample written without a password.
   const fs::path plain = dir_ / "plain";
   ASSERT_EQ(Tool("sample \"" + plain.string() + "\" --rows 120").Exit, 0);
-  r = Tool("verify --aswl \"" + (plain / "aswl.abs").string() + "\" --greylist \"" + (plain / "greylist.abs").string() +
-           "\" --dha \"" + (plain / "dha.abs").string() + "\" --honeypot \"" + (plain / "honeypot.abs").string() +
-           "\"" + TargetOption());
+  r = Tool("verify --aswl \"" + (plain / "aswl.abs").string() + "\" --greylist \"" +
+           (plain / "greylist.abs").string() + "\" --dha \"" + (plain / "dha.abs").string() +
+           "\" --honeypot \"" + (plain / "honeypot.abs").string() + "\"" + TargetOption());
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
 
   // The password from a file (its first line; the line break is no part of it).
   std::ofstream(dir_ / "pw.txt", std::ios::binary) << kPassword << "\r\nsecond line\r\n";
-  r = Tool("verify " + Sources() + TargetOption() + " --password-file \"" + (dir_ / "pw.txt").string() + "\"");
+  r = Tool("verify " + Sources() + TargetOption() + " --password-file \"" +
+           (dir_ / "pw.txt").string() + "\"");
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
   std::ofstream(dir_ / "empty.txt", std::ios::binary) << "\r\n";
-  r = Tool("verify " + Sources() + TargetOption() + " --password-file \"" + (dir_ / "empty.txt").string() + "\"");
+  r = Tool("verify " + Sources() + TargetOption() + " --password-file \"" +
+           (dir_ / "empty.txt").string() + "\"");
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("holds no password"), std::string::npos) << r.Err;
 
@@ -114,7 +119,8 @@ TEST_F(PasswordTest, EncryptedSamplesConvertAndVerifyWithThePassword) {
   r = Tool("verify " + Sources() + TargetOption() + " --password " + kWrong);
   EXPECT_EQ(r.Exit, 1) << r.Out;
   mrvtest::TPrivateTempDir::SetVariable("MRV_SOURCE_PASSWORD", kWrong);
-  r = Tool("verify " + Sources() + TargetOption() + " --password-file \"" + (dir_ / "pw.txt").string() + "\"");
+  r = Tool("verify " + Sources() + TargetOption() + " --password-file \"" +
+           (dir_ / "pw.txt").string() + "\"");
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
 }
 
@@ -125,20 +131,25 @@ TEST_F(PasswordTest, MissingOrWrongPasswordEndsTheRunBeforeAnythingChanges) {
   ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
 
   mrvtest::TPrivateTempDir temp;  // the tool inherits it as its temporary folder
-  const std::string noPassword = "Could not open the source Automatic Sender Whitelist database.\nThe file \"" +
-                                 Path("aswl.abs") + "\" is encrypted and no password was given for it.";
-  const std::string wrongPassword = "Could not open the source Automatic Sender Whitelist database.\nThe password "
-                                    "given for the encrypted file \"" + Path("aswl.abs") + "\" is wrong.";
+  const std::string noPassword =
+      "Could not open the source Automatic Sender Whitelist database.\nThe file \"" +
+      Path("aswl.abs") + "\" is encrypted and no password was given for it.";
+  const std::string wrongPassword =
+      "Could not open the source Automatic Sender Whitelist database.\nThe password "
+      "given for the encrypted file \"" +
+      Path("aswl.abs") + "\" is wrong.";
   for (const std::string& password : {std::string(), std::string(" --password ") + kWrong}) {
     const std::string& message = password.empty() ? noPassword : wrongPassword;
-    r = Tool("convert " + Sources() + TargetOption() + password + " --no-service --existing keep --verify");
+    r = Tool("convert " + Sources() + TargetOption() + password +
+             " --no-service --existing keep --verify");
     EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
     EXPECT_NE(r.Err.find(message), std::string::npos) << r.Err;
     EXPECT_NE(r.Out.find("Conversion was aborted due to an error."), std::string::npos) << r.Out;
     for (const char* t : kTables) EXPECT_EQ(Count(Db(), t), 50) << t << ": nothing inserted";
     EXPECT_TRUE(fs::is_empty(temp.Path())) << "the temporary copies are removed";
 
-    r = Tool("convert " + Sources() + TargetOption() + password + " --no-service --existing keep --dry-run");
+    r = Tool("convert " + Sources() + TargetOption() + password +
+             " --no-service --existing keep --dry-run");
     EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
     EXPECT_NE(r.Out.find("Problem: " + message), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("A real run would not start (4 problems)."), std::string::npos) << r.Out;

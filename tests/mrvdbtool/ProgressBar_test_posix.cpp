@@ -60,9 +60,11 @@ TPtyRun RunOnTerminal(const std::filesystem::path& dir, const std::vector<std::s
   const std::string slave = ptsname(master);
   const std::string out = (dir / "out.txt").string();
   const std::filesystem::path src = dir / "src";
-  std::vector<std::string> args = {MRVDBTOOL_EXE, "convert", "--no-service", "--create-schema",
-                                   "--existing", "delete", "--target",
-                                   "Provider=SQLite;Data Source=" + (dir / "ext.db").string() + ";Create=yes"};
+  std::vector<std::string> args = {
+      MRVDBTOOL_EXE,  "convert",
+      "--no-service", "--create-schema",
+      "--existing",   "delete",
+      "--target",     "Provider=SQLite;Data Source=" + (dir / "ext.db").string() + ";Create=yes"};
   for (const char* k : {"aswl", "greylist", "dha", "honeypot"})
     args.insert(args.end(), {std::string("--") + k, (src / (std::string(k) + ".abs")).string()});
   args.insert(args.end(), extra.begin(), extra.end());
@@ -81,9 +83,12 @@ TPtyRun RunOnTerminal(const std::filesystem::path& dir, const std::vector<std::s
   char buf[4096];
   for (;;) {
     const ssize_t n = read(master, buf, sizeof buf);
-    if (n > 0) r.Terminal.append(buf, static_cast<size_t>(n));
-    else if (n < 0 && errno == EINTR) continue;
-    else break;
+    if (n > 0)
+      r.Terminal.append(buf, static_cast<size_t>(n));
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      break;
   }
   int status = 0;
   waitpid(pid, &status, 0);
@@ -104,7 +109,8 @@ TEST(ProgressBarTest, DrawnOnStandardErrorWhenItIsATerminal) {
   EXPECT_EQ(r.Out.find('\r'), std::string::npos) << "no bar in the log\n" << r.Out;
   EXPECT_EQ(r.Out.find("[#"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("\nConversion finished successfully.\n"), std::string::npos) << r.Out;
-  EXPECT_NE(r.Terminal.find("stage 8 of 8  converting Honeypot / HoneypotBlacklist"), std::string::npos)
+  EXPECT_NE(r.Terminal.find("stage 8 of 8  converting Honeypot / HoneypotBlacklist"),
+            std::string::npos)
       << r.Terminal;
   EXPECT_NE(r.Terminal.find("stage 1 of 8  copying Automatic Sender Whitelist"), std::string::npos);
   EXPECT_NE(r.Terminal.find("converting DHA Protection / DhaBlacklist"), std::string::npos);

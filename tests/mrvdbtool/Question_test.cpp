@@ -35,7 +35,8 @@ TEST(ExistingRowsQuestion, AnswersInAnyCaseAndWholeWords) {
   EXPECT_EQ(mrvtool::ExistingRowsQuestion(mrv::dkGrey, 1234567),
             "The target Greylisting database already holds 1,234,567 rows. [d]elete them, [k]eep "
             "them or [c]ancel the conversion? ");
-  EXPECT_NE(mrvtool::ExistingRowsQuestion(mrv::dkDha, 1).find("holds 1 row. [d]elete it,"), std::string::npos);
+  EXPECT_NE(mrvtool::ExistingRowsQuestion(mrv::dkDha, 1).find("holds 1 row. [d]elete it,"),
+            std::string::npos);
 }
 
 namespace {
@@ -47,13 +48,17 @@ class TargetSourcesTest : public ::testing::Test {
     mrvtool::TSampleOptions opts;
     opts.Rows = 40;
     mrvtool::WriteSampleDatabases((dir_ / "src").string(), opts);
-    const mrvtool::test::TToolResult r = mrvtool::test::RunTool(
-        "convert " + Honeypot() + " --target \"" + Target() + ";Create=yes\" --no-service --create-schema", dir_);
+    const mrvtool::test::TToolResult r =
+        mrvtool::test::RunTool("convert " + Honeypot() + " --target \"" + Target() +
+                                   ";Create=yes\" --no-service --create-schema",
+                               dir_);
     ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   }
   void TearDown() override { fs::remove_all(dir_); }
   std::string Target() const { return "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string(); }
-  std::string Honeypot() const { return "--honeypot \"" + (dir_ / "src" / "honeypot.abs").string() + "\""; }
+  std::string Honeypot() const {
+    return "--honeypot \"" + (dir_ / "src" / "honeypot.abs").string() + "\"";
+  }
   std::int64_t Rows() const {
     ado::Connection c;
     c.SetConnectionString(Target());
@@ -70,15 +75,18 @@ class TargetSourcesTest : public ::testing::Test {
 
 TEST_F(TargetSourcesTest, ConnectionStringFromFileOrEnvironment) {
   std::ofstream(dir_ / "target.txt") << Target() << "\r\n";
-  mrvtool::test::TToolResult r =
-      mrvtool::test::RunTool("verify " + Honeypot() + " --target-file \"" + (dir_ / "target.txt").string() + "\"", dir_);
+  mrvtool::test::TToolResult r = mrvtool::test::RunTool(
+      "verify " + Honeypot() + " --target-file \"" + (dir_ / "target.txt").string() + "\"", dir_);
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
-  r = mrvtool::test::RunTool("convert " + Honeypot() + " --target-file \"" + (dir_ / "none.txt").string() + "\" --dry-run", dir_);
+  r = mrvtool::test::RunTool(
+      "convert " + Honeypot() + " --target-file \"" + (dir_ / "none.txt").string() + "\" --dry-run",
+      dir_);
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("Cannot read the file"), std::string::npos) << r.Err;
 #ifndef _WIN32
   setenv("MRV_TARGET", Target().c_str(), 1);
-  r = mrvtool::test::RunTool("convert " + Honeypot() + " --no-service --dry-run --existing keep", dir_);
+  r = mrvtool::test::RunTool("convert " + Honeypot() + " --no-service --dry-run --existing keep",
+                             dir_);
   unsetenv("MRV_TARGET");
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("keep 40, insert 40"), std::string::npos) << r.Out;
@@ -95,8 +103,9 @@ TEST_F(TargetSourcesTest, AskedOnATerminalWhateverTheOutputIs) {
   ASSERT_EQ(unlockpt(master), 0);
   const std::string slave = ptsname(master);
   const std::string out = (dir_ / "out.txt").string(), err = (dir_ / "err.txt").string();
-  std::vector<std::string> args = {MRVDBTOOL_EXE, "convert", "--honeypot", (dir_ / "src" / "honeypot.abs").string(),
-                                   "--target", Target(), "--no-service"};
+  std::vector<std::string> args = {
+      MRVDBTOOL_EXE, "convert", "--honeypot",  (dir_ / "src" / "honeypot.abs").string(),
+      "--target",    Target(),  "--no-service"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -114,9 +123,10 @@ TEST_F(TargetSourcesTest, AskedOnATerminalWhateverTheOutputIs) {
   waitpid(pid, &status, 0);
   close(master);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << mrvtool::test::ReadToolOutput(out) << mrvtool::test::ReadToolOutput(err);
-  EXPECT_NE(mrvtool::test::ReadToolOutput(err).find(
-                "The target Honeypot database already holds 40 rows. [d]elete them, [k]eep them or [c]ancel"),
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << mrvtool::test::ReadToolOutput(out) << mrvtool::test::ReadToolOutput(err);
+  EXPECT_NE(mrvtool::test::ReadToolOutput(err).find("The target Honeypot database already holds 40 "
+                                                    "rows. [d]elete them, [k]eep them or [c]ancel"),
             std::string::npos)
       << mrvtool::test::ReadToolOutput(err);
   EXPECT_EQ(Rows(), 80);

@@ -24,8 +24,10 @@ namespace {
 
 std::string TempDir(const std::string& stem) {
   static std::atomic<int> n{0};
-  fs::path p = fs::temp_directory_path() /
-               ("mrvdbtool_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(++n) + stem);
+  fs::path p =
+      fs::temp_directory_path() /
+      ("mrvdbtool_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+       "_" + std::to_string(++n) + stem);
   fs::create_directories(p);
   return p.string();
 }
@@ -151,8 +153,8 @@ TEST_F(SampleFiles, BinaryExitStatusAndOutput) {
   const std::string out = (fs::path(dir) / "out.txt").string();
   const std::string err = (fs::path(dir) / "err.txt").string();
   EXPECT_EQ(RunToolExe("dump \"" + File("aswl.abs") + "\" ASWL --format csv > \"" + out + "\""), 0);
-  const std::string expected = Capture(
-      [](std::FILE* f) { DumpTable(File("aswl.abs"), "ASWL", TDumpFormat::Csv, {}, f); });
+  const std::string expected =
+      Capture([](std::FILE* f) { DumpTable(File("aswl.abs"), "ASWL", TDumpFormat::Csv, {}, f); });
   std::ifstream in(out, std::ios::binary);
   std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(got, expected);
@@ -161,7 +163,8 @@ TEST_F(SampleFiles, BinaryExitStatusAndOutput) {
   std::ifstream e(err);
   std::string line;
   std::getline(e, line);
-  EXPECT_EQ(line, "Table 'NOPE' not exists. - Native error: " + std::to_string(edb::errc::kTableNotFound));
+  EXPECT_EQ(line, "Table 'NOPE' not exists. - Native error: " +
+                      std::to_string(edb::errc::kTableNotFound));
   EXPECT_EQ(RunToolExe("dump 2>/dev/null"), 2);
   EXPECT_EQ(RunToolExe("dump x y --format xml 2>/dev/null"), 2);
   EXPECT_EQ(RunToolExe("frobnicate 2>/dev/null"), 2);

@@ -55,7 +55,8 @@ TEST(ToolFormat, Base64Vectors) {
 
 TEST(ToolFormat, JsonValuesByKind) {
   EXPECT_EQ(Json(TEdbVariant()), "null");
-  EXPECT_EQ(Json(TEdbVariant::Text("a\"b\\c\n\x01 \xC3\xA9")), "\"a\\\"b\\\\c\\n\\u0001 \xC3\xA9\"");
+  EXPECT_EQ(Json(TEdbVariant::Text("a\"b\\c\n\x01 \xC3\xA9")),
+            "\"a\\\"b\\\\c\\n\\u0001 \xC3\xA9\"");
   EXPECT_EQ(Json(TEdbVariant::Integer(-9007199254740993LL)), "-9007199254740993");
   EXPECT_EQ(Json(TEdbVariant::Double(0.1)), "0.1");
   EXPECT_EQ(Json(TEdbVariant::Double(1e300 * 1e300)), "null");
@@ -63,7 +64,8 @@ TEST(ToolFormat, JsonValuesByKind) {
   EXPECT_EQ(Json(TEdbVariant::FromStored(730120, 43200123, TEdbDateKind::DateTime)),
             "\"2000-01-01T12:00:00.123\"");
   EXPECT_EQ(Json(TEdbVariant::FromStored(730120, 0, TEdbDateKind::Date)), "\"2000-01-01\"");
-  EXPECT_EQ(Json(TEdbVariant::FromStored(693594, 45296789, TEdbDateKind::Time)), "\"12:34:56.789\"");
+  EXPECT_EQ(Json(TEdbVariant::FromStored(693594, 45296789, TEdbDateKind::Time)),
+            "\"12:34:56.789\"");
   EXPECT_EQ(Json(TEdbVariant::Bytes({0xFF, 0x00})), "\"/wA=\"");
 }
 
@@ -108,7 +110,10 @@ TEST(ToolFormat, TextFromFilesCannotDriveTheTerminal) {
   // Escape sequences (clear screen, window title, CSI as a C1 control), DEL and a lone CR.
   EXPECT_EQ(EscapeControlChars("\x1b[2J\x1b]0;owned\x07 ok\x7f\r", false),
             "\\x1B[2J\\x1B]0;owned\\x07 ok\\x7F\\x0D");
-  EXPECT_EQ(EscapeControlChars("a\xC2\x9B" "31mb\xC2\x85", false), "a\\u009B31mb\\u0085");
+  EXPECT_EQ(EscapeControlChars("a\xC2\x9B"
+                               "31mb\xC2\x85",
+                               false),
+            "a\\u009B31mb\\u0085");
   // Letters of every script stay; tabs stay; line feeds only where asked for.
   const std::string text = "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x98\x80 \xC2\xA0\t";
   EXPECT_EQ(EscapeControlChars(text, false), text);

@@ -14,7 +14,8 @@ inline int64_t Count(const std::filesystem::path& db, const std::string& table) 
   sqlite3_open(db.string().c_str(), &h);
   sqlite3_stmt* st = nullptr;
   int64_t n = -1;
-  if (sqlite3_prepare_v2(h, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) == SQLITE_OK &&
+  if (sqlite3_prepare_v2(h, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr) ==
+          SQLITE_OK &&
       sqlite3_step(st) == SQLITE_ROW)
     n = sqlite3_column_int64(st, 0);
   sqlite3_finalize(st);

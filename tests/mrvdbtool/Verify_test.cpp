@@ -21,7 +21,10 @@ TEST(RowSetDigest, OrderFreeButSensitiveToEveryValue) {
   auto row = [](const char* a, bool nullB, double when) {
     TCanonicalRow r;
     r.Text(a);
-    if (nullB) r.Null(); else r.Text("");
+    if (nullB)
+      r.Null();
+    else
+      r.Text("");
     r.DateTime(when);
     return r.Str();
   };
@@ -54,9 +57,7 @@ namespace {
 
 class VerifyToolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = mrvtool::test::FreshTestFolder("mrvverify_");
-  }
+  void SetUp() override { dir_ = mrvtool::test::FreshTestFolder("mrvverify_"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   void WriteSources(std::int64_t rows) {
@@ -66,10 +67,13 @@ class VerifyToolTest : public ::testing::Test {
   }
   std::string Sources() const {
     const fs::path s = dir_ / "src";
-    return "--aswl \"" + (s / "aswl.abs").string() + "\" --greylist \"" + (s / "greylist.abs").string() +
-           "\" --dha \"" + (s / "dha.abs").string() + "\" --honeypot \"" + (s / "honeypot.abs").string() + "\"";
+    return "--aswl \"" + (s / "aswl.abs").string() + "\" --greylist \"" +
+           (s / "greylist.abs").string() + "\" --dha \"" + (s / "dha.abs").string() +
+           "\" --honeypot \"" + (s / "honeypot.abs").string() + "\"";
   }
-  mrvtool::test::TToolResult Tool(const std::string& args) { return mrvtool::test::RunTool(args, dir_); }
+  mrvtool::test::TToolResult Tool(const std::string& args) {
+    return mrvtool::test::RunTool(args, dir_);
+  }
   static void Exec(const std::string& conn, const std::string& sql) {
     ado::Connection c;
     c.SetConnectionString(conn);
@@ -88,9 +92,11 @@ class VerifyToolTest : public ::testing::Test {
     return rs.Fields(0).Value().AsText();
   }
   static bool Line(const std::string& out, const std::string& table, const std::string& result) {
-    for (size_t p = out.find(table + " "); p != std::string::npos; p = out.find(table + " ", p + 1)) {
+    for (size_t p = out.find(table + " "); p != std::string::npos;
+         p = out.find(table + " ", p + 1)) {
       const std::string line = out.substr(p, out.find('\n', p) - p);
-      if (line.size() >= result.size() && line.compare(line.size() - result.size(), result.size(), result) == 0)
+      if (line.size() >= result.size() &&
+          line.compare(line.size() - result.size(), result.size(), result) == 0)
         return true;
     }
     return false;
@@ -100,8 +106,8 @@ class VerifyToolTest : public ::testing::Test {
   // moves the first DhaHistory date-time by one millisecond in the target's dialect.
   void RunAndTamper(const std::string& target, const std::string& addMillisecond) {
     const std::string targetOption = " --target \"" + target + "\"";
-    mrvtool::test::TToolResult r =
-        Tool("convert " + Sources() + targetOption + " --no-service --create-schema --existing delete --verify");
+    mrvtool::test::TToolResult r = Tool("convert " + Sources() + targetOption +
+                                        " --no-service --create-schema --existing delete --verify");
     ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
     EXPECT_NE(r.Out.find("Verification passed"), std::string::npos) << r.Out;
     for (const char* t : {"ASWL", "GREY", "DhaHistory", "DhaBlacklist", "HoneypotBlacklist"})
@@ -111,13 +117,16 @@ class VerifyToolTest : public ::testing::Test {
 
     // One text value altered.
     const std::string firstGrey = "(SELECT MIN(GREY_ID) FROM GREY)";
-    const std::string sender = Text(target, "SELECT GREY_SENDER FROM GREY WHERE GREY_ID = " + firstGrey);
+    const std::string sender =
+        Text(target, "SELECT GREY_SENDER FROM GREY WHERE GREY_ID = " + firstGrey);
     Exec(target, "UPDATE GREY SET GREY_SENDER = 'x" + sender + "' WHERE GREY_ID = " + firstGrey);
     r = Tool("verify " + Sources() + targetOption);
     EXPECT_EQ(r.Exit, 4) << r.Out << r.Err;
     EXPECT_TRUE(Line(r.Out, "GREY", "DIFFERENT")) << r.Out;
     EXPECT_TRUE(Line(r.Out, "ASWL", "same")) << r.Out;
-    EXPECT_NE(r.Out.find("Verification failed: 1 table differs from the source."), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Verification failed: 1 table differs from the source."),
+              std::string::npos)
+        << r.Out;
     Exec(target, "UPDATE GREY SET GREY_SENDER = '" + sender + "' WHERE GREY_ID = " + firstGrey);
     EXPECT_EQ(Tool("verify " + Sources() + targetOption).Exit, 0);
 
@@ -135,10 +144,11 @@ class VerifyToolTest : public ::testing::Test {
 
 TEST_F(VerifyToolTest, SqliteRunTamperOrderAndKeptRows) {
   WriteSources(5003);  // more than one page of a target table
-  const std::string target = "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string() + ";Create=yes";
+  const std::string target =
+      "Provider=SQLite;Data Source=" + (dir_ / "ext.db").string() + ";Create=yes";
   const std::string targetOption = " --target \"" + target + "\"";
-  mrvtool::test::TToolResult r =
-      Tool("convert " + Sources() + targetOption + " --no-service --create-schema --existing delete --verify");
+  mrvtool::test::TToolResult r = Tool("convert " + Sources() + targetOption +
+                                      " --no-service --create-schema --existing delete --verify");
   ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("Verification passed"), std::string::npos) << r.Out;
   EXPECT_TRUE(Line(r.Out, "GREY", "same")) << r.Out;
@@ -149,8 +159,9 @@ TEST_F(VerifyToolTest, SqliteRunTamperOrderAndKeptRows) {
   EXPECT_EQ(r.Exit, 4) << r.Out << r.Err;
   EXPECT_TRUE(Line(r.Out, "GREY", "DIFFERENT")) << r.Out;
   EXPECT_TRUE(Line(r.Out, "DhaHistory", "same")) << r.Out;
-  Exec(target, "UPDATE GREY SET GREY_RECIPIENT = substr(GREY_RECIPIENT, 1, length(GREY_RECIPIENT) - 1) "
-               "WHERE GREY_ID = 4711");
+  Exec(target,
+       "UPDATE GREY SET GREY_RECIPIENT = substr(GREY_RECIPIENT, 1, length(GREY_RECIPIENT) - 1) "
+       "WHERE GREY_ID = 4711");
   EXPECT_EQ(Tool("verify " + Sources() + targetOption).Exit, 0);
   const std::string when = Text(target, "SELECT AttemptTime FROM DhaHistory WHERE Id = 5002");
   ASSERT_EQ(when.size(), 23u) << when;
@@ -165,8 +176,9 @@ TEST_F(VerifyToolTest, SqliteRunTamperOrderAndKeptRows) {
   // The same rows in reverse order under new IDs still verify.
   Exec(target, "CREATE TABLE Saved AS SELECT * FROM HoneypotBlacklist ORDER BY Id DESC");
   Exec(target, "DELETE FROM HoneypotBlacklist");
-  Exec(target, "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) SELECT IpAddress, "
-               "LastUpdateTime FROM Saved ORDER BY Id DESC");
+  Exec(target,
+       "INSERT INTO HoneypotBlacklist(IpAddress, LastUpdateTime) SELECT IpAddress, "
+       "LastUpdateTime FROM Saved ORDER BY Id DESC");
   r = Tool("verify " + Sources() + targetOption);
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
 
@@ -175,14 +187,16 @@ TEST_F(VerifyToolTest, SqliteRunTamperOrderAndKeptRows) {
   const std::string honeypot = "--honeypot \"" + (dir_ / "src" / "honeypot.abs").string() + "\"";
   r = Tool("convert " + honeypot + targetOption + " --no-service --existing keep --verify");
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
-  EXPECT_NE(r.Out.find("HoneypotBlacklist: 5003 rows were already in the target and kept"), std::string::npos)
+  EXPECT_NE(r.Out.find("HoneypotBlacklist: 5003 rows were already in the target and kept"),
+            std::string::npos)
       << r.Out;
   r = Tool("verify " + honeypot + targetOption);
   EXPECT_EQ(r.Exit, 4) << r.Out;
   EXPECT_NE(r.Out.find("      5003        10006"), std::string::npos) << r.Out;
 
   // A target that cannot be read is no pass.
-  r = Tool("verify " + honeypot + " --target \"Provider=SQLite;Data Source=" + (dir_ / "none.db").string() + "\"");
+  r = Tool("verify " + honeypot +
+           " --target \"Provider=SQLite;Data Source=" + (dir_ / "none.db").string() + "\"");
   EXPECT_EQ(r.Exit, 4) << r.Out << r.Err;
   EXPECT_TRUE(Line(r.Out, "HoneypotBlacklist", "NOT COMPARED")) << r.Out;
 }
@@ -201,7 +215,8 @@ TEST_F(VerifyToolTest, PostgreSqlRunAndTamper) {
 
 TEST_F(VerifyToolTest, MariaDbRunAndTamper) {
   const char* base = std::getenv("MRV_MARIADB_CONN");
-  if (!base || !*base) GTEST_SKIP() << "MRV_MARIADB_CONN is not set (scripts/mariadb-start sets it)";
+  if (!base || !*base)
+    GTEST_SKIP() << "MRV_MARIADB_CONN is not set (scripts/mariadb-start sets it)";
   // The tables go into a database of their own, named in place of the given one.
   std::string target = base;
   const size_t key = target.find("Database=");
@@ -210,7 +225,8 @@ TEST_F(VerifyToolTest, MariaDbRunAndTamper) {
   Exec(base, "DROP DATABASE IF EXISTS mrv_cli_verify");
   Exec(base, "CREATE DATABASE mrv_cli_verify CHARACTER SET utf8mb4");
   WriteSources(300);
-  RunAndTamper(target, "UPDATE DhaHistory SET AttemptTime = AttemptTime + INTERVAL 1000 MICROSECOND "
-                       "ORDER BY Id LIMIT 1");
+  RunAndTamper(target,
+               "UPDATE DhaHistory SET AttemptTime = AttemptTime + INTERVAL 1000 MICROSECOND "
+               "ORDER BY Id LIMIT 1");
   Exec(base, "DROP DATABASE IF EXISTS mrv_cli_verify");
 }

@@ -46,7 +46,8 @@ inline int RunProgram(const std::filesystem::path& program, const std::string& a
     std::wstring wide(MultiByteToWideChar(CP_ACP, 0, line.c_str(), -1, nullptr, 0), L'\0');
     MultiByteToWideChar(CP_ACP, 0, line.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
     PROCESS_INFORMATION pi{};
-    if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                       &pi)) {
       WaitForSingleObject(pi.hProcess, INFINITE);
       DWORD code = 0;
       if (GetExitCodeProcess(pi.hProcess, &code)) exitCode = static_cast<int>(code);
@@ -54,7 +55,8 @@ inline int RunProgram(const std::filesystem::path& program, const std::string& a
       CloseHandle(pi.hProcess);
     } else {
       // Say why in the captured errors, which the failing test prints.
-      const std::string why = "could not start " + line + ": error " + std::to_string(GetLastError());
+      const std::string why =
+          "could not start " + line + ": error " + std::to_string(GetLastError());
       DWORD written = 0;
       WriteFile(err, why.data(), static_cast<DWORD>(why.size()), &written, nullptr);
     }
@@ -66,8 +68,9 @@ inline int RunProgram(const std::filesystem::path& program, const std::string& a
   auto quoted = [](const std::filesystem::path& p, const char* fallback) {
     return p.empty() ? std::string(fallback) : "\"" + p.string() + "\"";
   };
-  const std::string cmd = "\"" + program.string() + "\" " + args + " <" + quoted(input, "/dev/null") +
-                          " >" + quoted(output, "/dev/null") + " 2>" + quoted(errors, "/dev/null");
+  const std::string cmd = "\"" + program.string() + "\" " + args + " <" +
+                          quoted(input, "/dev/null") + " >" + quoted(output, "/dev/null") + " 2>" +
+                          quoted(errors, "/dev/null");
   const int rc = std::system(cmd.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 #endif

@@ -198,12 +198,12 @@ TEST(WizardButtons, TableByStateWithTheCancelCaptionKeptUntilQuit) {
     const char* nextCaption;
   };
   const Row rows[WizardStateCount] = {
-      {false, true, true, "&Next >"},  {true, true, true, "&Next >"},
-      {true, true, true, "&Next >"},   {true, true, true, "&Next >"},
-      {true, true, true, "&Next >"},   {true, true, true, "&Next >"},
-      {true, true, true, "&Start"},    {false, false, true, "&Start"},
+      {false, true, true, "&Next >"},   {true, true, true, "&Next >"},
+      {true, true, true, "&Next >"},    {true, true, true, "&Next >"},
+      {true, true, true, "&Next >"},    {true, true, true, "&Next >"},
+      {true, true, true, "&Start"},     {false, false, true, "&Start"},
       {false, false, false, "&Next >"}, {false, false, true, "&Next >"},
-      {false, false, true, "&Next >"}, {false, false, true, "&Next >"},
+      {false, false, true, "&Next >"},  {false, false, true, "&Next >"},
   };
   for (int s = 0; s < WizardStateCount; ++s) {
     SCOPED_TRACE(s);
@@ -282,18 +282,26 @@ TEST(WizardStartUp, PrefillsInKindOrderAndStopsAtAFailure) {
   TWizardModel m;
   m.SourcePath[dkHoneypot] = "stale";
   std::vector<std::string> calls;
-  m.Prefill([&](int k) { calls.push_back("file" + std::to_string(k)); return "f" + std::to_string(k); },
-            [&](int k) { calls.push_back("conn" + std::to_string(k)); return "c" + std::to_string(k); });
+  m.Prefill(
+      [&](int k) {
+        calls.push_back("file" + std::to_string(k));
+        return "f" + std::to_string(k);
+      },
+      [&](int k) {
+        calls.push_back("conn" + std::to_string(k));
+        return "c" + std::to_string(k);
+      });
   EXPECT_EQ(calls, (std::vector<std::string>{"file0", "conn0", "file1", "conn1", "file2", "conn2",
-                                            "file3", "conn3"}));
+                                             "file3", "conn3"}));
   EXPECT_EQ(m.SourcePath[3], "f3");
   EXPECT_EQ(m.ConnectionText[2], "c2");
 
-  EXPECT_THROW(m.Prefill([](int k) -> std::string {
-                           if (k == 1) throw std::runtime_error("cannot read mrvent.ini");
-                           return "f";
-                         },
-                         [](int) { return std::string("c"); }),
+  EXPECT_THROW(m.Prefill(
+                   [](int k) -> std::string {
+                     if (k == 1) throw std::runtime_error("cannot read mrvent.ini");
+                     return "f";
+                   },
+                   [](int) { return std::string("c"); }),
                std::runtime_error);
   EXPECT_EQ(m.SourcePath[0], "f");
   EXPECT_EQ(m.ConnectionText[0], "c");
@@ -306,7 +314,9 @@ TEST(WizardExit, CancelAndCloseBoxByState) {
   for (int s = 0; s < WizardStateCount; ++s) {
     SCOPED_TRACE(s);
     const TWizardModel m = ModelIn(static_cast<TWizardState>(s));
-    const TExitAction expected = s <= wsConversion ? eaAskExit : s == wsCancelling ? eaNothing : eaClose;
+    const TExitAction expected = s <= wsConversion   ? eaAskExit
+                                 : s == wsCancelling ? eaNothing
+                                                     : eaClose;
     EXPECT_EQ(m.CloseBoxAction(), expected);
     EXPECT_EQ(m.CancelButtonAction(), expected);
     const TMessageBox q = m.ExitQuestionBox();

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-extern "C" __declspec(dllexport) LRESULT CALLBACK MrvWizardHoldClose(int code, WPARAM wParam,
-                                                                    LPARAM lParam) {
+extern "C" __declspec(dllexport) LRESULT CALLBACK
+    MrvWizardHoldClose(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION && wParam == PM_REMOVE) {
     MSG* msg = reinterpret_cast<MSG*>(lParam);
     if (msg->message == WM_CLOSE && msg->hwnd && !GetParent(msg->hwnd)) {

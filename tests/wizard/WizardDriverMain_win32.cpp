@@ -20,8 +20,8 @@ namespace wizdrv {
 namespace {
 
 const wchar_t* const kServiceName = L"MRVSVC";
-const char* const kSections[4] = {"AutoSenderWhitelistDatabase", "GreylistingDatabase", "DhaDatabase",
-                                  "HoneypotDatabase"};
+const char* const kSections[4] = {"AutoSenderWhitelistDatabase", "GreylistingDatabase",
+                                  "DhaDatabase", "HoneypotDatabase"};
 
 DWORD ServiceState(SC_HANDLE service) {
   SERVICE_STATUS status{};
@@ -51,10 +51,12 @@ bool TDriver::EnsureServiceRunning() {
   bool ok = false;
   if (service) {
     // A stop still under way (a cancelled run leaves one) has to end before the next start.
-    WaitUntil([&] {
-      const DWORD state = ServiceState(service);
-      return state == SERVICE_STOPPED || state == SERVICE_RUNNING;
-    }, 60000);
+    WaitUntil(
+        [&] {
+          const DWORD state = ServiceState(service);
+          return state == SERVICE_STOPPED || state == SERVICE_RUNNING;
+        },
+        60000);
     if (ServiceState(service) == SERVICE_STOPPED) StartServiceW(service, 0, nullptr);
     ok = WaitUntil([&] { return ServiceState(service) == SERVICE_RUNNING; }, 60000);
     CloseServiceHandle(service);
@@ -88,18 +90,20 @@ bool TDriver::PrepareEnvironment(std::string& error) {
     WaitUntil([&] { return ServiceState(old) == SERVICE_STOPPED; }, 60000);
     DeleteService(old);
     CloseServiceHandle(old);
-    WaitUntil([&] {
-      SC_HANDLE again = OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS);
-      if (again) CloseServiceHandle(again);
-      return again == nullptr;
-    }, 30000);
+    WaitUntil(
+        [&] {
+          SC_HANDLE again = OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS);
+          if (again) CloseServiceHandle(again);
+          return again == nullptr;
+        },
+        30000);
   }
   // The ImagePath the wizard reads: the program in the folder that holds mrvent.ini, unquoted.
   const std::wstring image = WinPath(opt_.ServiceExe);
-  SC_HANDLE service = CreateServiceW(manager, kServiceName, L"Mrv Service (test stand-in)",
-                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(),
-                                     nullptr, nullptr, nullptr, nullptr, nullptr);
+  SC_HANDLE service =
+      CreateServiceW(manager, kServiceName, L"Mrv Service (test stand-in)", SERVICE_ALL_ACCESS,
+                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                     image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
   if (!service) {
     error = "CreateService failed with " + std::to_string(GetLastError());
     CloseServiceHandle(manager);
@@ -148,20 +152,28 @@ int wmain(int argc, wchar_t** argv) {
   TOptions opt;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::wstring key = argv[i], value = argv[i + 1];
-    if (key == L"--exe") opt.Exe = WinPath(value);
-    else if (key == L"--work") opt.Work = value;
-    else if (key == L"--out") opt.Out = value;
-    else if (key == L"--hook") opt.HookDll = WinPath(value);
-    else if (key == L"--rows") opt.Rows = _wtoi(value.c_str());
-    else if (key == L"--case") opt.Only.push_back(Narrow(value));
+    if (key == L"--exe")
+      opt.Exe = WinPath(value);
+    else if (key == L"--work")
+      opt.Work = value;
+    else if (key == L"--out")
+      opt.Out = value;
+    else if (key == L"--hook")
+      opt.HookDll = WinPath(value);
+    else if (key == L"--rows")
+      opt.Rows = _wtoi(value.c_str());
+    else if (key == L"--case")
+      opt.Only.push_back(Narrow(value));
     else {
       std::fprintf(stderr, "unknown option %s\n", Narrow(key).c_str());
       return 2;
     }
   }
-  if (opt.Exe.empty() || opt.Work.empty() || opt.Out.empty() || opt.HookDll.empty() || opt.Rows <= 0) {
-    std::fprintf(stderr, "usage: mrv_wizard_driver --exe EXE --work DIR --out DIR --hook DLL --rows N "
-                         "[--case NAME ...]\n");
+  if (opt.Exe.empty() || opt.Work.empty() || opt.Out.empty() || opt.HookDll.empty() ||
+      opt.Rows <= 0) {
+    std::fprintf(stderr,
+                 "usage: mrv_wizard_driver --exe EXE --work DIR --out DIR --hook DLL --rows N "
+                 "[--case NAME ...]\n");
     return 2;
   }
   opt.ServiceExe = opt.Work + L"/svc/mrv_wizard_service.exe";

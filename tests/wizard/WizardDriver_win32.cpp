@@ -22,17 +22,21 @@ const TStateSpec kStates[kStateCount] = {
      IDC_editHoneypotDbLocalPath},
     {"wsBeginConversion", L"Starting the Conversion", 7, true, true, true, L"&Start", L"Cancel",
      IDC_Label15},
-    {"wsConversion", L"Conversion", 8, false, false, true, L"&Start", L"Cancel", IDC_pbarConversion},
-    {"wsCancelling", L"Cancelling", 8, false, false, false, L"&Next >", L"Cancel", IDC_pbarConversion},
+    {"wsConversion", L"Conversion", 8, false, false, true, L"&Start", L"Cancel",
+     IDC_pbarConversion},
+    {"wsCancelling", L"Cancelling", 8, false, false, false, L"&Next >", L"Cancel",
+     IDC_pbarConversion},
     {"wsCancelled", L"Conversion Cancelled", 8, false, false, true, L"&Next >", L"&Quit",
      IDC_pbarConversion},
     {"wsFinishedWithError", L"Conversion", 8, false, false, true, L"&Next >", L"&Quit",
      IDC_memoConversionErrorInfo},
-    {"wsFinished", L"Conversion Finished", 9, false, false, true, L"&Next >", L"&Quit", IDC_Label18},
+    {"wsFinished", L"Conversion Finished", 9, false, false, true, L"&Next >", L"&Quit",
+     IDC_Label18},
 };
 
 const wchar_t* const kKindFiles[4] = {L"aswl.abs", L"greylist.abs", L"dha.abs", L"honeypot.abs"};
-const int kKindCheck[4] = {IDC_chbSelectAswl, IDC_chbSelectGrey, IDC_chbSelectDha, IDC_chbSelectHoneypot};
+const int kKindCheck[4] = {IDC_chbSelectAswl, IDC_chbSelectGrey, IDC_chbSelectDha,
+                           IDC_chbSelectHoneypot};
 const int kKindPath[4] = {IDC_editAswlDbLocalPath, IDC_editGreyDbLocalPath, IDC_editDhaDbLocalPath,
                           IDC_editHoneypotDbLocalPath};
 const int kKindConn[4] = {IDC_editAswlDbExternalConnString, IDC_editGreyDbExternalConnString,
@@ -84,7 +88,8 @@ bool TDriver::ExpectState(TWizardApp& app, int state, const std::string& when) {
   for (int other = 0; other < kStateCount; ++other) {
     if (kStates[other].PageControl == s.PageControl) continue;
     ok = Check(!app.Visible(kStates[other].PageControl),
-               at + ": the page of " + kStates[other].Name + " shows as well") && ok;
+               at + ": the page of " + kStates[other].Name + " shows as well") &&
+         ok;
   }
   return ok;
 }
@@ -92,10 +97,12 @@ bool TDriver::ExpectState(TWizardApp& app, int state, const std::string& when) {
 bool TDriver::WaitState(TWizardApp& app, int state, DWORD limitMs) {
   const TStateSpec& s = kStates[state];
   const std::wstring step = StepText(s.Number);
-  return WaitUntil([&] {
-    return app.Text(IDC_lbStepName) == s.Step && app.Text(IDC_lbStepProgress) == step &&
-           app.Visible(s.PageControl);
-  }, limitMs);
+  return WaitUntil(
+      [&] {
+        return app.Text(IDC_lbStepName) == s.Step && app.Text(IDC_lbStepProgress) == step &&
+               app.Visible(s.PageControl);
+      },
+      limitMs);
 }
 
 bool TDriver::GoTo(TWizardApp& app, bool forward, int state) {
@@ -106,9 +113,11 @@ bool TDriver::GoTo(TWizardApp& app, bool forward, int state) {
   const bool reached = WaitState(app, state);
   if (!reached) {
     TBox box = app.FindBox();
-    std::string extra = box ? " (a box is open: \"" + Shown(box.Caption) + "\": \"" + Shown(box.Text) + "\")" : "";
-    Check(false, std::string(forward ? "Next" : "Back") + " did not reach state " + StateLabel(state) +
-                     "; header shows \"" + Shown(app.Text(IDC_lbStepName)) + "\"" + extra);
+    std::string extra =
+        box ? " (a box is open: \"" + Shown(box.Caption) + "\": \"" + Shown(box.Text) + "\")" : "";
+    Check(false, std::string(forward ? "Next" : "Back") + " did not reach state " +
+                     StateLabel(state) + "; header shows \"" + Shown(app.Text(IDC_lbStepName)) +
+                     "\"" + extra);
   }
   return reached;
 }
@@ -119,7 +128,8 @@ bool TDriver::ExpectBox(TWizardApp& app, const std::wstring& caption, const std:
   if (!Check(static_cast<bool>(box), what + ": no message box appeared")) return false;
   bool ok = CheckText(box.Caption, caption, what + ": box caption");
   ok = CheckText(box.Text, text, what + ": box text") && ok;
-  for (int id : buttons) ok = Check(box.HasButton(id), what + ": box lacks button " + std::to_string(id)) && ok;
+  for (int id : buttons)
+    ok = Check(box.HasButton(id), what + ": box lacks button " + std::to_string(id)) && ok;
   ok = Check(box.Owner == app.Window(), what + ": box is not owned by the wizard window") && ok;
   if (answer) ok = Check(app.Answer(box, answer), what + ": box did not close on its button") && ok;
   return ok;
@@ -158,7 +168,8 @@ void TDriver::Record(TWizardApp& app, int state) {
   const auto flag = [](bool on) { return std::wstring(on ? L"1" : L"0"); };
   rows_[state] = std::to_wstring(state) + L"\t" + Widen(s.Name) + L"\t" + app.Text(IDC_lbStepName) +
                  L"\t" + app.Text(IDC_lbStepProgress) + L"\t" + flag(back) + L"\t" + flag(next) +
-                 L"\t" + flag(cancel) + L"\t" + nextCaption + L"\t" + cancelCaption + L"\t" + picture;
+                 L"\t" + flag(cancel) + L"\t" + nextCaption + L"\t" + cancelCaption + L"\t" +
+                 picture;
   std::printf("    recorded %s\n", at.c_str());
 }
 
@@ -209,7 +220,8 @@ void TDriver::RunCase(const char* name, void (*body)(TDriver&, TWizardApp&)) {
     if (Launch(app)) body(*this, app);
     if (app.Running()) {
       // Leave no modal box or window behind for the next case.
-      if (TBox box = app.FindBox()) Check(false, "a box was left open: \"" + Shown(box.Text) + "\"");
+      if (TBox box = app.FindBox())
+        Check(false, "a box was left open: \"" + Shown(box.Text) + "\"");
       app.Kill();
     }
   }

@@ -17,13 +17,13 @@ constexpr int kStateCount = 12;
 
 // What the wizard must show in each state, as the driver checks it.
 struct TStateSpec {
-  const char* Name;      // wsWelcome ...
-  const wchar_t* Step;   // lbStepName
-  int Number;            // "Step %d of 9"
+  const char* Name;     // wsWelcome ...
+  const wchar_t* Step;  // lbStepName
+  int Number;           // "Step %d of 9"
   bool Back, Next, Cancel;
   const wchar_t* NextCaption;
   const wchar_t* CancelCaption;
-  int PageControl;       // a control that is visible only on this state's page
+  int PageControl;  // a control that is visible only on this state's page
 };
 extern const TStateSpec kStates[kStateCount];
 
@@ -31,12 +31,12 @@ extern const wchar_t* const kKindFiles[4];  // aswl.abs ...
 extern const int kKindCheck[4], kKindPath[4], kKindConn[4], kKindTest[4], kKindTesting[4];
 
 struct TOptions {
-  std::wstring Exe;         // mrvdbconv.exe
-  std::wstring Work;        // host path of the prepared work folder
-  std::wstring Out;         // host path of the output folder
-  std::wstring HookDll;     // the WM_CLOSE hold hook
-  std::wstring ServiceExe;  // the stand-in MRVSVC program, inside Work/svc
-  int Rows = 0;             // rows per table of the sample databases
+  std::wstring Exe;               // mrvdbconv.exe
+  std::wstring Work;              // host path of the prepared work folder
+  std::wstring Out;               // host path of the output folder
+  std::wstring HookDll;           // the WM_CLOSE hold hook
+  std::wstring ServiceExe;        // the stand-in MRVSVC program, inside Work/svc
+  int Rows = 0;                   // rows per table of the sample databases
   std::vector<std::string> Only;  // run only these cases (all when empty)
 };
 

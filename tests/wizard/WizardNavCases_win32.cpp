@@ -36,13 +36,15 @@ void CheckParamsPage(TDriver& d, TWizardApp& app, int kind) {
   const std::string at = "parameters page of kind " + std::to_string(kind);
   d.CheckText(app.Text(p.Intro), p.IntroText, at + ": intro label");
   d.CheckText(app.Text(p.PathLabel), L"&Source database file:", at + ": path label");
-  d.CheckText(app.Text(p.ConnLabel), L"&Target database connection string:", at + ": connection label");
+  d.CheckText(app.Text(p.ConnLabel), L"&Target database connection string:",
+              at + ": connection label");
   d.CheckText(app.Text(kKindTest[kind]), L"T&est Connection", at + ": test button");
   d.CheckText(app.Text(kKindTesting[kind]), L"Testing in progress...", at + ": testing label");
   d.Check(!app.Visible(kKindTesting[kind]), at + ": the testing label shows before any test");
   d.CheckText(app.Text(kKindPath[kind]), d.WinWork(L"src") + L"\\" + kKindFiles[kind],
               at + ": pre-filled source path");
-  d.CheckText(app.Text(kKindConn[kind]), d.TargetConnection(), at + ": pre-filled connection string");
+  d.CheckText(app.Text(kKindConn[kind]), d.TargetConnection(),
+              at + ": pre-filled connection string");
   d.Check(app.Enabled(kKindTest[kind]), at + ": test button disabled with a connection string");
 }
 
@@ -59,7 +61,8 @@ void CaseWalkAllPages(TDriver& d, TWizardApp& app) {
               "Label12");
   d.CheckText(app.Text(IDC_Label2), L"IMPORTANT:", "Label2");
   d.CheckText(app.Text(IDC_Label20), L"External Databases has to be already set up.", "Label20");
-  d.CheckText(app.Text(IDC_lbLinkDbGuides), L"Learn how to set up External Databases...", "lbLinkDbGuides");
+  d.CheckText(app.Text(IDC_lbLinkDbGuides), L"Learn how to set up External Databases...",
+              "lbLinkDbGuides");
   d.CheckText(WindowText(app.Window()), L"Mrv Database Converter", "window caption");
   RECT client{};
   GetClientRect(app.Window(), &client);
@@ -84,12 +87,13 @@ void CaseWalkAllPages(TDriver& d, TWizardApp& app) {
   d.Record(app, 6);
   d.CheckText(app.Text(IDC_Label9), L"Click Next to start the database conversion.", "Label9");
   d.CheckText(app.Text(IDC_Label14), L"IMPORTANT", "Label14");
-  d.CheckText(app.Text(IDC_Label15),
-              L"The Database Converter will stop the Mrv Service for making copies of your\r\n"
-              L"database file(s). During this period, Mrv will not filter emails. The Mrv Service\r\n"
-              L"is automatically restarted once the databases are copied. This may take a \r\nfew "
-              L"minutes.",
-              "Label15");
+  d.CheckText(
+      app.Text(IDC_Label15),
+      L"The Database Converter will stop the Mrv Service for making copies of your\r\n"
+      L"database file(s). During this period, Mrv will not filter emails. The Mrv Service\r\n"
+      L"is automatically restarted once the databases are copied. This may take a \r\nfew "
+      L"minutes.",
+      "Label15");
   // All the way back; the ticks stay.
   for (int state = 5; state >= 0; --state) {
     if (!d.GoTo(app, false, state)) return;
@@ -98,7 +102,8 @@ void CaseWalkAllPages(TDriver& d, TWizardApp& app) {
   d.Check(app.Checked(IDC_chbSelectHoneypot), "the ticks did not persist while moving back");
   // Cancel on the welcome page asks, and Yes ends the program.
   app.Click(IDC_btnCancel);
-  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDYES, "Cancel on the welcome page");
+  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDYES,
+              "Cancel on the welcome page");
   d.Check(app.WaitExit(), "the wizard did not end after Cancel answered Yes");
 }
 
@@ -164,7 +169,8 @@ void CaseEnterAndEsc(TDriver& d, TWizardApp& app) {
   app.PostKey(VK_RETURN);
   d.Check(d.WaitState(app, 1), "Enter on the welcome page did not press Next");
   app.PostKey(VK_ESCAPE);
-  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDNO, "Esc on the selection page");
+  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDNO,
+              "Esc on the selection page");
   d.Check(app.WindowAlive(), "the window went away after Esc answered No");
   d.ExpectState(app, 1, "after Esc answered No");
   app.PostKey(VK_RETURN);
@@ -177,12 +183,14 @@ void CaseEnterAndEsc(TDriver& d, TWizardApp& app) {
 
 void CaseCloseBoxNo(TDriver& d, TWizardApp& app) {
   PostMessageW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
-  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDNO, "close box on the welcome page");
+  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDNO,
+              "close box on the welcome page");
   d.Check(app.WindowAlive() && IsWindowVisible(app.Window()), "the window went away after No");
   d.ExpectState(app, 0, "after the close box answered No");
   if (!d.SelectOnly(app, {1})) return;
   PostMessageW(app.Window(), WM_CLOSE, 0, 0);
-  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDNO, "WM_CLOSE on a parameters page");
+  d.ExpectBox(app, L"Confirmation", kExitQuestion, {IDYES, IDNO}, IDNO,
+              "WM_CLOSE on a parameters page");
   d.Check(app.WindowAlive(), "the window went away after No");
   d.ExpectState(app, 3, "after WM_CLOSE answered No");
   PostMessageW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -199,7 +207,8 @@ std::wstring ProposedFileName(HWND dialog) {
   return L"<no file name field>";
 }
 
-void ExpectFileDialog(TDriver& d, TWizardApp& app, const std::wstring& proposal, const std::string& what) {
+void ExpectFileDialog(TDriver& d, TWizardApp& app, const std::wstring& proposal,
+                      const std::string& what) {
   TBox dialog = app.WaitBox();
   if (!d.Check(static_cast<bool>(dialog), what + ": no file dialog opened")) return;
   d.CheckText(dialog.Caption, L"Open Database File", what + ": dialog title");
@@ -220,8 +229,9 @@ void CaseCtrlSpaceDha(TDriver& d, TWizardApp& app) {
   app.SetFocusTo(IDC_editDhaDbLocalPath);
   SendMessageW(app.Control(IDC_editDhaDbLocalPath), EM_SETSEL, 0, 0);
   app.SendChord({}, VK_SPACE);
-  d.Check(WaitUntil([&] { return app.Text(IDC_editDhaDbLocalPath) == L" " + before; }, 5000),
-          "a plain Space did not reach the edit: \"" + Shown(app.Text(IDC_editDhaDbLocalPath)) + "\"");
+  d.Check(
+      WaitUntil([&] { return app.Text(IDC_editDhaDbLocalPath) == L" " + before; }, 5000),
+      "a plain Space did not reach the edit: \"" + Shown(app.Text(IDC_editDhaDbLocalPath)) + "\"");
   d.Check(!app.FindBox(), "a plain Space opened a box");
   app.Type(IDC_editDhaDbLocalPath, before);
   // The browse button proposes the same name.
@@ -238,7 +248,8 @@ void CaseCtrlSpaceDha(TDriver& d, TWizardApp& app) {
     SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
     d.Check(app.Answer(dialog, IDOK), "the file dialog did not close on Open");
     d.Check(WaitUntil([&] { return app.Text(IDC_editDhaDbLocalPath) == chosen; }, 5000),
-            "the chosen file did not reach the DHA path edit: \"" + Shown(app.Text(IDC_editDhaDbLocalPath)) + "\"");
+            "the chosen file did not reach the DHA path edit: \"" +
+                Shown(app.Text(IDC_editDhaDbLocalPath)) + "\"");
   }
   d.CloseConfirmed(app);
 }

@@ -9,7 +9,8 @@ namespace wizdrv {
 namespace {
 
 const wchar_t* const kExitDuringRun = L"Cancel the conversion and exit the Database Converter?";
-const wchar_t* const kTables[] = {L"ASWL", L"GREY", L"DhaHistory", L"DhaBlacklist", L"HoneypotBlacklist"};
+const wchar_t* const kTables[] = {L"ASWL", L"GREY", L"DhaHistory", L"DhaBlacklist",
+                                  L"HoneypotBlacklist"};
 
 std::wstring TargetNotEmpty(const wchar_t* name) {
   return std::wstring(L"Database Converter detected data in the ") + name +
@@ -30,8 +31,10 @@ bool Start(TDriver& d, TWizardApp& app) {
   if (!d.EnsureServiceRunning()) return false;
   app.Click(IDC_btnNext);
   return d.Check(WaitUntil([&] {
-    return app.Text(IDC_lbStepName) == L"Conversion" || static_cast<bool>(app.FindBox());
-  }), "Start did not enter the Conversion state");
+                   return app.Text(IDC_lbStepName) == L"Conversion" ||
+                          static_cast<bool>(app.FindBox());
+                 }),
+                 "Start did not enter the Conversion state");
 }
 
 bool WaitOperation(TWizardApp& app, const std::wstring& text) {
@@ -40,10 +43,12 @@ bool WaitOperation(TWizardApp& app, const std::wstring& text) {
 
 // The end of a run: the Finished page, Quit ends the program.
 void ExpectFinished(TDriver& d, TWizardApp& app, const std::string& what, bool record) {
-  if (!d.Check(d.WaitState(app, 11, 300000), what + ": the run did not reach Conversion Finished; "
-                                                       "header \"" + Shown(app.Text(IDC_lbStepName)) +
-                                                  "\", memo \"" + Shown(app.Text(IDC_memoConversionErrorInfo)) +
-                                                  "\""))
+  if (!d.Check(d.WaitState(app, 11, 300000), what +
+                                                 ": the run did not reach Conversion Finished; "
+                                                 "header \"" +
+                                                 Shown(app.Text(IDC_lbStepName)) + "\", memo \"" +
+                                                 Shown(app.Text(IDC_memoConversionErrorInfo)) +
+                                                 "\""))
     return;
   if (record) d.Record(app, 11);
   d.CheckText(app.Text(IDC_Label17), L"Conversion Finished", what + ": Label17");
@@ -102,9 +107,9 @@ void CaseConnectionTestRunning(TDriver& d, TWizardApp& app) {
   // A PostgreSQL client waits for the silent port's greeting: the test runs until it closes.
   TSilentServer server;
   if (!d.Check(server.Port() != 0, "no loopback port for the silent server")) return;
-  app.Type(IDC_editAswlDbExternalConnString,
-           L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_wstring(server.Port()) +
-               L";Database=mrv;Uid=mrv;Pwd=mrv");
+  app.Type(IDC_editAswlDbExternalConnString, L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
+                                                 std::to_wstring(server.Port()) +
+                                                 L";Database=mrv;Uid=mrv;Pwd=mrv");
   app.Click(IDC_btnTestAswlConnection);
   d.Check(WaitUntil([&] { return app.Visible(IDC_lbTestingAswlConnection); }),
           "the testing label does not show while the test runs");
@@ -114,9 +119,11 @@ void CaseConnectionTestRunning(TDriver& d, TWizardApp& app) {
     d.Check(!app.Enabled(id), "control " + std::to_string(id) + " is enabled while the test runs");
   // Closing is refused while the test runs: the call returns and no question opens.
   DWORD_PTR ignored = 0;
-  d.Check(SendMessageTimeoutW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 10000, &ignored) != 0,
+  d.Check(SendMessageTimeoutW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 10000,
+                              &ignored) != 0,
           "the close box during a connection test did not return (a box opened?)");
-  d.Check(app.WindowAlive() && !app.FindBox(), "the close box during a connection test was not refused");
+  d.Check(app.WindowAlive() && !app.FindBox(),
+          "the close box during a connection test was not refused");
   d.Check(app.Visible(IDC_lbTestingAswlConnection), "the test ended before the port was closed");
   server.Close();
   TBox box = app.WaitBox(120000);
@@ -124,7 +131,9 @@ void CaseConnectionTestRunning(TDriver& d, TWizardApp& app) {
   d.Check(box && box.Text.rfind(prefix, 0) == 0,
           "the interrupted test did not end in outcome 2: \"" + Shown(box.Text) + "\"");
   if (box) app.Answer(box, IDOK);
-  d.Check(WaitUntil([&] { return app.Enabled(IDC_btnNext) && !app.Visible(IDC_lbTestingAswlConnection); }),
+  d.Check(WaitUntil([&] {
+            return app.Enabled(IDC_btnNext) && !app.Visible(IDC_lbTestingAswlConnection);
+          }),
           "the wizard stays locked after the test");
   d.CloseConfirmed(app);
 }
@@ -135,7 +144,8 @@ void CaseFullRun(TDriver& d, TWizardApp& app) {
   d.HoldServiceStop(true);
   if (!Start(d, app)) return;
   d.Check(WaitOperation(app, L"Stopping the Mrv service..."),
-          "the run did not report the service stop; operation \"" + Shown(app.Text(IDC_lbCurrentOperation)) + "\"");
+          "the run did not report the service stop; operation \"" +
+              Shown(app.Text(IDC_lbCurrentOperation)) + "\"");
   d.Record(app, 7);
   d.CheckText(app.Text(IDC_Label10), L"Converting the selected database(s)...", "Label10");
   d.HoldServiceStop(false);
@@ -168,9 +178,10 @@ void CaseSecondRunNo(TDriver& d, TWizardApp& app) {
 
 void CaseSecondRunCancelNo(TDriver& d, TWizardApp& app) {
   if (!ToBeginPage(d, app, {1}) || !Start(d, app)) return;
-  d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL}, IDCANCEL,
-              "question answered Cancel");
-  d.ExpectBox(app, L"Confirmation", kExitDuringRun, {IDYES, IDNO}, IDNO, "exit question answered No");
+  d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL},
+              IDCANCEL, "question answered Cancel");
+  d.ExpectBox(app, L"Confirmation", kExitDuringRun, {IDYES, IDNO}, IDNO,
+              "exit question answered No");
   d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL}, IDYES,
               "the question again, answered Yes");
   ExpectFinished(d, app, "run answered Cancel, No, Yes", false);
@@ -182,8 +193,11 @@ void CaseCancelledRun(TDriver& d, TWizardApp& app) {
   // read and photographed the Cancelled page.
   HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"MrvWizardDriverCloseHeld");
   HMODULE hookDll = LoadLibraryW(d.Options().HookDll.c_str());
-  auto hookProc = hookDll ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hookDll, "MrvWizardHoldClose"))) : nullptr;
-  HHOOK hook = hookProc ? SetWindowsHookExW(WH_GETMESSAGE, hookProc, hookDll, app.ThreadId()) : nullptr;
+  auto hookProc = hookDll ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
+                                GetProcAddress(hookDll, "MrvWizardHoldClose")))
+                          : nullptr;
+  HHOOK hook =
+      hookProc ? SetWindowsHookExW(WH_GETMESSAGE, hookProc, hookDll, app.ThreadId()) : nullptr;
   d.Check(hook != nullptr, "the WM_CLOSE hold hook could not be placed");
   struct TCleanup {
     HANDLE held;
@@ -201,7 +215,8 @@ void CaseCancelledRun(TDriver& d, TWizardApp& app) {
   if (!Start(d, app)) return;
   d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL}, IDNO,
               "question before the cancelled run");
-  d.Check(WaitOperation(app, L"Stopping the Mrv service..."), "the run did not reach the service stop");
+  d.Check(WaitOperation(app, L"Stopping the Mrv service..."),
+          "the run did not reach the service stop");
   d.ExpectState(app, 7, "run held on the service stop");
   app.Click(IDC_btnCancel);
   d.ExpectBox(app, L"Confirmation", kExitDuringRun, {IDYES, IDNO}, IDYES, "Cancel during the run");
@@ -212,17 +227,21 @@ void CaseCancelledRun(TDriver& d, TWizardApp& app) {
   // The close box is ignored while the run winds down: sent, so the answer tells it was handled
   // (a question box would keep the call waiting).
   DWORD_PTR ignored = 0;
-  d.Check(SendMessageTimeoutW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 10000, &ignored) != 0,
+  d.Check(SendMessageTimeoutW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 10000,
+                              &ignored) != 0,
           "the close box in state 8 did not return (a box opened?)");
   d.Check(app.WindowAlive() && app.FindBox().Caption == L"Information",
           "the close box in state 8 changed the window or its boxes");
   d.Record(app, 8);
-  d.ExpectBox(app, L"Information", L"Could not stop the Mrv Service.\r\nIt might have to be started manually.",
-              {IDOK}, IDOK, "service notice of the cancelled run");
+  d.ExpectBox(app, L"Information",
+              L"Could not stop the Mrv Service.\r\nIt might have to be started manually.", {IDOK},
+              IDOK, "service notice of the cancelled run");
   d.Check(WaitForSingleObject(held, 60000) == WAIT_OBJECT_0,
           "the wizard did not post WM_CLOSE after the cancelled run");
-  if (d.WaitState(app, 9)) d.Record(app, 9);
-  else d.Check(false, "the cancelled run did not show Conversion Cancelled");
+  if (d.WaitState(app, 9))
+    d.Record(app, 9);
+  else
+    d.Check(false, "the cancelled run did not show Conversion Cancelled");
   UnhookWindowsHookEx(cleanup.hook);
   cleanup.hook = nullptr;
   PostMessageW(app.Window(), WM_CLOSE, 0, 0);  // the held close, delivered
@@ -237,14 +256,18 @@ void CaseFailedRun(TDriver& d, TWizardApp& app) {
   if (!d.GoTo(app, true, 6) || !Start(d, app)) return;
   d.ExpectBox(app, L"Confirmation", TargetNotEmpty(L"Greylisting"), {IDYES, IDNO, IDCANCEL}, IDNO,
               "question before the failing run");
-  if (!d.Check(d.WaitState(app, 10, 300000), "the failing run did not reach the error page; header \"" +
-                                                  Shown(app.Text(IDC_lbStepName)) + "\"")) return;
+  if (!d.Check(d.WaitState(app, 10, 300000),
+               "the failing run did not reach the error page; header \"" +
+                   Shown(app.Text(IDC_lbStepName)) + "\""))
+    return;
   d.Record(app, 10);
-  d.CheckText(app.Text(IDC_lbConversionErrorWarning), L"An error has occurred.", "lbConversionErrorWarning");
-  d.CheckText(app.Text(IDC_memoConversionErrorInfo),
-              L"Could not open the source Greylisting database.\r\nPlease make sure that the file is "
-              L"a valid Mrv database.",
-              "the run's error text in the memo");
+  d.CheckText(app.Text(IDC_lbConversionErrorWarning), L"An error has occurred.",
+              "lbConversionErrorWarning");
+  d.CheckText(
+      app.Text(IDC_memoConversionErrorInfo),
+      L"Could not open the source Greylisting database.\r\nPlease make sure that the file is "
+      L"a valid Mrv database.",
+      "the run's error text in the memo");
   app.Click(IDC_btnCancel);
   d.Check(app.WaitExit(), "Quit did not end the program after the failed run");
   ExpectGreyRows(d, d.Options().Rows, "after the failed run (target kept)");

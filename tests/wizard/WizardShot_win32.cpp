@@ -36,10 +36,12 @@ bool WritePng(const std::wstring& path, int width, int height, const std::vector
   if (Failed(hr, "creating the imaging factory", error)) return false;
   TCom<IWICStream> stream;
   if (Failed(factory->CreateStream(&stream), "CreateStream", error)) return false;
-  if (Failed(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE), "opening the file", error))
+  if (Failed(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE), "opening the file",
+             error))
     return false;
   TCom<IWICBitmapEncoder> encoder;
-  if (Failed(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder), "CreateEncoder", error))
+  if (Failed(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder), "CreateEncoder",
+             error))
     return false;
   if (Failed(encoder->Initialize(stream.p, WICBitmapEncoderNoCache), "encoder Initialize", error))
     return false;
@@ -75,7 +77,8 @@ bool SaveWindowPng(HWND hwnd, const std::wstring& path, std::string& error) {
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  const BOOL copied = BitBlt(memory, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY | CAPTUREBLT);
+  const BOOL copied =
+      BitBlt(memory, 0, 0, width, height, screen, rc.left, rc.top, SRCCOPY | CAPTUREBLT);
   SelectObject(memory, old);
 
   BITMAPINFO info{};

@@ -40,7 +40,8 @@ std::wstring HoldFile() {
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring result = path;
   const auto slash = result.find_last_of(L"\\/");
-  result = (slash == std::wstring::npos ? std::wstring() : result.substr(0, slash + 1)) + L"hold-stop";
+  result =
+      (slash == std::wstring::npos ? std::wstring() : result.substr(0, slash + 1)) + L"hold-stop";
   return result;
 }
 

@@ -244,10 +244,12 @@ TBox TWizardApp::FindBox() const {
 
 TBox TWizardApp::WaitBox(DWORD limitMs) const {
   TBox box;
-  WaitUntil([&] {
-    box = FindBox();
-    return static_cast<bool>(box) || !Running();
-  }, limitMs);
+  WaitUntil(
+      [&] {
+        box = FindBox();
+        return static_cast<bool>(box) || !Running();
+      },
+      limitMs);
   return box;
 }
 
@@ -271,7 +273,8 @@ std::wstring WinPath(const std::wstring& hostPath) {
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(n, L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
   return wide;

@@ -44,7 +44,10 @@ const bool kTables = RegisterToolCommand("tables", [](CLI::App& app, int&) {
   sub->add_flag("--json", *json, "Write the names as one JSON array");
   sub->callback([file, opts, json, passwordFile] {
     ResolveSourcePassword(opts->Password, *passwordFile);
-    if (*json) ListTablesJson(*file, *opts, stdout); else ListTables(*file, *opts, stdout);
+    if (*json)
+      ListTablesJson(*file, *opts, stdout);
+    else
+      ListTables(*file, *opts, stdout);
   });
 });
 
@@ -61,7 +64,10 @@ const bool kSchema = RegisterToolCommand("schema", [](CLI::App& app, int&) {
   sub->add_flag("--json", *json, "Write the schema as JSON");
   sub->callback([file, table, opts, json, passwordFile] {
     ResolveSourcePassword(opts->Password, *passwordFile);
-    if (*json) WriteSchemaJson(*file, *table, *opts, stdout); else WriteSchema(*file, *table, *opts, stdout);
+    if (*json)
+      WriteSchemaJson(*file, *table, *opts, stdout);
+    else
+      WriteSchema(*file, *table, *opts, stdout);
   });
 });
 
@@ -77,8 +83,10 @@ const bool kDump = RegisterToolCommand("dump", [](CLI::App& app, int&) {
   auto* tableOption = sub->add_option("TABLE", *table, "Table name");
   sub->add_option("--format", *format, "Output format: jsonl (default) or csv")
       ->check(CLI::IsMember({"jsonl", "csv"}));
-  auto* outputOption = sub->add_option("--output,-o", *output, "Write into FILE instead of standard output");
-  sub->add_option("--all", *all, "Dump every table into a file of its own (TABLE.jsonl or TABLE.csv) in DIR")
+  auto* outputOption =
+      sub->add_option("--output,-o", *output, "Write into FILE instead of standard output");
+  sub->add_option("--all", *all,
+                  "Dump every table into a file of its own (TABLE.jsonl or TABLE.csv) in DIR")
       ->excludes(tableOption)
       ->excludes(outputOption);
   sub->add_option("--null", opts->NullText,

@@ -90,7 +90,8 @@ class ConsoleReporter {
     if (bar_.Stage() == stage) return;  // not the start of a stage
     converting_ = -1;
     for (int k = 0; k < mrv::DatabaseKindCount; ++k)
-      if (text == std::string("Converting the ") + mrv::DatabaseDisplayName(TDatabaseKind(k)) + " database...")
+      if (text == std::string("Converting the ") + mrv::DatabaseDisplayName(TDatabaseKind(k)) +
+                      " database...")
         converting_ = k;
   }
 
@@ -194,18 +195,24 @@ int RunConvert(const ConvertOptions& o) {
   }
   std::array<mrv::TDbTransfer*, 4> transfers{};
   int databases = 0;
-  for (int k = 0; k < mrv::DatabaseKindCount; ++k) databases += info.Task(TDatabaseKind(k)).Selected;
-  const bool bar = !o.Quiet && (o.Progress == "always" || (o.Progress == "auto" && StderrIsTerminal()));
+  for (int k = 0; k < mrv::DatabaseKindCount; ++k)
+    databases += info.Task(TDatabaseKind(k)).Selected;
+  const bool bar =
+      !o.Quiet && (o.Progress == "always" || (o.Progress == "auto" && StderrIsTerminal()));
   ConsoleReporter reporter(bar ? stderr : nullptr, databases, o.Quiet, scrub, transfers);
 
   const bool canAsk = StdinIsTerminal();
   info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
   info.OnProgress = [&](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
   info.OnTargetNotEmpty = [&](TDatabaseKind kind, mrv::TTargetNotEmptyAnswer& answer) {
-    if (o.Existing == "delete") answer = mrv::taDelete;
-    else if (o.Existing == "keep") answer = mrv::taKeep;
-    else if (o.Existing == "cancel") answer = mrv::taCancel;
-    else if (canAsk) answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
+    if (o.Existing == "delete")
+      answer = mrv::taDelete;
+    else if (o.Existing == "keep")
+      answer = mrv::taKeep;
+    else if (o.Existing == "cancel")
+      answer = mrv::taCancel;
+    else if (canAsk)
+      answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
     else {
       // No one to ask: stop instead of guessing.
       info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
@@ -219,14 +226,15 @@ int RunConvert(const ConvertOptions& o) {
   // The service may be down after this run: said last, on stderr, in the wizard's words.
   const char* serviceNotice = nullptr;
   info.OnServiceProblem = [&](bool wasStopped) {
-    serviceNotice = wasStopped ? "Could not automatically restart the Mrv Service.\nPlease start it manually."
-                               : "Could not stop the Mrv Service.\nIt might have to be started manually.";
+    serviceNotice =
+        wasStopped ? "Could not automatically restart the Mrv Service.\nPlease start it manually."
+                   : "Could not stop the Mrv Service.\nIt might have to be started manually.";
   };
 
   const std::uint32_t codePage = o.Tasks.CodePage;
   const bool createSchema = o.CreateSchema;  // tables made by the transfer, after the checks
   mrv::TDbTransferFactory factory = [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i,
-                                                                        TDatabaseKind kind) {
+                                                                         TDatabaseKind kind) {
     auto t = std::make_unique<mrv::TDbTransfer>(i, kind, codePage);
     t->SetCreateSchema(createSchema);
     transfers[kind] = t.get();
@@ -251,22 +259,24 @@ int RunConvert(const ConvertOptions& o) {
   }
   thread.WaitFor();
   reporter.Finish();
-  int exitCode = ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice, o.SummaryJson);
+  int exitCode =
+      ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice, o.SummaryJson);
   if (exitCode == 0 && o.Verify) exitCode = verification.Finish(info, stdout);
   SignalRunEnded();
   return exitCode;
 }
 
 const bool kConvert = RegisterToolCommand("convert", [](CLI::App& app, int& exitCode) {
-  auto* sub = app.add_subcommand(
-      "convert", "Convert the mail-filter databases into their External Databases");
+  auto* sub = app.add_subcommand("convert",
+                                 "Convert the mail-filter databases into their External Databases");
   auto o = std::make_shared<ConvertOptions>();
   AddTaskOptions(sub, o->Tasks);
   sub->add_option("--existing", o->Existing,
                   "What to do with rows already in a target: ask (terminal only), delete, keep, "
                   "cancel")
       ->check(CLI::IsMember({"ask", "delete", "keep", "cancel"}));
-  sub->add_option("--service", o->Service, "Service stopped while the copies are made (default MRVSVC)");
+  sub->add_option("--service", o->Service,
+                  "Service stopped while the copies are made (default MRVSVC)");
   sub->add_flag("--no-service", o->NoService, "Do not stop and restart any service");
   sub->add_flag("--create-schema", o->CreateSchema, "Create missing target tables first");
   auto* dryRun = sub->add_flag(

@@ -44,7 +44,9 @@ bool ReadAnswerLine(std::string& line) {
   char buf[256];
   for (;;) {
     // Wait in short steps so that Ctrl+C, whichever thread it reaches, ends the question.
-    struct pollfd p {STDIN_FILENO, POLLIN, 0};
+    struct pollfd p {
+      STDIN_FILENO, POLLIN, 0
+    };
     int r = ::poll(&p, 1, 100);
     if (InterruptCount() != interruptsBefore) return false;
     if (r == 0 || (r < 0 && errno == EINTR)) continue;

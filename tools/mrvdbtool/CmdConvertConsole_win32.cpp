@@ -24,17 +24,14 @@ HANDLE g_runEnded = nullptr;  // manual-reset event, set by SignalRunEnded
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-      g_interrupts.fetch_add(1);
-      return TRUE;
+    case CTRL_BREAK_EVENT: g_interrupts.fetch_add(1); return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       g_interrupts.fetch_add(1);
       if (g_runEnded) WaitForSingleObject(g_runEnded, kEndingWaitMs);
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -31,13 +31,14 @@ int RunTestConnection(const std::string& connectionString) {
   return failed ? 1 : 0;
 }
 
-const bool kTestConnection = RegisterToolCommand("test-connection", [](CLI::App& app, int& exitCode) {
-  auto* sub = app.add_subcommand("test-connection",
-                                 "Open and close one connection to an External Database");
-  auto conn = std::make_shared<std::string>();
-  sub->add_option("CONN", *conn, "Connection string")->required();
-  sub->callback([conn, &exitCode] { exitCode = RunTestConnection(*conn); });
-});
+const bool kTestConnection =
+    RegisterToolCommand("test-connection", [](CLI::App& app, int& exitCode) {
+      auto* sub = app.add_subcommand("test-connection",
+                                     "Open and close one connection to an External Database");
+      auto conn = std::make_shared<std::string>();
+      sub->add_option("CONN", *conn, "Connection string")->required();
+      sub->callback([conn, &exitCode] { exitCode = RunTestConnection(*conn); });
+    });
 
 }  // namespace
 }  // namespace mrvtool

@@ -11,14 +11,18 @@ namespace mrvtool {
 
 void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* out) {
   TReadOnlySource db(file, opts.CodePage, opts.Password);
-  for (const std::string& name : db.Db().GetTableNames()) std::fprintf(out, "%s\n", EscapeControlChars(name, false).c_str());
+  for (const std::string& name : db.Db().GetTableNames())
+    std::fprintf(out, "%s\n", EscapeControlChars(name, false).c_str());
 }
 
 void WriteSchema(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                  std::FILE* out) {
   TReadOnlySource db(file, opts.CodePage, opts.Password);
   std::vector<std::string> names;
-  if (table.empty()) names = db.Db().GetTableNames(); else names.push_back(table);
+  if (table.empty())
+    names = db.Db().GetTableNames();
+  else
+    names.push_back(table);
   bool first = true;
   for (const std::string& name : names) {
     edb::TEdbTable t;
@@ -31,8 +35,7 @@ void WriteSchema(const std::string& file, const std::string& table, const TBrows
                  static_cast<long long>(t.RecordCount()));
     for (const edb::TEdbFieldDefInfo& f : t.FieldDefs()) {
       std::fprintf(out, "  %s\t%s\t%d\t%s\n", EscapeControlChars(f.Name, false).c_str(),
-                   f.SqlTypeName(), int(f.Size),
-                   f.Required ? "required" : "optional");
+                   f.SqlTypeName(), int(f.Size), f.Required ? "required" : "optional");
     }
     t.Close();
   }
@@ -80,7 +83,10 @@ void WriteSchemaJson(const std::string& file, const std::string& table, const TB
                      std::FILE* out) {
   TReadOnlySource db(file, opts.CodePage, opts.Password);
   std::vector<std::string> names;
-  if (table.empty()) names = db.Db().GetTableNames(); else names.push_back(table);
+  if (table.empty())
+    names = db.Db().GetTableNames();
+  else
+    names.push_back(table);
   std::string json = "[";
   for (const std::string& name : names) {
     edb::TEdbTable t;
@@ -98,7 +104,8 @@ void WriteSchemaJson(const std::string& file, const std::string& table, const TB
       AppendJsonString(json, f.Name);
       json += ",\"type\":";
       AppendJsonString(json, f.SqlTypeName());
-      json += ",\"size\":" + std::to_string(int(f.Size)) + ",\"required\":" + (f.Required ? "true}" : "false}");
+      json += ",\"size\":" + std::to_string(int(f.Size)) +
+              ",\"required\":" + (f.Required ? "true}" : "false}");
     }
     json += "]}";
     t.Close();
@@ -118,7 +125,8 @@ std::string Lower(std::string s) {
 std::string DumpFileName(const std::string& table, TDumpFormat format) {
   std::string name;
   for (char c : table) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '-';
     name += plain ? c : '_';
   }
   if (name.empty()) name = "_";
@@ -136,7 +144,8 @@ std::vector<TDumpedTable> DumpAllTables(const std::string& file, const std::stri
     names = db.Db().GetTableNames();
   }
   std::vector<TDumpedTable> dumped;
-  std::set<std::string> used;  // lower case: two tables never share a file, whatever the file system
+  std::set<std::string>
+      used;  // lower case: two tables never share a file, whatever the file system
   for (const std::string& table : names) {
     std::string fileName = DumpFileName(table, format);
     for (int n = 2; !used.insert(Lower(fileName)).second; ++n)

@@ -13,9 +13,9 @@ namespace mrvtool {
 
 struct TBrowseOptions {
   std::string Password;
-  uint32_t CodePage = 0;  // 0: the default code page
+  uint32_t CodePage = 0;      // 0: the default code page
   bool TerminalSafe = false;  // dump: CSV text escaped for a terminal (see TDumpWriter)
-  std::string NullText;   // CSV: how a null is written (default: nothing)
+  std::string NullText;       // CSV: how a null is written (default: nothing)
 };
 
 // Names read from the file are printed through EscapeControlChars.

@@ -60,8 +60,9 @@ bool RegisterToolCommand(const std::string& name, TToolCommandSetup setup) {
 }
 
 int RunTool(int argc, char** argv) {
-  CLI::App app{"mrvdbtool - inspect embedded database files and convert them into External "
-               "Databases"};
+  CLI::App app{
+      "mrvdbtool - inspect embedded database files and convert them into External "
+      "Databases"};
   app.set_version_flag("--version", ToolVersionText);
   app.set_help_all_flag("--help-all", "Print this help with the options of every command");
   app.require_subcommand(1);

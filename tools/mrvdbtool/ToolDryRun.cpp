@@ -29,7 +29,8 @@ struct TTargetState {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ec);
+  return std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                 ec);
 }
 
 std::int64_t CountRows(ado::Connection& connection, const char* table) {
@@ -52,7 +53,8 @@ TTargetState InspectTarget(TDatabaseKind kind, const std::string& conn, bool cre
   const char* name = mrv::DatabaseDisplayName(kind);
   try {
     const ado::BackendChoice choice = ado::ChooseBackend(conn);
-    if (choice.Kind == ado::BackendKind::Sqlite && choice.CreateIfMissing && !FileExists(choice.Target)) {
+    if (choice.Kind == ado::BackendKind::Sqlite && choice.CreateIfMissing &&
+        !FileExists(choice.Target)) {
       // Opening would create the file: report it as new and empty instead.
       state.NewFile = state.Reached = true;
       if (!createSchema)
@@ -72,18 +74,17 @@ TTargetState InspectTarget(TDatabaseKind kind, const std::string& conn, bool cre
         state.Rows[i] = CountRows(connection, defs[i].Name);
       } catch (const std::exception& e) {
         if (createSchema) continue;
-        problems.push_back(ConsoleText(
-            mrv::MissingTableMessage(name, defs[i].Name) +
-                "\r\n\r\n" + mrv::ExceptionDetailBlock(e),
-            conn));
+        problems.push_back(ConsoleText(mrv::MissingTableMessage(name, defs[i].Name) + "\r\n\r\n" +
+                                           mrv::ExceptionDetailBlock(e),
+                                       conn));
       }
     }
     connection.Close();
   } catch (const std::exception& e) {
     problems.push_back(ConsoleText(
         base::Format("Could not connect to the target %s database.\r\n\r\nMake sure the database "
-                        "has been created,\r\nand the database server is up and running.",
-                        name) +
+                     "has been created,\r\nand the database server is up and running.",
+                     name) +
             "\r\n\r\n" + mrv::ExceptionDetailBlock(e),
         conn));
   }
@@ -137,10 +138,13 @@ void CheckService(const TDryRunSettings& s, std::FILE* out, std::vector<std::str
     else if (!services->IsServiceRunning(s.ServiceName))
       std::fprintf(out, "Service %s: not running; nothing is stopped.\n", s.ServiceName.c_str());
     else
-      std::fprintf(out, "Service %s: running; a real run stops it while the copies are made and "
-                        "then starts it again.\n", s.ServiceName.c_str());
+      std::fprintf(out,
+                   "Service %s: running; a real run stops it while the copies are made and "
+                   "then starts it again.\n",
+                   s.ServiceName.c_str());
   } catch (const std::exception& e) {
-    problems.push_back("The state of the service " + s.ServiceName + " could not be queried: " + e.what());
+    problems.push_back("The state of the service " + s.ServiceName +
+                       " could not be queried: " + e.what());
   }
 }
 
@@ -159,12 +163,14 @@ void CheckFreeSpace(const mrv::TDbConversionInfo& info, const TDryRunSettings& s
     }
   }
   const std::string folder = mrv::TFileDuplication::GetTempFolder();
-  const std::int64_t free = s.FreeSpace ? s.FreeSpace(folder) : mrv::TFileDuplication::GetFreeBytes(folder);
+  const std::int64_t free =
+      s.FreeSpace ? s.FreeSpace(folder) : mrv::TFileDuplication::GetFreeBytes(folder);
   std::fprintf(out, "Temporary copies: %lld bytes in %s (%lld bytes free).\n",
                static_cast<long long>(total), folder.c_str(), static_cast<long long>(free));
   if (free < total)
-    problems.push_back(base::Format("There is not enough space in %s.\n%lld additional bytes needed.",
-                                       folder.c_str(), static_cast<long long>(total - free)));
+    problems.push_back(
+        base::Format("There is not enough space in %s.\n%lld additional bytes needed.",
+                     folder.c_str(), static_cast<long long>(total - free)));
 }
 
 }  // namespace
@@ -178,8 +184,8 @@ int DryRunConversion(mrv::TDbConversionInfo& info, const TDryRunSettings& s, std
   CheckService(s, out, problems);
   CheckFreeSpace(info, s, out, problems);
 
-  std::fprintf(out, "\n%-27s %-18s %12s %12s  %s\n", "Database", "Table", "Source rows", "Target rows",
-               ("Plan (--existing " + s.Existing + ")").c_str());
+  std::fprintf(out, "\n%-27s %-18s %12s %12s  %s\n", "Database", "Table", "Source rows",
+               "Target rows", ("Plan (--existing " + s.Existing + ")").c_str());
   for (int k = 0; k < mrv::DatabaseKindCount; ++k) {
     const auto kind = TDatabaseKind(k);
     const mrv::TConversionTask& task = info.Task(kind);
@@ -199,10 +205,14 @@ int DryRunConversion(mrv::TDbConversionInfo& info, const TDryRunSettings& s, std
     for (const auto& r : target.Rows) held += r.value_or(0);
     const std::string action = ExistingRowsAction(kind, held, s, problems);
     for (size_t i = 0; i < defs.size(); ++i) {
-      const std::string rows = !target.Reached ? "-" : target.Rows[i] ? std::to_string(*target.Rows[i]) : "missing";
-      std::fprintf(out, "%-27s %-18s %12lld %12s  %s\n", mrv::DatabaseDisplayName(kind), defs[i].Name,
-                   static_cast<long long>(source.Counts[i]), rows.c_str(),
-                   PlanText(action, target.Rows[i], target.Reached, s.CreateSchema, source.Counts[i]).c_str());
+      const std::string rows = !target.Reached  ? "-"
+                               : target.Rows[i] ? std::to_string(*target.Rows[i])
+                                                : "missing";
+      std::fprintf(
+          out, "%-27s %-18s %12lld %12s  %s\n", mrv::DatabaseDisplayName(kind), defs[i].Name,
+          static_cast<long long>(source.Counts[i]), rows.c_str(),
+          PlanText(action, target.Rows[i], target.Reached, s.CreateSchema, source.Counts[i])
+              .c_str());
     }
   }
   std::fprintf(out, "\n");

@@ -9,8 +9,14 @@
 namespace mrvtool {
 
 bool ParseDumpFormat(std::string_view text, TDumpFormat& out) {
-  if (text == "jsonl") { out = TDumpFormat::JsonLines; return true; }
-  if (text == "csv") { out = TDumpFormat::Csv; return true; }
+  if (text == "jsonl") {
+    out = TDumpFormat::JsonLines;
+    return true;
+  }
+  if (text == "csv") {
+    out = TDumpFormat::Csv;
+    return true;
+  }
   return false;
 }
 
@@ -53,7 +59,8 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
   if (c < 0x80) return 1;
   size_t n;
   unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
   else if (c >= 0xE0 && c <= 0xEF) {
     n = 3;
     if (c == 0xE0) lo = 0xA0;
@@ -74,7 +81,8 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
 // True for the two-byte UTF-8 form of a C1 control (U+0080..U+009F).
 bool IsC1(std::string_view s, size_t i) {
   return static_cast<unsigned char>(s[i]) == 0xC2 && i + 1 < s.size() &&
-         static_cast<unsigned char>(s[i + 1]) <= 0x9F && static_cast<unsigned char>(s[i + 1]) >= 0x80;
+         static_cast<unsigned char>(s[i + 1]) <= 0x9F &&
+         static_cast<unsigned char>(s[i + 1]) >= 0x80;
 }
 
 void AppendHexByte(std::string& out, const char* prefix, unsigned char c) {
@@ -91,8 +99,10 @@ std::string EscapeControlChars(std::string_view s, bool keepLineFeeds) {
   for (size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
     if (c < 0x20 || c == 0x7F) {
-      if (c == '\t' || (c == '\n' && keepLineFeeds)) out += static_cast<char>(c);
-      else AppendHexByte(out, "\\x", c);
+      if (c == '\t' || (c == '\n' && keepLineFeeds))
+        out += static_cast<char>(c);
+      else
+        AppendHexByte(out, "\\x", c);
       ++i;
       continue;
     }
@@ -171,7 +181,10 @@ void AppendJsonValue(std::string& out, const edb::TEdbVariant& v) {
     case TEdbVarType::Text: AppendJsonString(out, v.AsText()); return;
     case TEdbVarType::Integer: AppendInt(out, v.AsInteger()); return;
     case TEdbVarType::Double:
-      if (std::isfinite(v.AsDouble())) AppendDouble(out, v.AsDouble()); else out += "null";
+      if (std::isfinite(v.AsDouble()))
+        AppendDouble(out, v.AsDouble());
+      else
+        out += "null";
       return;
     case TEdbVarType::Boolean: out += v.AsBoolean() ? "true" : "false"; return;
     case TEdbVarType::DateTime:
@@ -192,9 +205,15 @@ void AppendJsonValue(std::string& out, const edb::TEdbVariant& v) {
 void AppendCsvField(std::string& out, std::string_view s, bool quoteAlways) {
   bool quote = quoteAlways || s.empty();
   for (char c : s) {
-    if (c == ',' || c == '"' || c == '\r' || c == '\n') { quote = true; break; }
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+      quote = true;
+      break;
+    }
   }
-  if (!quote) { out.append(s); return; }
+  if (!quote) {
+    out.append(s);
+    return;
+  }
   out += '"';
   for (char c : s) {
     if (c == '"') out += '"';
@@ -262,7 +281,8 @@ void TDumpWriter::Record(const std::vector<edb::TEdbVariant>& values) {
       if (i) buf_ += ',';
       if (!nullText_.empty() && values[i].IsNull())
         buf_ += nullText_;
-      else if (!nullText_.empty() && values[i].Type() == edb::TEdbVarType::Text && values[i].AsText() == nullText_)
+      else if (!nullText_.empty() && values[i].Type() == edb::TEdbVarType::Text &&
+               values[i].AsText() == nullText_)
         AppendCsvField(buf_, nullText_, true);
       else if (terminalSafe_ && values[i].Type() == edb::TEdbVarType::Text)
         AppendCsvField(buf_, EscapeControlChars(values[i].AsText(), true));
@@ -282,8 +302,9 @@ void TDumpWriter::Flush() {
   const bool complete = n == buf_.size();
   buf_.clear();
   if (!complete || std::ferror(out_))
-    throw std::runtime_error(code != 0 ? "Cannot write the output: " + std::string(std::strerror(code)) + "."
-                                       : std::string("Cannot write the output."));
+    throw std::runtime_error(
+        code != 0 ? "Cannot write the output: " + std::string(std::strerror(code)) + "."
+                  : std::string("Cannot write the output."));
 }
 
 }  // namespace mrvtool

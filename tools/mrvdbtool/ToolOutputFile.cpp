@@ -7,7 +7,8 @@
 namespace mrvtool {
 
 TOutputFile::TOutputFile(const std::string& path) : path_(path), file_(OpenFileForWriting(path)) {
-  if (!file_) throw std::runtime_error("Cannot create the file \"" + path + "\": " + std::strerror(errno));
+  if (!file_)
+    throw std::runtime_error("Cannot create the file \"" + path + "\": " + std::strerror(errno));
 }
 
 TOutputFile::~TOutputFile() {
@@ -21,7 +22,8 @@ void TOutputFile::Close() {
   const bool closeFailed = std::fclose(file_) != 0;
   file_ = nullptr;
   if (failed || closeFailed)
-    throw std::runtime_error("Cannot write the file \"" + path_ + "\": " + std::strerror(failed ? error : errno));
+    throw std::runtime_error("Cannot write the file \"" + path_ +
+                             "\": " + std::strerror(failed ? error : errno));
 }
 
 }  // namespace mrvtool

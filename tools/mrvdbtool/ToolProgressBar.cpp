@@ -36,9 +36,12 @@ void TProgressBar::Status(const std::string& line, std::uint32_t nowMs) {
   }
   TKind kind = TKind::None;
   std::string database;
-  if (!(database = StageDatabase(line, "Creating temporary copy of the ")).empty()) kind = TKind::Copy;
-  else if (!(database = StageDatabase(line, "Clearing the ")).empty()) kind = TKind::Clear;
-  else if (!(database = StageDatabase(line, "Converting the ")).empty()) kind = TKind::Convert;
+  if (!(database = StageDatabase(line, "Creating temporary copy of the ")).empty())
+    kind = TKind::Copy;
+  else if (!(database = StageDatabase(line, "Clearing the ")).empty())
+    kind = TKind::Clear;
+  else if (!(database = StageDatabase(line, "Converting the ")).empty())
+    kind = TKind::Convert;
   if (kind == TKind::None || line == lastStageLine_) return;  // clearing repeats its line per table
   lastStageLine_ = line;
   if (kind == TKind::Clear) ++stages_;  // known only once a target is cleared
@@ -63,9 +66,12 @@ std::string TProgressBar::Line(std::uint32_t nowMs) const {
   std::string text = "[" + std::string(static_cast<size_t>(filled), '#') +
                      std::string(static_cast<size_t>(width - filled), '.') + "]";
   char buf[64];
-  std::snprintf(buf, sizeof buf, " %3d%%  stage %d of %d", static_cast<int>(overall * 100), stage_, stages_);
+  std::snprintf(buf, sizeof buf, " %3d%%  stage %d of %d", static_cast<int>(overall * 100), stage_,
+                stages_);
   text += buf;
-  const char* what = kind_ == TKind::Copy ? "copying" : kind_ == TKind::Clear ? "clearing" : "converting";
+  const char* what = kind_ == TKind::Copy    ? "copying"
+                     : kind_ == TKind::Clear ? "clearing"
+                                             : "converting";
   if (kind_ != TKind::None) text += std::string("  ") + what + " " + database_;
   if (!table_.empty()) text += " / " + table_;
   const double stageSeconds = (nowMs - stageStart_) / 1000.0;
@@ -74,7 +80,8 @@ std::string TProgressBar::Line(std::uint32_t nowMs) const {
     text += buf;
   }
   const double runSeconds = (nowMs - runStart_) / 1000.0;
-  if (overall > 0.01 && runSeconds >= 1) text += "  remaining " + Duration(runSeconds / overall * (1 - overall));
+  if (overall > 0.01 && runSeconds >= 1)
+    text += "  remaining " + Duration(runSeconds / overall * (1 - overall));
   return text;
 }
 

@@ -21,7 +21,8 @@ class TProgressBar {
   // cleared before the caller prints the line (see Clear) and redrawn with the next progress.
   void Status(const std::string& line, std::uint32_t nowMs);
   // Progress within the current stage; `table` names the table being copied, when known.
-  void Progress(std::int64_t done, std::int64_t total, const std::string& table, std::uint32_t nowMs);
+  void Progress(std::int64_t done, std::int64_t total, const std::string& table,
+                std::uint32_t nowMs);
   // Removes the bar from the terminal line.
   void Clear();
 

@@ -38,10 +38,11 @@ std::optional<mrv::TTargetNotEmptyAnswer> ParseExistingRowsAnswer(std::string_vi
 }
 
 std::string ExistingRowsQuestion(mrv::TDatabaseKind kind, std::int64_t rows) {
-  const std::string held = rows < 0 ? std::string("rows") : Grouped(rows) + (rows == 1 ? " row" : " rows");
-  return std::string("The target ") + mrv::DatabaseDisplayName(kind) + " database already holds " + held +
-         ". [d]elete " + (rows == 1 ? "it" : "them") + ", [k]eep " + (rows == 1 ? "it" : "them") +
-         " or [c]ancel the conversion? ";
+  const std::string held =
+      rows < 0 ? std::string("rows") : Grouped(rows) + (rows == 1 ? " row" : " rows");
+  return std::string("The target ") + mrv::DatabaseDisplayName(kind) + " database already holds " +
+         held + ". [d]elete " + (rows == 1 ? "it" : "them") + ", [k]eep " +
+         (rows == 1 ? "it" : "them") + " or [c]ancel the conversion? ";
 }
 
 std::int64_t CountTargetDatabaseRows(const std::string& connectionString, mrv::TDatabaseKind kind) {

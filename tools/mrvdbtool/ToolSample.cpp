@@ -39,10 +39,17 @@ const char* const kLocalParts[] = {
     // with non-ASCII letters (all in Windows-1252)
     "j\xC3\xBCrgen.m\xC3\xBCller", "fran\xC3\xA7ois", "s\xC3\xB8ren", "jos\xC3\xA9", "zo\xC3\xAB",
     "bj\xC3\xB6rn", "se\u00F1or.garc\u00EDa", "stra\u00DFe"};
-const char* const kDomains[] = {
-    "example.com", "example.org", "mail.example.net", "corp.example.com", "shop.example",
-    "news.example.org", "eu.example.com", "customers.example.net",
-    "b\u00FCcher.example", "caf\xC3\xA9.example.net", "m\xC3\xBCnchen.example.de"};
+const char* const kDomains[] = {"example.com",
+                                "example.org",
+                                "mail.example.net",
+                                "corp.example.com",
+                                "shop.example",
+                                "news.example.org",
+                                "eu.example.com",
+                                "customers.example.net",
+                                "b\u00FCcher.example",
+                                "caf\xC3\xA9.example.net",
+                                "m\xC3\xBCnchen.example.de"};
 
 std::string Pick(TRng& r, const char* const* list, size_t n) { return list[r.Below(uint32_t(n))]; }
 
@@ -113,11 +120,12 @@ class TSampleFile {
 
 void WriteAswl(const std::string& path, const TSampleOptions& o) {
   TSampleFile f(path, o);
-  auto& t = f.W().CreateTable("ASWL", {EdbMakeFieldDef("ASWL_ID", edb::aftAutoinc),
-                                       EdbMakeFieldDef("ASWL_SENDER_EMAIL", edb::aftString, 255),
-                                       EdbMakeFieldDef("ASWL_SENDER_DOMAIN", edb::aftString, 255),
-                                       EdbMakeFieldDef("ASWL_RECIPIENT_EMAIL", edb::aftString, 255),
-                                       EdbMakeFieldDef("ASWL_LASTHIT", edb::aftDateTime)},
+  auto& t = f.W().CreateTable("ASWL",
+                              {EdbMakeFieldDef("ASWL_ID", edb::aftAutoinc),
+                               EdbMakeFieldDef("ASWL_SENDER_EMAIL", edb::aftString, 255),
+                               EdbMakeFieldDef("ASWL_SENDER_DOMAIN", edb::aftString, 255),
+                               EdbMakeFieldDef("ASWL_RECIPIENT_EMAIL", edb::aftString, 255),
+                               EdbMakeFieldDef("ASWL_LASTHIT", edb::aftDateTime)},
                               {"ASWL_SENDER_EMAIL", "ASWL_RECIPIENT_EMAIL"});
   TRng r(o.Seed * 4 + 0);
   for (int64_t i = 0; i < o.Rows; ++i) {
@@ -136,14 +144,15 @@ void WriteAswl(const std::string& path, const TSampleOptions& o) {
 
 void WriteGrey(const std::string& path, const TSampleOptions& o) {
   TSampleFile f(path, o);
-  auto& t = f.W().CreateTable("GREY", {EdbMakeFieldDef("GREY_ID", edb::aftAutoinc),
-                                       EdbMakeFieldDef("GREY_SIGNATURE", edb::aftString, 32),
-                                       EdbMakeFieldDef("GREY_SIGNATURE_24", edb::aftString, 32),
-                                       EdbMakeFieldDef("GREY_IP", edb::aftString, 45),
-                                       EdbMakeFieldDef("GREY_SENDER", edb::aftString, 255),
-                                       EdbMakeFieldDef("GREY_RECIPIENT", edb::aftString, 255),
-                                       EdbMakeFieldDef("GREY_CREATED", edb::aftDateTime),
-                                       EdbMakeFieldDef("GREY_LASTHIT", edb::aftDateTime)},
+  auto& t = f.W().CreateTable("GREY",
+                              {EdbMakeFieldDef("GREY_ID", edb::aftAutoinc),
+                               EdbMakeFieldDef("GREY_SIGNATURE", edb::aftString, 32),
+                               EdbMakeFieldDef("GREY_SIGNATURE_24", edb::aftString, 32),
+                               EdbMakeFieldDef("GREY_IP", edb::aftString, 45),
+                               EdbMakeFieldDef("GREY_SENDER", edb::aftString, 255),
+                               EdbMakeFieldDef("GREY_RECIPIENT", edb::aftString, 255),
+                               EdbMakeFieldDef("GREY_CREATED", edb::aftDateTime),
+                               EdbMakeFieldDef("GREY_LASTHIT", edb::aftDateTime)},
                               {"GREY_SIGNATURE", "GREY_IP", "GREY_SENDER", "GREY_RECIPIENT"});
   TRng r(o.Seed * 4 + 1);
   for (int64_t i = 0; i < o.Rows; ++i) {
@@ -173,10 +182,11 @@ void WriteGrey(const std::string& path, const TSampleOptions& o) {
 
 void WriteIpTable(edb::TEdbFormatWriter& w, const char* table, const char* timeField, bool v4only,
                   TRng& r, int64_t rows) {
-  auto& t = w.CreateTable(table, {EdbMakeFieldDef("Id", edb::aftAutoinc),
-                                  EdbMakeFieldDef("IpAddress", edb::aftString, 45),
-                                  EdbMakeFieldDef(timeField, edb::aftDateTime)},
-                          {"IpAddress"});
+  auto& t = w.CreateTable(
+      table,
+      {EdbMakeFieldDef("Id", edb::aftAutoinc), EdbMakeFieldDef("IpAddress", edb::aftString, 45),
+       EdbMakeFieldDef(timeField, edb::aftDateTime)},
+      {"IpAddress"});
   for (int64_t i = 0; i < rows; ++i) {
     auto b = t.NewRecord();
     SetText(b, 1, v4only ? Ipv4(r) : Ip(r));
@@ -209,8 +219,8 @@ std::string SampleSignature24(const std::string& ip, const std::string& sender,
                               const std::string& recipient) {
   const size_t dot = ip.rfind('.');
   const std::string prefix = dot == std::string::npos ? ip : ip.substr(0, dot);
-  const std::string text = edb::EdbUtf8ToAnsi(prefix + "\t" + sender + "\t" + recipient,
-                                               kSampleCodePage);
+  const std::string text =
+      edb::EdbUtf8ToAnsi(prefix + "\t" + sender + "\t" + recipient, kSampleCodePage);
   CryptoPP::Weak::MD5 md5;
   uint8_t digest[16];
   md5.CalculateDigest(digest, reinterpret_cast<const uint8_t*>(text.data()), text.size());

@@ -18,7 +18,7 @@ struct TSampleOptions {
 };
 
 struct TSampleTable {
-  std::string File;   // file name within the folder
+  std::string File;  // file name within the folder
   std::string Table;
   int64_t Rows = 0;
 };

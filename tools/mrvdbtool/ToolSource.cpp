@@ -10,9 +10,12 @@
 namespace mrvtool {
 
 ESourcePassword::ESourcePassword(const std::string& path, bool passwordGiven)
-    : std::runtime_error(mrv::EncryptedFileText(path, passwordGiven)), path_(path), passwordGiven_(passwordGiven) {}
+    : std::runtime_error(mrv::EncryptedFileText(path, passwordGiven)),
+      path_(path),
+      passwordGiven_(passwordGiven) {}
 
-TReadOnlySource::TReadOnlySource(const std::string& path, std::uint32_t codePage, const std::string& password)
+TReadOnlySource::TReadOnlySource(const std::string& path, std::uint32_t codePage,
+                                 const std::string& password)
     : db_(std::make_unique<edb::TEdbDatabase>()) {
   static std::atomic<int> counter{0};
   alias_ = "mrvdbtool_source_" + std::to_string(++counter);
@@ -38,8 +41,8 @@ TReadOnlySource::~TReadOnlySource() {
   }
 }
 
-TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind, std::uint32_t codePage,
-                             const std::string& password) {
+TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind,
+                             std::uint32_t codePage, const std::string& password) {
   const char* name = mrv::DatabaseDisplayName(kind);
   const auto& tables = mrv::TransferTableDefs(kind);
   TSourceCheck check;

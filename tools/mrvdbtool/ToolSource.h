@@ -56,7 +56,7 @@ struct TSourceCheck {
 
 // Opens the file read-only and checks every table of `kind` and its required fields, with the
 // messages a conversion run gives for its temporary copy; counts the records of each table.
-TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind, std::uint32_t codePage,
-                             const std::string& password);
+TSourceCheck CheckSourceFile(const std::string& path, mrv::TDatabaseKind kind,
+                             std::uint32_t codePage, const std::string& password);
 
 }  // namespace mrvtool

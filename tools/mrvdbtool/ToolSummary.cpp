@@ -1,6 +1,5 @@
 #include "ToolSummary.h"
 
-
 #include "DbTransfer_un.h"
 #include "ToolFormat.h"
 #include "ToolOutputFile.h"
@@ -76,13 +75,17 @@ std::string TRunSummary::TargetNowLine() const {
   for (const TTableSummary& t : Tables) {
     deleted += t.Deleted;
     inserted += t.Inserted;
-    if (t.RowsAfter() < 0) afterKnown = false;
-    else after += t.RowsAfter();
+    if (t.RowsAfter() < 0)
+      afterKnown = false;
+    else
+      after += t.RowsAfter();
   }
-  const char* again = Outcome == TRunOutcome::Cancelled ? "run the same command again when ready"
-                                                        : "correct the problem and run the same command again";
+  const char* again = Outcome == TRunOutcome::Cancelled
+                          ? "run the same command again when ready"
+                          : "correct the problem and run the same command again";
   if (deleted == 0 && inserted == 0)
-    return std::string("The targets are unchanged: nothing was deleted or inserted; ") + again + ".";
+    return std::string("The targets are unchanged: nothing was deleted or inserted; ") + again +
+           ".";
   std::string line = "The targets now hold ";
   line += afterKnown ? std::to_string(after) + " rows" : std::string("the rows shown above");
   line += " (" + std::to_string(deleted) + " deleted, " + std::to_string(inserted) +

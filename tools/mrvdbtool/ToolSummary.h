@@ -22,7 +22,7 @@ struct TTableSummary {
   std::int64_t SourceRows = -1;  // -1: the run did not get as far as reading it
   std::int64_t RowsBefore = -1;  // -1: the target was never counted
   std::int64_t Deleted = 0;
-  std::int64_t Inserted = 0;     // committed rows only
+  std::int64_t Inserted = 0;  // committed rows only
   double Seconds = 0;
 
   // RowsBefore - Deleted + Inserted, or -1 when RowsBefore is unknown.

@@ -41,7 +41,8 @@ namespace {
 // The first line of a file, without its line break; raises when the file cannot be read or the
 // line is empty ("holds no <what>").
 std::string ReadFirstLine(const std::string& file, const char* what) {
-  std::ifstream in(std::filesystem::path(std::u8string(file.begin(), file.end())), std::ios::binary);
+  std::ifstream in(std::filesystem::path(std::u8string(file.begin(), file.end())),
+                   std::ios::binary);
   if (!in) throw std::runtime_error("Cannot read the file \"" + file + "\".");
   std::string line;
   std::getline(in, line);
@@ -68,14 +69,16 @@ void ResolveTargetOption(std::string& target, const std::string& targetFile) {
   ResolveSecret(target, targetFile, "MRV_TARGET", "connection string");
   if (!fromFile) return;
   while (!target.empty() && target.back() == ' ') target.pop_back();
-  if (target.empty()) throw std::runtime_error("The file \"" + targetFile + "\" holds no connection string.");
+  if (target.empty())
+    throw std::runtime_error("The file \"" + targetFile + "\" holds no connection string.");
 }
 
 void AddSourcePasswordOptions(CLI::App* sub, std::string& password, std::string& passwordFile,
                               const std::string& help) {
   sub->add_option("--password", password,
                   help + " (default: the environment variable MRV_SOURCE_PASSWORD)");
-  sub->add_option("--password-file", passwordFile, "File whose first line is the password for --password");
+  sub->add_option("--password-file", passwordFile,
+                  "File whose first line is the password for --password");
 }
 
 void ResolveSourcePassword(std::string& password, const std::string& passwordFile) {
@@ -99,8 +102,9 @@ void BuildTasks(const TTaskOptions& given, mrv::TDbConversionInfo& info) {
     if (!task.Selected) continue;
     task.SourcePassword = o.Password;
     task.TargetConnectionString = !o.Targets[k].empty() ? o.Targets[k]
-                                  : !o.Target.empty()   ? o.Target
-                                                        : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
+                                  : !o.Target.empty()
+                                      ? o.Target
+                                      : mrv::TMrvConfigPeek::GetExternalConnectionString(k);
   }
 }
 

@@ -22,7 +22,7 @@ struct TTaskOptions {
   std::array<std::string, mrv::DatabaseKindCount> Targets;
   std::string Target;
   std::string TargetFile;
-  std::string Password;      // of the encrypted source files
+  std::string Password;  // of the encrypted source files
   std::string PasswordFile;
   std::string InstallFolder;
   std::uint32_t CodePage = 0;

@@ -110,18 +110,21 @@ std::string ColumnList(const mrv::TTransferTableDef& def) {
 std::string PageQuery(ado::Engine engine, const mrv::TTransferTableDef& def,
                       std::optional<std::int64_t> after, bool& paged) {
   const std::string where =
-      after ? std::string(" WHERE ") + def.KeyColumn + " > " + std::to_string(*after) : std::string();
+      after ? std::string(" WHERE ") + def.KeyColumn + " > " + std::to_string(*after)
+            : std::string();
   const std::string order = std::string(" ORDER BY ") + def.KeyColumn;
   const std::string from = std::string(" FROM ") + def.Name;
   paged = true;
   switch (engine) {
     case ado::Engine::SqlServer:
     case ado::Engine::Access:
-      return "SELECT TOP " + std::to_string(kPageRows) + " " + ColumnList(def) + from + where + order;
+      return "SELECT TOP " + std::to_string(kPageRows) + " " + ColumnList(def) + from + where +
+             order;
     case ado::Engine::Sqlite:
     case ado::Engine::PostgreSql:
     case ado::Engine::MySql:
-      return "SELECT " + ColumnList(def) + from + where + order + " LIMIT " + std::to_string(kPageRows);
+      return "SELECT " + ColumnList(def) + from + where + order + " LIMIT " +
+             std::to_string(kPageRows);
     case ado::Engine::Unknown: break;
   }
   paged = false;  // no known way to limit the rows: everything at once
@@ -198,7 +201,8 @@ TRowSetDigest DigestTargetTable(ado::Connection& connection, const mrv::TTransfe
       afterKey = rs.Fields(0).Value().AsInt64();
       row.Clear();
       for (size_t i = 0; i < def.Params.size(); ++i)
-        AddTargetValue(row, rs.Fields(static_cast<int>(i) + 1).Value(), def.Params[i].Type == ado::adDate);
+        AddTargetValue(row, rs.Fields(static_cast<int>(i) + 1).Value(),
+                       def.Params[i].Type == ado::adDate);
       digest.AddRow(row.Str());
     }
     rs.Close();
@@ -222,8 +226,8 @@ TTargetRows CountTargetRows(ado::Connection& connection, const mrv::TTransferTab
 }
 
 int PrintVerification(const std::vector<TTableVerification>& tables, std::FILE* out) {
-  std::fprintf(out, "\n%-27s %-18s %12s %12s  %-16s  %-16s  %s\n", "Database", "Table", "Source rows",
-               "Target rows", "Source digest", "Target digest", "Result");
+  std::fprintf(out, "\n%-27s %-18s %12s %12s  %-16s  %-16s  %s\n", "Database", "Table",
+               "Source rows", "Target rows", "Source digest", "Target digest", "Result");
   int differing = 0;
   std::vector<std::string> notes;
   for (const TTableVerification& t : tables) {

@@ -12,8 +12,8 @@ namespace {
 // Compares the tables of one database with its target; `kept` (when not empty) gives per
 // table the rows that were in the target before the run and are left out of the comparison.
 void CompareWithTarget(mrv::TDatabaseKind kind, const std::string& connectionString,
-                       const std::vector<TRowSetDigest>& source, const std::vector<TTargetRows>& kept,
-                       std::vector<TTableVerification>& out) {
+                       const std::vector<TRowSetDigest>& source,
+                       const std::vector<TTargetRows>& kept, std::vector<TTableVerification>& out) {
   const auto& defs = mrv::TransferTableDefs(kind);
   const size_t first = out.size();
   for (size_t i = 0; i < defs.size(); ++i) {
@@ -73,10 +73,11 @@ class TVerifyingTransfer : public mrv::IDbTransfer {
       connection.Open();
       for (const mrv::TTransferTableDef& def : defs)
         k.Kept.push_back(ado::TableExists(connection, def.Name) ? CountTargetRows(connection, def)
-                                                                 : TTargetRows{});
+                                                                : TTargetRows{});
       connection.Close();
     } catch (const std::exception& e) {
-      k.Problem = ConsoleText(std::string("the rows kept in the target could not be counted: ") + e.what(), conn);
+      k.Problem = ConsoleText(
+          std::string("the rows kept in the target could not be counted: ") + e.what(), conn);
     }
   }
 
@@ -90,7 +91,8 @@ class TVerifyingTransfer : public mrv::IDbTransfer {
     info_.ReportStatusFmt("Reading the temporary copy of the %s database for the verification...",
                           mrv::DatabaseDisplayName(kind_));
     try {
-      k.Source = DigestSourceFile(path, kind_, owner_.codePage_, info_.Task(kind_).SourcePassword.value_or(""));
+      k.Source = DigestSourceFile(path, kind_, owner_.codePage_,
+                                  info_.Task(kind_).SourcePassword.value_or(""));
     } catch (const std::exception& e) {
       k.Problem = std::string("the temporary copy could not be read: ") + e.what();
     }
@@ -104,7 +106,8 @@ class TVerifyingTransfer : public mrv::IDbTransfer {
 };
 
 mrv::TDbTransferFactory TConvertVerification::Wrap(mrv::TDbTransferFactory inner) {
-  return [this, inner](mrv::TDbConversionInfo& info, mrv::TDatabaseKind kind) -> std::unique_ptr<mrv::IDbTransfer> {
+  return [this, inner](mrv::TDbConversionInfo& info,
+                       mrv::TDatabaseKind kind) -> std::unique_ptr<mrv::IDbTransfer> {
     return std::make_unique<TVerifyingTransfer>(inner(info, kind), *this, info, kind);
   };
 }
@@ -125,7 +128,8 @@ int TConvertVerification::Finish(const mrv::TDbConversionInfo& info, std::FILE* 
       }
       continue;
     }
-    CompareWithTarget(kind, info.Task(kind).TargetConnectionString, state.Source, state.Kept, tables);
+    CompareWithTarget(kind, info.Task(kind).TargetConnectionString, state.Source, state.Kept,
+                      tables);
   }
   return PrintVerification(tables, out) == 0 ? 0 : VerifyDifferenceExitCode;
 }

@@ -1,1 +1,3 @@
-namespace mrvtool { const char* ToolVersion() { return "0.1"; } }
+namespace mrvtool {
+const char* ToolVersion() { return "0.1"; }
+}  // namespace mrvtool

@@ -9,8 +9,9 @@ const char* ToolVersion();
 
 std::string ToolVersionText() {
   const std::string odbc = ado::OdbcDriverManagerVersion();
-  return std::string("mrvdbtool ") + ToolVersion() + "\nSQLite library " + ado::SqliteLibraryVersion() +
-         "\nODBC driver manager " + (odbc.empty() ? "not available" : odbc);
+  return std::string("mrvdbtool ") + ToolVersion() + "\nSQLite library " +
+         ado::SqliteLibraryVersion() + "\nODBC driver manager " +
+         (odbc.empty() ? "not available" : odbc);
 }
 
 }  // namespace mrvtool

@@ -27,12 +27,12 @@ namespace adotest {
 
 // Process-wide counters, written to the Counts file and readable through AdoTestServerCounts.
 struct Counters {
-  LONG Created = 0;           // objects of this server (including error objects)
-  LONG Released = 0;          // of those, destroyed
-  long RepeatedLookups = 0;   // GetIDsOfNames for a name the same object had resolved before
-  long EmptyRecordsets = 0;   // recordsets built for statements that return no rows
+  LONG Created = 0;          // objects of this server (including error objects)
+  LONG Released = 0;         // of those, destroyed
+  long RepeatedLookups = 0;  // GetIDsOfNames for a name the same object had resolved before
+  long EmptyRecordsets = 0;  // recordsets built for statements that return no rows
   long Executes = 0;
-  long NoRecordsExecutes = 0; // Execute calls with adExecuteNoRecords
+  long NoRecordsExecutes = 0;  // Execute calls with adExecuteNoRecords
 };
 Counters& Counts();
 void WriteCounts();

@@ -7,7 +7,8 @@
 namespace adotest {
 
 // {6cf493e0-7d83-4c4b-aff4-1df76d3eb5c4}: hands out the C++ object behind an interface pointer.
-const IID IID_TestObject = {0x6cf493e0, 0x7d83, 0x4c4b, {0xaf, 0xf4, 0x1d, 0xf7, 0x6d, 0x3e, 0xb5, 0xc4}};
+const IID IID_TestObject = {
+    0x6cf493e0, 0x7d83, 0x4c4b, {0xaf, 0xf4, 0x1d, 0xf7, 0x6d, 0x3e, 0xb5, 0xc4}};
 
 namespace {
 
@@ -89,8 +90,9 @@ void WriteCounts() {
   FILE* f = _wfopen(Wide(CountsPath()).c_str(), L"w");
   if (!f) return;
   const Counters& c = Counts();
-  std::fprintf(f, "created=%ld\nreleased=%ld\nrepeated_lookups=%ld\nempty_recordsets=%ld\n"
-                  "executes=%ld\nno_records_executes=%ld\n",
+  std::fprintf(f,
+               "created=%ld\nreleased=%ld\nrepeated_lookups=%ld\nempty_recordsets=%ld\n"
+               "executes=%ld\nno_records_executes=%ld\n",
                c.Created, c.Released, c.RepeatedLookups, c.EmptyRecordsets, c.Executes,
                c.NoRecordsExecutes);
   std::fclose(f);
@@ -144,8 +146,10 @@ long ArgLong(VARIANT* v) {
   VARIANT tmp;
   VariantInit(&tmp);
   if (FAILED(VariantChangeType(&tmp, Deref(v), 0, VT_I4)))
-    Throw(0x800A0BB9, "Arguments are of the wrong type, are out of acceptable range, or are in "
-                      "conflict with one another.", "ADODB");
+    Throw(0x800A0BB9,
+          "Arguments are of the wrong type, are out of acceptable range, or are in "
+          "conflict with one another.",
+          "ADODB");
   return tmp.lVal;
 }
 
@@ -153,8 +157,10 @@ std::string ArgText(VARIANT* v) {
   VARIANT tmp;
   VariantInit(&tmp);
   if (FAILED(VariantChangeType(&tmp, Deref(v), 0, VT_BSTR)))
-    Throw(0x800A0BB9, "Arguments are of the wrong type, are out of acceptable range, or are in "
-                      "conflict with one another.", "ADODB");
+    Throw(0x800A0BB9,
+          "Arguments are of the wrong type, are out of acceptable range, or are in "
+          "conflict with one another.",
+          "ADODB");
   std::string s = Utf8(tmp.bstrVal, static_cast<int>(SysStringLen(tmp.bstrVal)));
   VariantClear(&tmp);
   return s;
@@ -242,12 +248,13 @@ const wchar_t* DispObject::NameOf(DISPID id) const {
   return nullptr;
 }
 
-HRESULT DispObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                           VARIANT* result, EXCEPINFO* info, UINT*) {
+HRESULT DispObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                           EXCEPINFO* info, UINT*) {
   const wchar_t* name = NameOf(id);
   if (!name) return DISP_E_MEMBERNOTFOUND;
   const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-  if (put && (!params || params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))
+  if (put &&
+      (!params || params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))
     return DISP_E_PARAMNOTOPTIONAL;
   if (!put && params && params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
   std::vector<VARIANT*> args;
@@ -259,7 +266,8 @@ HRESULT DispObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
   VariantInit(out);
   try {
     // Execute and ConnectionString decide for themselves (they need the text first).
-    if (_wcsicmp(name, L"Execute") != 0 && _wcsicmp(name, L"ConnectionString") != 0) MaybeFail(name);
+    if (_wcsicmp(name, L"Execute") != 0 && _wcsicmp(name, L"ConnectionString") != 0)
+      MaybeFail(name);
     Call(id, flags, args, out);
     VariantClear(&unused);
     return S_OK;

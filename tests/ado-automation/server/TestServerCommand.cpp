@@ -59,7 +59,8 @@ class Parameter final : public DispObject {
 
   // Binds the value, converted to the declared type, to parameter `index` of `st`.
   void Bind(sqlite3_stmt* st, int index) {
-    if (value_.vt == VT_EMPTY) Throw(kNoValue, "No value given for one or more required parameters.");
+    if (value_.vt == VT_EMPTY)
+      Throw(kNoValue, "No value given for one or more required parameters.");
     if (value_.vt == VT_NULL) {
       sqlite3_bind_null(st, index);
       return;
@@ -112,9 +113,7 @@ class Parameter final : public DispObject {
     switch (id) {
       case 0: VariantCopy(result, &value_); return;
       case 1: return SetText(result, Utf8(Name.c_str()));
-      default:
-        result->vt = VT_I4;
-        result->lVal = id == 2 ? Type : id == 3 ? Direction : Size;
+      default: result->vt = VT_I4; result->lVal = id == 2 ? Type : id == 3 ? Direction : Size;
     }
   }
 
@@ -122,7 +121,8 @@ class Parameter final : public DispObject {
   VARIANT value_;
 };
 
-const std::vector<DispObject::Member> kParametersMembers = {{L"Item", 0}, {L"Append", 1}, {L"Count", 2}};
+const std::vector<DispObject::Member> kParametersMembers = {
+    {L"Item", 0}, {L"Append", 1}, {L"Count", 2}};
 
 class Parameters final : public DispObject {
  public:
@@ -151,8 +151,10 @@ class Parameters final : public DispObject {
     }
     long i = ArgLong(a);
     if (i < 0 || i >= static_cast<long>(items_.size()))
-      Throw(static_cast<HRESULT>(0x800A0CC1), "Item cannot be found in the collection "
-            "corresponding to the requested name or ordinal.", "ADODB.Parameters");
+      Throw(static_cast<HRESULT>(0x800A0CC1),
+            "Item cannot be found in the collection "
+            "corresponding to the requested name or ordinal.",
+            "ADODB.Parameters");
     items_[i]->AddRef();
     SetDisp(result, items_[i]);
   }
@@ -161,11 +163,20 @@ class Parameters final : public DispObject {
   std::vector<IDispatch*> items_;
 };
 
-enum : DISPID { kActiveConnection = 1, kCommandType, kCommandText, kCreateParameter, kParameters, kExecute };
-const std::vector<DispObject::Member> kCommandMembers = {
-    {L"ActiveConnection", kActiveConnection}, {L"CommandType", kCommandType},
-    {L"CommandText", kCommandText}, {L"CreateParameter", kCreateParameter},
-    {L"Parameters", kParameters}, {L"Execute", kExecute}};
+enum : DISPID {
+  kActiveConnection = 1,
+  kCommandType,
+  kCommandText,
+  kCreateParameter,
+  kParameters,
+  kExecute
+};
+const std::vector<DispObject::Member> kCommandMembers = {{L"ActiveConnection", kActiveConnection},
+                                                         {L"CommandType", kCommandType},
+                                                         {L"CommandText", kCommandText},
+                                                         {L"CreateParameter", kCreateParameter},
+                                                         {L"Parameters", kParameters},
+                                                         {L"Execute", kExecute}};
 
 class Command final : public DispObject {
  public:
@@ -201,8 +212,10 @@ class Command final : public DispObject {
         }
         return;
       case kCommandText:
-        if (put) text_ = ArgText(args.back());
-        else SetText(result, text_);
+        if (put)
+          text_ = ArgText(args.back());
+        else
+          SetText(result, text_);
         return;
       case kCreateParameter: {
         auto* p = new Parameter();
@@ -218,9 +231,7 @@ class Command final : public DispObject {
         }
         return SetDisp(result, p);
       }
-      case kParameters:
-        parameters_->AddRef();
-        return SetDisp(result, parameters_);
+      case kParameters: parameters_->AddRef(); return SetDisp(result, parameters_);
       case kExecute: return Execute(args, result);
     }
   }
@@ -232,7 +243,8 @@ class Command final : public DispObject {
     if (text_.empty())
       Throw(static_cast<HRESULT>(0x80040E0C), "Command text was not set for the command object.");
     if (args.size() > 1 && !Missing(Deref(args[1])))
-      Throw(static_cast<HRESULT>(0x800A0BB9), "Parameters as an Execute argument are not supported.");
+      Throw(static_cast<HRESULT>(0x800A0BB9),
+            "Parameters as an Execute argument are not supported.");
     const long options = args.size() > 2 && !Missing(Deref(args[2])) ? ArgLong(args[2]) : -1;
     const bool noRecords = options != -1 && (options & adExecuteNoRecords) != 0;
     ++Counts().Executes;
@@ -295,8 +307,10 @@ class Command final : public DispObject {
       case SQLITE_NULL: v.vt = VT_NULL; return;
       case SQLITE_INTEGER: {
         sqlite3_int64 n = sqlite3_column_int64(st, c);
-        if (n >= INT32_MIN && n <= INT32_MAX) v.vt = VT_I4, v.lVal = static_cast<LONG>(n);
-        else v.vt = VT_I8, v.llVal = n;
+        if (n >= INT32_MIN && n <= INT32_MAX)
+          v.vt = VT_I4, v.lVal = static_cast<LONG>(n);
+        else
+          v.vt = VT_I8, v.llVal = n;
         return;
       }
       case SQLITE_FLOAT: v.vt = VT_R8, v.dblVal = sqlite3_column_double(st, c); return;

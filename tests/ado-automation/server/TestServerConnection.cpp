@@ -82,19 +82,32 @@ class Properties final : public DispObject {
       SetDisp(result, new Property("DBMS Name", "SQLite"));
       return;
     }
-    Throw(kNotFound, "Item cannot be found in the collection corresponding to the requested name "
-                     "or ordinal.", "ADODB.Properties");
+    Throw(kNotFound,
+          "Item cannot be found in the collection corresponding to the requested name "
+          "or ordinal.",
+          "ADODB.Properties");
   }
 };
 
 enum : DISPID {
-  kConnectionString = 1, kOpen, kClose, kBeginTrans, kCommitTrans, kRollbackTrans, kState,
+  kConnectionString = 1,
+  kOpen,
+  kClose,
+  kBeginTrans,
+  kCommitTrans,
+  kRollbackTrans,
+  kState,
   kProperties
 };
 const std::vector<DispObject::Member> kConnectionMembers = {
-    {L"ConnectionString", kConnectionString}, {L"Open", kOpen}, {L"Close", kClose},
-    {L"BeginTrans", kBeginTrans}, {L"CommitTrans", kCommitTrans},
-    {L"RollbackTrans", kRollbackTrans}, {L"State", kState}, {L"Properties", kProperties}};
+    {L"ConnectionString", kConnectionString},
+    {L"Open", kOpen},
+    {L"Close", kClose},
+    {L"BeginTrans", kBeginTrans},
+    {L"CommitTrans", kCommitTrans},
+    {L"RollbackTrans", kRollbackTrans},
+    {L"State", kState},
+    {L"Properties", kProperties}};
 
 class Connection final : public DispObject {
  public:
@@ -111,12 +124,16 @@ class Connection final : public DispObject {
     switch (id) {
       case kConnectionString:
         if (!put) return SetText(result, text_);
-        if (db_) Throw(kObjectOpen, "Operation is not allowed when the object is open.", "ADODB.Connection");
+        if (db_)
+          Throw(kObjectOpen, "Operation is not allowed when the object is open.",
+                "ADODB.Connection");
         SetConnectionString(ArgText(args.back()));
         MaybeFail(L"ConnectionString");
         return;
       case kOpen:
-        if (db_) Throw(kObjectOpen, "Operation is not allowed when the object is open.", "ADODB.Connection");
+        if (db_)
+          Throw(kObjectOpen, "Operation is not allowed when the object is open.",
+                "ADODB.Connection");
         if (!args.empty() && !Missing(Deref(args[0]))) SetConnectionString(ArgText(args[0]));
         return Open();
       case kClose:
@@ -179,7 +196,9 @@ class Connection final : public DispObject {
   }
 
   void Require() const {
-    if (!db_) Throw(kObjectClosed, "Operation is not allowed when the object is closed.", "ADODB.Connection");
+    if (!db_)
+      Throw(kObjectClosed, "Operation is not allowed when the object is closed.",
+            "ADODB.Connection");
   }
 
   void Exec(const char* sql) {
@@ -206,7 +225,8 @@ sqlite3* DatabaseOf(IDispatch* connection) {
   if (!c || !c->Database())
     Throw(static_cast<HRESULT>(0x800A0E7D),
           "The connection cannot be used to perform this operation. It is either closed or "
-          "invalid in this context.", "ADODB.Command");
+          "invalid in this context.",
+          "ADODB.Command");
   return c->Database();
 }
 

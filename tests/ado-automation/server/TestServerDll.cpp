@@ -8,8 +8,10 @@ namespace adotest {
 namespace {
 
 // {c757bc46-3ce2-4cfa-a23f-a82e815cdaba} and {c962b1cc-1170-4e14-ac5e-6da1aadb9868}
-const CLSID kConnectionClsid = {0xc757bc46, 0x3ce2, 0x4cfa, {0xa2, 0x3f, 0xa8, 0x2e, 0x81, 0x5c, 0xda, 0xba}};
-const CLSID kCommandClsid = {0xc962b1cc, 0x1170, 0x4e14, {0xac, 0x5e, 0x6d, 0xa1, 0xaa, 0xdb, 0x98, 0x68}};
+const CLSID kConnectionClsid = {
+    0xc757bc46, 0x3ce2, 0x4cfa, {0xa2, 0x3f, 0xa8, 0x2e, 0x81, 0x5c, 0xda, 0xba}};
+const CLSID kCommandClsid = {
+    0xc962b1cc, 0x1170, 0x4e14, {0xac, 0x5e, 0x6d, 0xa1, 0xaa, 0xdb, 0x98, 0x68}};
 const wchar_t* const kConnectionClsidText = L"{C757BC46-3CE2-4CFA-A23F-A82E815CDABA}";
 const wchar_t* const kCommandClsidText = L"{C962B1CC-1170-4E14-AC5E-6DA1AADB9868}";
 
@@ -34,7 +36,8 @@ class Factory final : public IClassFactory {
     if (outer) return CLASS_E_NOAGGREGATION;
     // A broken installation, on request: the class is registered but cannot be created.
     char broken[4] = {};
-    if (GetEnvironmentVariableA("MRV_ADO_TEST_CREATE_FAIL", broken, sizeof broken) && broken[0] == '1')
+    if (GetEnvironmentVariableA("MRV_ADO_TEST_CREATE_FAIL", broken, sizeof broken) &&
+        broken[0] == '1')
       return E_OUTOFMEMORY;
     IDispatch* object = command_ ? NewCommand() : NewConnection();
     HRESULT hr = object->QueryInterface(riid, out);
@@ -57,8 +60,8 @@ Factory g_connectionFactory(false), g_commandFactory(true);
 
 bool SetKey(HKEY hive, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return false;
   LONG rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -66,7 +69,8 @@ bool SetKey(HKEY hive, const std::wstring& path, const wchar_t* name, const std:
   return rc == ERROR_SUCCESS;
 }
 
-bool RegisterClass(HKEY hive, const wchar_t* progId, const wchar_t* clsid, const std::wstring& dll) {
+bool RegisterClass(HKEY hive, const wchar_t* progId, const wchar_t* clsid,
+                   const std::wstring& dll) {
   const std::wstring classes = L"Software\\Classes\\";
   const std::wstring server = classes + L"CLSID\\" + clsid + L"\\InprocServer32";
   return SetKey(hive, classes + progId + L"\\CLSID", nullptr, clsid) &&
@@ -98,7 +102,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-__declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
+__declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
   if (clsid == kConnectionClsid) return g_connectionFactory.QueryInterface(riid, out);
   if (clsid == kCommandClsid) return g_commandFactory.QueryInterface(riid, out);
   *out = nullptr;

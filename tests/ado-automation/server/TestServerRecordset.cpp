@@ -10,14 +10,19 @@ constexpr HRESULT kNoCurrent = static_cast<HRESULT>(0x800A0BCD);
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x800A0CC1);
 
 enum : DISPID { kState = 1, kEof, kMoveNext, kClose, kFields };
-const std::vector<DispObject::Member> kRecordsetMembers = {
-    {L"State", kState}, {L"EOF", kEof}, {L"MoveNext", kMoveNext}, {L"Close", kClose},
-    {L"Fields", kFields}};
+const std::vector<DispObject::Member> kRecordsetMembers = {{L"State", kState},
+                                                           {L"EOF", kEof},
+                                                           {L"MoveNext", kMoveNext},
+                                                           {L"Close", kClose},
+                                                           {L"Fields", kFields}};
 
 class Recordset final : public DispObject {
  public:
   Recordset(std::vector<std::wstring> names, std::vector<std::vector<VARIANT>> rows, bool open)
-      : DispObject(kRecordsetMembers), names_(std::move(names)), rows_(std::move(rows)), open_(open) {}
+      : DispObject(kRecordsetMembers),
+        names_(std::move(names)),
+        rows_(std::move(rows)),
+        open_(open) {}
   ~Recordset() override { Clear(); }
 
   const std::vector<std::wstring>& Names() const { return names_; }
@@ -26,13 +31,16 @@ class Recordset final : public DispObject {
   const VARIANT& Value(size_t c) const {
     Require();
     if (pos_ >= rows_.size())
-      Throw(kNoCurrent, "Either BOF or EOF is True, or the current record has been deleted. "
-                        "Requested operation requires a current record.", "ADODB.Field");
+      Throw(kNoCurrent,
+            "Either BOF or EOF is True, or the current record has been deleted. "
+            "Requested operation requires a current record.",
+            "ADODB.Field");
     return rows_[pos_][c];
   }
 
   void Require() const {
-    if (!open_) Throw(kClosed, "Operation is not allowed when the object is closed.", "ADODB.Recordset");
+    if (!open_)
+      Throw(kClosed, "Operation is not allowed when the object is closed.", "ADODB.Recordset");
   }
 
  protected:
@@ -98,8 +106,10 @@ class Fields final : public DispObject {
       index = ArgLong(key);
     }
     if (index < 0 || index >= static_cast<long>(names.size()))
-      Throw(kNotFound, "Item cannot be found in the collection corresponding to the requested "
-                       "name or ordinal.", "ADODB.Fields");
+      Throw(kNotFound,
+            "Item cannot be found in the collection corresponding to the requested "
+            "name or ordinal.",
+            "ADODB.Fields");
     SetDisp(result, new Field(rs_, static_cast<size_t>(index)));
   }
 
@@ -121,8 +131,10 @@ void Recordset::Call(DISPID id, WORD, std::vector<VARIANT*>&, VARIANT* result) {
     case kMoveNext:
       Require();
       if (pos_ >= rows_.size())
-        Throw(kNoCurrent, "Either BOF or EOF is True, or the current record has been deleted. "
-                          "Requested operation requires a current record.", "ADODB.Recordset");
+        Throw(kNoCurrent,
+              "Either BOF or EOF is True, or the current record has been deleted. "
+              "Requested operation requires a current record.",
+              "ADODB.Recordset");
       ++pos_;
       return;
     case kClose:
@@ -130,9 +142,7 @@ void Recordset::Call(DISPID id, WORD, std::vector<VARIANT*>&, VARIANT* result) {
       open_ = false;
       Clear();
       return;
-    case kFields:
-      SetDisp(result, new Fields(this));
-      return;
+    case kFields: SetDisp(result, new Fields(this)); return;
   }
 }
 
