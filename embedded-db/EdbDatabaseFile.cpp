@@ -144,6 +144,18 @@ void TEdbDatabaseFile::SetSize(int64_t size) {
            fileName_.c_str(), LL(size), err, SysText(err).c_str());
 }
 
+void TEdbDatabaseFile::RaiseTransferFailure(int errorCode, const char* what, int64_t position,
+                                            size_t count, int err) const {
+  uint64_t size = 0;
+  int sizeErr = 0;
+  store_->GetSize(size, sizeErr);
+  EdbRaise(errorCode,
+           "Cannot %s file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, "
+           "FileSize = %lld, ErrorCode:%d. ErrorMessage: %s",
+           what, fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_),
+           LL(int64_t(size)), err, SysText(err).c_str());
+}
+
 size_t TEdbDatabaseFile::ReadBuffer(void* buf, int64_t position, size_t count, int errorCode) {
   CheckOpened("ReadBuffer");
   SetPosition(position);
@@ -151,17 +163,7 @@ size_t TEdbDatabaseFile::ReadBuffer(void* buf, int64_t position, size_t count, i
   int err = 0;
   bool ok = store_->Read(uint64_t(position), buf, count, done, err);
   if (!ok && RecoverHandle()) ok = store_->Read(uint64_t(position), buf, count, done, err);
-  if (!ok) {
-    uint64_t size = 0;
-    int e2 = 0;
-    store_->GetSize(size, e2);
-    EdbRaise(errorCode,
-             "Cannot Read from file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, "
-             "FileSize = %lld, "
-             "ErrorCode:%d. ErrorMessage: %s",
-             fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_), LL(int64_t(size)),
-             err, SysText(err).c_str());
-  }
+  if (!ok) RaiseTransferFailure(errorCode, "Read from", position, count, err);
   position_ = position + int64_t(done);
   return done;
 }
@@ -175,17 +177,7 @@ size_t TEdbDatabaseFile::WriteBuffer(const void* buf, int64_t position, size_t c
   bool ok = store_->Write(uint64_t(position), buf, count, done, err) && done == count;
   if (!ok && RecoverHandle())
     ok = store_->Write(uint64_t(position), buf, count, done, err) && done == count;
-  if (!ok) {
-    uint64_t size = 0;
-    int e2 = 0;
-    store_->GetSize(size, e2);
-    EdbRaise(errorCode,
-             "Cannot Write to file: '%s' Position = %lld, Count = %lld, FilePosition = %lld, "
-             "FileSize = %lld, "
-             "ErrorCode:%d. ErrorMessage: %s",
-             fileName_.c_str(), LL(position), LL(int64_t(count)), LL(position_), LL(int64_t(size)),
-             err, SysText(err).c_str());
-  }
+  if (!ok) RaiseTransferFailure(errorCode, "Write to", position, count, err);
   position_ = position + int64_t(done);
   return done;
 }

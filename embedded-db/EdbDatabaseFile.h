@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,8 @@ class TEdbMemoryFileStore : public IEdbFileStore {
 
  private:
   bool Overlaps(uint64_t pos, uint64_t len) const;
+  // Why a lock (or a test for one) on the range cannot even be tried.
+  std::optional<TEdbLockResult> Refused(uint64_t pos, uint64_t len, int& err) const;
   std::shared_ptr<std::vector<uint8_t>> bytes_;
   bool exists_ = false;
   bool open_ = false;
@@ -177,6 +180,10 @@ class TEdbDatabaseFile {
   // The reopen-on-failure rule: true when the failed operation may be repeated once.
   bool RecoverHandle();
   std::string SysText(int err) const;
+  // Raises `errorCode` for a failed read or write ("Read from" / "Write to") of `count` bytes at
+  // `position`, naming the file, its size and the system's error.
+  [[noreturn]] void RaiseTransferFailure(int errorCode, const char* what, int64_t position,
+                                         size_t count, int err) const;
 
   std::unique_ptr<IEdbFileStore> store_;
   std::string fileName_;

@@ -161,7 +161,8 @@ bool TEdbMemoryFileStore::Overlaps(uint64_t pos, uint64_t len) const {
   return it != locks_.end() && it->first < pos + len;
 }
 
-TEdbLockResult TEdbMemoryFileStore::Lock(uint64_t pos, uint64_t len, int& err) {
+std::optional<TEdbLockResult> TEdbMemoryFileStore::Refused(uint64_t pos, uint64_t len,
+                                                           int& err) const {
   if (!open_ || failing_) {
     err = 6;
     return TEdbLockResult::BadHandle;
@@ -170,6 +171,11 @@ TEdbLockResult TEdbMemoryFileStore::Lock(uint64_t pos, uint64_t len, int& err) {
     err = kErrLockViolation;
     return TEdbLockResult::Conflict;
   }
+  return std::nullopt;
+}
+
+TEdbLockResult TEdbMemoryFileStore::Lock(uint64_t pos, uint64_t len, int& err) {
+  if (const auto refused = Refused(pos, len, err)) return *refused;
   locks_[pos] = len;
   return TEdbLockResult::Granted;
 }
@@ -189,14 +195,7 @@ TEdbLockResult TEdbMemoryFileStore::Unlock(uint64_t pos, uint64_t len, int& err)
 }
 
 TEdbLockResult TEdbMemoryFileStore::TestLock(uint64_t pos, uint64_t len, int& err) {
-  if (!open_ || failing_) {
-    err = 6;
-    return TEdbLockResult::BadHandle;
-  }
-  if (Overlaps(pos, len)) {
-    err = kErrLockViolation;
-    return TEdbLockResult::Conflict;
-  }
+  if (const auto refused = Refused(pos, len, err)) return *refused;
   return TEdbLockResult::Granted;
 }
 

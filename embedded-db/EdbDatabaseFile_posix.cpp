@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "EdbDatabaseFile.h"
 
@@ -161,9 +162,9 @@ class TPosixFileStore : public IEdbFileStore {
     return true;
   }
 
-  // Byte-range locks behave like the Windows ones the format was made for: exclusive, and a
-  // second lock on a range this store already holds conflicts (fcntl alone would grant it).
-  TEdbLockResult Lock(uint64_t pos, uint64_t len, int& err) override {
+  // Why a lock (or a test for one) on the range cannot even be tried: a closed store, or a range
+  // this store already holds.
+  std::optional<TEdbLockResult> Refused(uint64_t pos, uint64_t len, int& err) const {
     if (fd_ < 0) {
       err = EBADF;
       return TEdbLockResult::BadHandle;
@@ -172,6 +173,13 @@ class TPosixFileStore : public IEdbFileStore {
       err = EAGAIN;
       return TEdbLockResult::Conflict;
     }
+    return std::nullopt;
+  }
+
+  // Byte-range locks behave like the Windows ones the format was made for: exclusive, and a
+  // second lock on a range this store already holds conflicts (fcntl alone would grant it).
+  TEdbLockResult Lock(uint64_t pos, uint64_t len, int& err) override {
+    if (const auto refused = Refused(pos, len, err)) return *refused;
     TEdbLockResult r = Fcntl(true, writable_ ? F_WRLCK : F_RDLCK, pos, len, err);
     if (r == TEdbLockResult::Granted) held_[pos] = len;
     return r;
@@ -191,14 +199,7 @@ class TPosixFileStore : public IEdbFileStore {
     return r;
   }
   TEdbLockResult TestLock(uint64_t pos, uint64_t len, int& err) override {
-    if (fd_ < 0) {
-      err = EBADF;
-      return TEdbLockResult::BadHandle;
-    }
-    if (OverlapsHeld(pos, len)) {
-      err = EAGAIN;
-      return TEdbLockResult::Conflict;
-    }
+    if (const auto refused = Refused(pos, len, err)) return *refused;
     return Fcntl(false, F_WRLCK, pos, len, err);
   }
 

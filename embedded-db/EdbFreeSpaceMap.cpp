@@ -265,14 +265,13 @@ int32_t TEdbDatabaseFreeSpaceManager::Grow() {
   return int32_t(candidate);
 }
 
-int32_t TEdbDatabaseFreeSpaceManager::AllocatePage() {
-  pm_.LockHeader(errc::kLockedOnAllocate);
-  int32_t found = kEdbNoPage;
+void TEdbDatabaseFreeSpaceManager::UnderHeaderLock(int lockError,
+                                                   const std::function<void()>& work) {
+  pm_.LockHeader(lockError);
   try {
     BeginOperation();
     RefreshFromHeader();
-    if (!SearchExisting(found)) found = Grow();
-    lastAllocated_ = std::max(lastAllocated_, found);
+    work();
     StoreToHeader();
   } catch (...) {
     try {
@@ -283,6 +282,14 @@ int32_t TEdbDatabaseFreeSpaceManager::AllocatePage() {
     throw;
   }
   pm_.UnlockHeader();
+}
+
+int32_t TEdbDatabaseFreeSpaceManager::AllocatePage() {
+  int32_t found = kEdbNoPage;
+  UnderHeaderLock(errc::kLockedOnAllocate, [&] {
+    if (!SearchExisting(found)) found = Grow();
+    lastAllocated_ = std::max(lastAllocated_, found);
+  });
   return found;
 }
 
@@ -306,10 +313,7 @@ int32_t TEdbDatabaseFreeSpaceManager::FindLastUsedPage() {
 
 void TEdbDatabaseFreeSpaceManager::ReleasePage(int32_t pageNo) {
   CheckDeletable(pageNo);
-  pm_.LockHeader(errc::kLockedOnRelease);
-  try {
-    BeginOperation();
-    RefreshFromHeader();
+  UnderHeaderLock(errc::kLockedOnRelease, [&] {
     SetPfsBit(pageNo, false);
     RecomputeEam(pageNo);
     lastAllocated_ = FindLastUsedPage();
@@ -321,16 +325,7 @@ void TEdbDatabaseFreeSpaceManager::ReleasePage(int32_t pageNo) {
       pm_.File().SetSize(pm_.PageAreaOffset() + int64_t(totalPages_) * pm_.PageSize());
       BeginOperation();
     }
-    StoreToHeader();
-  } catch (...) {
-    try {
-      StoreToHeader();
-    } catch (...) {
-    }
-    pm_.UnlockHeader();
-    throw;
-  }
-  pm_.UnlockHeader();
+  });
 }
 
 }  // namespace edb

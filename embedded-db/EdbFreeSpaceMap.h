@@ -8,6 +8,7 @@
 // k*4DE, or k*4DE + 1 when that is a PFS page.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace edb {
@@ -51,6 +52,10 @@ class TEdbDatabaseFreeSpaceManager {
  private:
   void RefreshFromHeader();
   void StoreToHeader();
+  // Runs `work` between reading and storing the header's free-space fields, with the header
+  // locked (raising `lockError` when it cannot be); after a failure the fields are stored as far
+  // as possible and the header unlocked before the failure goes on.
+  void UnderHeaderLock(int lockError, const std::function<void()>& work);
   bool SearchExisting(int32_t& found);
   bool SearchEam(int64_t eamIndex, int32_t& found);
   int32_t Grow();

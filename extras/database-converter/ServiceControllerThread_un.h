@@ -17,91 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "ServiceBackend_un.h"
+#include "ServiceCodes_un.h"
+
 namespace mrv {
-
-// Outcome of one service operation.
-enum : std::uint8_t {
-  soReached = 0,    // the service reached the final state
-  soError = 1,      // failed; ErrorText says why
-  soTimedOut = 2,   // no progress within the time limit; ErrorText empty
-  soCancelled = 3,  // cancelled through CancelOperation; ErrorText empty
-};
-
-// Operation codes.
-enum : std::uint8_t {
-  soStart = 0,
-  soStop = 1,
-};
-
-// Service state codes as the Windows service control manager reports them; the systemd half
-// maps unit states onto the same codes.
-enum : std::uint32_t {
-  ssUnknown = 0,
-  ssStopped = 1,
-  ssStartPending = 2,
-  ssStopPending = 3,
-  ssRunning = 4,
-  ssContinuePending = 5,
-  ssPausePending = 6,
-  ssPaused = 7,
-};
-
-// The last system error code for a service that is not installed (same number on both halves).
-constexpr int kErrorServiceDoesNotExist = 1060;
-
-class EServiceControllerThreadError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A failing operating-system call, raised inside the service thread. what() is
-// "System Error.  Code: %d.\r\n%s" with the code and the system's text for it.
-class EServiceSystemError : public std::runtime_error {
- public:
-  EServiceSystemError(int code, const std::string& text);
-  int Code() const noexcept { return code_; }
-
- private:
-  int code_;
-};
-
-struct TServiceStatus {
-  std::uint32_t CurrentState = ssUnknown;
-  std::uint32_t CheckPoint = 0;  // grows while a pending operation makes progress
-  std::uint32_t WaitHint = 0;    // milliseconds the service expects the next step to take
-};
-
-// A service opened for one operation. Every member raises EServiceSystemError on failure.
-class TServiceHandle {
- public:
-  virtual ~TServiceHandle() = default;
-  virtual TServiceStatus QueryStatus() = 0;
-  virtual void RequestStop() = 0;
-  virtual void RequestStart(const std::vector<std::string>& arguments) = 0;
-  // Releases the service and the manager; a failing release of the service raises.
-  virtual void Close() = 0;
-};
-
-// Access to the system's services. ServiceExists and IsServiceRunning raise
-// EServiceControllerException with the messages of TServiceController; OpenForOperation raises
-// EServiceSystemError.
-class TServiceBackend {
- public:
-  virtual ~TServiceBackend() = default;
-  virtual bool ServiceExists(const std::string& name) = 0;
-  virtual bool IsServiceRunning(const std::string& name) = 0;
-  virtual std::unique_ptr<TServiceHandle> OpenForOperation(const std::string& name,
-                                                           std::uint8_t operation) = 0;
-};
-
-// The backend of this platform (implemented in ServiceMgmt_un_win32.cpp / _posix.cpp).
-std::shared_ptr<TServiceBackend> CreateSystemServiceBackend();
-
-#ifndef _WIN32
-// The systemd backend; systemd counts as running when the path bootedMarker exists (the
-// system's backend uses /run/systemd/system).
-std::shared_ptr<TServiceBackend> CreateSystemdServiceBackend(const std::string& bootedMarker);
-#endif
 
 class TServiceControllerThread;
 

@@ -52,18 +52,6 @@ struct ConvertOptions {
   bool Verify = false;
 };
 
-// Text for the console: CR LF becomes LF. (Passwords never get this far: the access layer masks
-// them in every message a target reports.)
-class Scrubber {
- public:
-  std::string operator()(const std::string& text) const {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i)
-      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
-    return out;
-  }
-};
-
 std::uint32_t NowTick() {
   return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now().time_since_epoch())
@@ -74,15 +62,15 @@ std::uint32_t NowTick() {
 // current table's name comes from the transfer that reports the progress.
 class ConsoleReporter {
  public:
-  ConsoleReporter(std::FILE* barOut, int databases, bool quiet, const Scrubber& scrub,
+  ConsoleReporter(std::FILE* barOut, int databases, bool quiet,
                   const std::array<mrv::TDbTransfer*, 4>& transfers)
-      : bar_(barOut, databases), quiet_(quiet), scrub_(scrub), transfers_(transfers) {}
+      : bar_(barOut, databases), quiet_(quiet), transfers_(transfers) {}
 
   void Status(const std::string& text) {
     std::lock_guard<std::mutex> lock(lock_);
     bar_.Clear();
     if (!quiet_) {
-      std::printf("%s\n", EscapeControlChars(scrub_(text), true).c_str());
+      std::printf("%s\n", EscapeControlChars(ConsoleText(text, ""), true).c_str());
       if (std::fflush(stdout) != 0) NoteOutputError(errno);
     }
     const int stage = bar_.Stage();
@@ -117,7 +105,6 @@ class ConsoleReporter {
  private:
   TProgressBar bar_;
   bool quiet_;
-  const Scrubber& scrub_;
   const std::array<mrv::TDbTransfer*, 4>& transfers_;
   std::mutex lock_;
   int converting_ = -1;
@@ -144,8 +131,8 @@ mrv::TTargetNotEmptyAnswer AskOnTerminal(ConsoleReporter& reporter, TDatabaseKin
 // Prints the summary of what the run did (after success, an error or a cancel), then the error
 // and notices; writes the summary file when asked; answers the exit status.
 int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionInfo& info,
-                  const std::array<mrv::TDbTransfer*, 4>& transfers, const Scrubber& scrub,
-                  const char* serviceNotice, const std::string& summaryJson) {
+                  const std::array<mrv::TDbTransfer*, 4>& transfers, const char* serviceNotice,
+                  const std::string& summaryJson) {
   const std::string error = info.GetError();
   int exitCode = 0;
   TRunOutcome outcome = TRunOutcome::Success;
@@ -171,7 +158,7 @@ int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionIn
     return exitCode;
   }
   if (!error.empty())
-    std::fprintf(stderr, "%s\n", EscapeControlChars(scrub(error), true).c_str());
+    std::fprintf(stderr, "%s\n", EscapeControlChars(ConsoleText(error, ""), true).c_str());
   else if (!info.Cancelled)
     std::fprintf(stderr, "The conversion did not complete.\n");
   if (std::ferror(stdout) && info.Cancelled) std::fprintf(stderr, "Conversion cancelled.\n");
@@ -179,69 +166,101 @@ int ReportOutcome(const mrv::TDbConverter& converter, const mrv::TDbConversionIn
   return exitCode;
 }
 
+int DryRun(const ConvertOptions& o, mrv::TDbConversionInfo& info) {
+  TDryRunSettings dry;
+  dry.ServiceName = o.NoService ? std::string() : o.Service;
+  dry.Existing = o.Existing;
+  dry.CanAsk = StdinIsTerminal();
+  dry.CreateSchema = o.CreateSchema;
+  dry.CodePage = o.Tasks.CodePage;
+  return DryRunConversion(info, dry, stdout);
+}
+
+// What happens to rows already in a target: the --existing answer, the question on a terminal,
+// or, with no one to ask, a stop with an error that says how to choose.
+void AnswerTargetNotEmpty(const ConvertOptions& o, mrv::TDbConversionInfo& info,
+                          ConsoleReporter& reporter, TDatabaseKind kind,
+                          mrv::TTargetNotEmptyAnswer& answer) {
+  if (o.Existing == "delete") {
+    answer = mrv::taDelete;
+  } else if (o.Existing == "keep") {
+    answer = mrv::taKeep;
+  } else if (o.Existing == "cancel") {
+    answer = mrv::taCancel;
+  } else if (StdinIsTerminal()) {
+    answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
+  } else {
+    info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
+                  " database is not empty and there is no terminal to ask what to do with its "
+                  "rows.\r\nRun again with --existing delete, --existing keep or --existing "
+                  "cancel.");
+    answer = mrv::taKeep;
+  }
+}
+
+// The run's callbacks: status lines and progress to the console, the answer for a target that
+// holds rows, and the service notice (said last, on stderr, in the wizard's words).
+void ConnectCallbacks(const ConvertOptions& o, mrv::TDbConversionInfo& info,
+                      ConsoleReporter& reporter, const char*& serviceNotice) {
+  info.OnStatus = [&reporter](const std::string& text) { reporter.Status(text); };
+  info.OnProgress = [&reporter](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
+  info.OnTargetNotEmpty = [&o, &info, &reporter](TDatabaseKind kind,
+                                                 mrv::TTargetNotEmptyAnswer& answer) {
+    AnswerTargetNotEmpty(o, info, reporter, kind, answer);
+  };
+  info.OnBeforeServiceStop = [](bool&) {};
+  info.OnServiceProblem = [&serviceNotice](bool wasStopped) {
+    serviceNotice =
+        wasStopped ? "Could not automatically restart the Mrv Service.\nPlease start it manually."
+                   : "Could not stop the Mrv Service.\nIt might have to be started manually.";
+  };
+}
+
+// One transfer per database, remembered for the progress bar and the summary; the target tables
+// are made by the transfer after the checks when asked.
+mrv::TDbTransferFactory TransferFactory(const ConvertOptions& o,
+                                        std::array<mrv::TDbTransfer*, 4>& transfers) {
+  const std::uint32_t codePage = o.Tasks.CodePage;
+  const bool createSchema = o.CreateSchema;
+  return [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i, TDatabaseKind kind) {
+    auto t = std::make_unique<mrv::TDbTransfer>(i, kind, codePage);
+    t->SetCreateSchema(createSchema);
+    transfers[kind] = t.get();
+    return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
+  };
+}
+
+// Waits for the worker thread, turning the first interrupt (Ctrl+C, SIGTERM, SIGHUP, console
+// close) into a cancel; later ones are ignored while the run winds down.
+void WaitForRun(mrv::TDbConverterThread& thread) {
+  bool cancelSent = false;
+  while (!thread.Finished()) {
+    if (!cancelSent && InterruptCount() > 0) {
+      cancelSent = true;
+      thread.Cancel();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  thread.WaitFor();
+}
+
 int RunConvert(const ConvertOptions& o) {
   mrv::TDbConversionInfo info;
-  Scrubber scrub;
   BuildTasks(o.Tasks, info);
+  if (o.DryRun) return DryRun(o, info);
 
-  if (o.DryRun) {
-    TDryRunSettings dry;
-    dry.ServiceName = o.NoService ? std::string() : o.Service;
-    dry.Existing = o.Existing;
-    dry.CanAsk = StdinIsTerminal();
-    dry.CreateSchema = o.CreateSchema;
-    dry.CodePage = o.Tasks.CodePage;
-    return DryRunConversion(info, dry, stdout);
-  }
   std::array<mrv::TDbTransfer*, 4> transfers{};
   int databases = 0;
   for (int k = 0; k < mrv::DatabaseKindCount; ++k)
     databases += info.Task(TDatabaseKind(k)).Selected;
   const bool bar =
       !o.Quiet && (o.Progress == "always" || (o.Progress == "auto" && StderrIsTerminal()));
-  ConsoleReporter reporter(bar ? stderr : nullptr, databases, o.Quiet, scrub, transfers);
-
-  const bool canAsk = StdinIsTerminal();
-  info.OnStatus = [&](const std::string& text) { reporter.Status(text); };
-  info.OnProgress = [&](std::int64_t d, std::int64_t t) { reporter.Progress(d, t); };
-  info.OnTargetNotEmpty = [&](TDatabaseKind kind, mrv::TTargetNotEmptyAnswer& answer) {
-    if (o.Existing == "delete")
-      answer = mrv::taDelete;
-    else if (o.Existing == "keep")
-      answer = mrv::taKeep;
-    else if (o.Existing == "cancel")
-      answer = mrv::taCancel;
-    else if (canAsk)
-      answer = AskOnTerminal(reporter, kind, info.Task(kind).TargetConnectionString);
-    else {
-      // No one to ask: stop instead of guessing.
-      info.SetError(std::string("The target ") + mrv::DatabaseDisplayName(kind) +
-                    " database is not empty and there is no terminal to ask what to do with its "
-                    "rows.\r\nRun again with --existing delete, --existing keep or --existing "
-                    "cancel.");
-      answer = mrv::taKeep;
-    }
-  };
-  info.OnBeforeServiceStop = [](bool&) {};
-  // The service may be down after this run: said last, on stderr, in the wizard's words.
+  ConsoleReporter reporter(bar ? stderr : nullptr, databases, o.Quiet, transfers);
   const char* serviceNotice = nullptr;
-  info.OnServiceProblem = [&](bool wasStopped) {
-    serviceNotice =
-        wasStopped ? "Could not automatically restart the Mrv Service.\nPlease start it manually."
-                   : "Could not stop the Mrv Service.\nIt might have to be started manually.";
-  };
+  ConnectCallbacks(o, info, reporter, serviceNotice);
 
-  const std::uint32_t codePage = o.Tasks.CodePage;
-  const bool createSchema = o.CreateSchema;  // tables made by the transfer, after the checks
-  mrv::TDbTransferFactory factory = [&transfers, codePage, createSchema](mrv::TDbConversionInfo& i,
-                                                                         TDatabaseKind kind) {
-    auto t = std::make_unique<mrv::TDbTransfer>(i, kind, codePage);
-    t->SetCreateSchema(createSchema);
-    transfers[kind] = t.get();
-    return std::unique_ptr<mrv::IDbTransfer>(std::move(t));
-  };
-
-  TConvertVerification verification(codePage);
+  mrv::TDbTransferFactory factory = TransferFactory(o, transfers);
+  TConvertVerification verification(o.Tasks.CodePage);
   if (o.Verify) factory = verification.Wrap(factory);
 
   InstallInterruptHandler();
@@ -249,18 +268,9 @@ int RunConvert(const ConvertOptions& o) {
   thread.Setup(info, factory);
   thread.Converter()->SetServiceName(o.NoService ? std::string() : o.Service);
   thread.Start();
-  bool cancelSent = false;
-  while (!thread.Finished()) {
-    if (!cancelSent && InterruptCount() > 0) {
-      cancelSent = true;  // later presses are ignored while the run winds down
-      thread.Cancel();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  thread.WaitFor();
+  WaitForRun(thread);
   reporter.Finish();
-  int exitCode =
-      ReportOutcome(*thread.Converter(), info, transfers, scrub, serviceNotice, o.SummaryJson);
+  int exitCode = ReportOutcome(*thread.Converter(), info, transfers, serviceNotice, o.SummaryJson);
   if (exitCode == 0 && o.Verify) exitCode = verification.Finish(info, stdout);
   SignalRunEnded();
   return exitCode;

@@ -15,14 +15,16 @@ void ListTables(const std::string& file, const TBrowseOptions& opts, std::FILE* 
     std::fprintf(out, "%s\n", EscapeControlChars(name, false).c_str());
 }
 
+// The one table asked for, or every table of the database.
+static std::vector<std::string> TablesToShow(TReadOnlySource& db, const std::string& table) {
+  if (table.empty()) return db.Db().GetTableNames();
+  return {table};
+}
+
 void WriteSchema(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                  std::FILE* out) {
   TReadOnlySource db(file, opts.CodePage, opts.Password);
-  std::vector<std::string> names;
-  if (table.empty())
-    names = db.Db().GetTableNames();
-  else
-    names.push_back(table);
+  const std::vector<std::string> names = TablesToShow(db, table);
   bool first = true;
   for (const std::string& name : names) {
     edb::TEdbTable t;
@@ -82,11 +84,7 @@ void ListTablesJson(const std::string& file, const TBrowseOptions& opts, std::FI
 void WriteSchemaJson(const std::string& file, const std::string& table, const TBrowseOptions& opts,
                      std::FILE* out) {
   TReadOnlySource db(file, opts.CodePage, opts.Password);
-  std::vector<std::string> names;
-  if (table.empty())
-    names = db.Db().GetTableNames();
-  else
-    names.push_back(table);
+  const std::vector<std::string> names = TablesToShow(db, table);
   std::string json = "[";
   for (const std::string& name : names) {
     edb::TEdbTable t;

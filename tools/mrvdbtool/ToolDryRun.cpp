@@ -1,15 +1,15 @@
 #include "ToolDryRun.h"
 
-#include "BaseText.h"
-
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "Ado.h"
 #include "AdoConnectionString.h"
+#include "BaseText.h"
 #include "DbTransfer_un.h"
 #include "FileDuplication_un.h"
+#include "ToolFormat.h"
 #include "ToolSource.h"
 #include "ToolVerify.h"
 

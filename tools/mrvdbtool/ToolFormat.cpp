@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "AdoConnectionString.h"
+
 namespace mrvtool {
 
 bool ParseDumpFormat(std::string_view text, TDumpFormat& out) {
@@ -92,6 +94,14 @@ void AppendHexByte(std::string& out, const char* prefix, unsigned char c) {
 }
 
 }  // namespace
+
+std::string ConsoleText(std::string text, const std::string& connectionString) {
+  text = ado::MaskSecrets(std::move(text), connectionString);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  return out;
+}
 
 std::string EscapeControlChars(std::string_view s, bool keepLineFeeds) {
   std::string out;

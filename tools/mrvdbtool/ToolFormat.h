@@ -24,6 +24,10 @@ std::string Base64(const uint8_t* data, size_t size);
 // UTF-8 become "\xNN", so that no escape sequence reaches the terminal; every other character,
 // including non-ASCII letters, stays as it is. Tabs stay; line feeds stay when keepLineFeeds.
 std::string EscapeControlChars(std::string_view text, bool keepLineFeeds);
+
+// A message for the console: CR LF made LF and the secrets of `connectionString` (and any
+// password the text itself carries) masked.
+std::string ConsoleText(std::string text, const std::string& connectionString);
 // A JSON string literal (with quotes) of UTF-8 text; DEL and C1 controls are escaped as well, so
 // that a record printed to a terminal cannot drive it.
 void AppendJsonString(std::string& out, std::string_view utf8);

@@ -253,12 +253,4 @@ int PrintVerification(const std::vector<TTableVerification>& tables, std::FILE* 
   return differing;
 }
 
-std::string ConsoleText(std::string text, const std::string& connectionString) {
-  text = ado::MaskSecrets(std::move(text), connectionString);
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
-  return out;
-}
-
 }  // namespace mrvtool

@@ -89,7 +89,4 @@ int PrintVerification(const std::vector<TTableVerification>& tables, std::FILE* 
 // Exit status of a verification that found differences.
 inline constexpr int VerifyDifferenceExitCode = 4;
 
-// Text for the console: CR LF made LF and the connection string's secrets masked.
-std::string ConsoleText(std::string text, const std::string& connectionString);
-
 }  // namespace mrvtool
