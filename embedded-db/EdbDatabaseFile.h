@@ -109,6 +109,9 @@ class TEdbMemoryFileStore : public IEdbFileStore {
 
  private:
   bool Overlaps(uint64_t pos, uint64_t len) const;
+  // Whether the store can serve a call (`writing` one that changes it); when not, `err` is the
+  // system error it answers with.
+  bool Ready(int& err, bool writing) const;
   // Why a lock (or a test for one) on the range cannot even be tried.
   std::optional<TEdbLockResult> Refused(uint64_t pos, uint64_t len, int& err) const;
   std::shared_ptr<std::vector<uint8_t>> bytes_;

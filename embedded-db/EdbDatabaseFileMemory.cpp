@@ -85,12 +85,21 @@ bool TEdbMemoryFileStore::Close(int& err) {
   return true;
 }
 
-bool TEdbMemoryFileStore::Read(uint64_t pos, void* buf, size_t count, size_t& done, int& err) {
-  done = 0;
+bool TEdbMemoryFileStore::Ready(int& err, bool writing) const {
   if (!open_ || failing_) {
     err = open_ ? kErrIo : 6;
     return false;
   }
+  if (writing && !writable_) {
+    err = kErrAccess;
+    return false;
+  }
+  return true;
+}
+
+bool TEdbMemoryFileStore::Read(uint64_t pos, void* buf, size_t count, size_t& done, int& err) {
+  done = 0;
+  if (!Ready(err, false)) return false;
   if (pos >= bytes_->size()) return true;
   done = size_t(std::min<uint64_t>(count, bytes_->size() - pos));
   if (done) std::memcpy(buf, bytes_->data() + pos, done);
@@ -100,18 +109,11 @@ bool TEdbMemoryFileStore::Read(uint64_t pos, void* buf, size_t count, size_t& do
 bool TEdbMemoryFileStore::Write(uint64_t pos, const void* buf, size_t count, size_t& done,
                                 int& err) {
   done = 0;
-  if (!open_ || failing_) {
-    err = open_ ? kErrIo : 6;
-    return false;
-  }
-  if (!writable_) {
-    err = kErrAccess;
-    return false;
-  }
+  if (!Ready(err, true)) return false;
   if (pos + count > kMaxMemoryFile || pos + count < pos) {
-    err = 112;
+    err = 112;  // disk full
     return false;
-  }  // disk full
+  }
   if (bytes_->size() < pos + count) bytes_->resize(size_t(pos + count));
   if (count) std::memcpy(bytes_->data() + pos, buf, count);
   done = count;
@@ -119,23 +121,13 @@ bool TEdbMemoryFileStore::Write(uint64_t pos, const void* buf, size_t count, siz
 }
 
 bool TEdbMemoryFileStore::GetSize(uint64_t& size, int& err) {
-  if (!open_ || failing_) {
-    err = open_ ? kErrIo : 6;
-    return false;
-  }
+  if (!Ready(err, false)) return false;
   size = bytes_->size();
   return true;
 }
 
 bool TEdbMemoryFileStore::SetSize(uint64_t size, int& err) {
-  if (!open_ || failing_) {
-    err = open_ ? kErrIo : 6;
-    return false;
-  }
-  if (!writable_) {
-    err = kErrAccess;
-    return false;
-  }
+  if (!Ready(err, true)) return false;
   if (size > kMaxMemoryFile) {
     err = 112;
     return false;
@@ -145,10 +137,7 @@ bool TEdbMemoryFileStore::SetSize(uint64_t size, int& err) {
 }
 
 bool TEdbMemoryFileStore::Flush(int& err) {
-  if (!open_ || failing_) {
-    err = open_ ? kErrIo : 6;
-    return false;
-  }
+  if (!Ready(err, false)) return false;
   return true;
 }
 
