@@ -14,11 +14,8 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-extern char** environ;
 #endif
 
 #include "EdbFormatWriter.h"
@@ -301,16 +298,8 @@ TEST_F(ConvertCommandTest, InterruptCancelsTheRun) {
   const std::string src = (dir_ / "honeypot.abs").string(), target = Target(), o = out.string();
   std::vector<std::string> args = {MRVDBTOOL_EXE, "convert", "--honeypot",   src,
                                    "--target",    target,    "--no-service", "--create-schema"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, o.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  const pid_t pid = testsupport::SpawnProgram(args, o);
+  ASSERT_GT(pid, 0);
   bool converting = false;
   for (int i = 0; i < 600 && !converting; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -3,7 +3,6 @@
 // terminal (standard output a file stays a clean log), not with --progress=never or --quiet.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,11 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "ProcessRun.h"
 #include "ToolProcess.h"
 #include "ToolProgressBar.h"
 #include "ToolSample.h"
-
-extern char** environ;
 
 namespace {
 
@@ -68,17 +66,8 @@ TPtyRun RunOnTerminal(const std::filesystem::path& dir, const std::vector<std::s
   for (const char* k : {"aswl", "greylist", "dha", "honeypot"})
     args.insert(args.end(), {std::string("--") + k, (src / (std::string(k) + ".abs")).string()});
   args.insert(args.end(), extra.begin(), extra.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&fa, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
-  pid_t pid = 0;
-  EXPECT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  const pid_t pid = testsupport::SpawnProgram(args, out, slave);
+  EXPECT_GT(pid, 0);
   // Read the terminal until the tool has closed its side (EIO), so that it never blocks.
   char buf[4096];
   for (;;) {

@@ -15,8 +15,13 @@
 #endif
 #include <windows.h>
 #else
-#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+
+#include <cstdlib>
+#include <vector>
+extern char** environ;
 #endif
 
 namespace testsupport {
@@ -75,5 +80,28 @@ inline int RunProgram(const std::filesystem::path& program, const std::string& a
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 #endif
 }
+
+#ifndef _WIN32
+// Starts `args` (the program first) without waiting: standard input from the null device,
+// standard output into the file `output`, standard error into `errors` (a file or a terminal
+// device) or inherited when empty. Returns the process id, or -1 when it could not be started.
+inline pid_t SpawnProgram(std::vector<std::string> args, const std::string& output,
+                          const std::string& errors = "") {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!errors.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_RDWR | O_NOCTTY | O_CREAT,
+                                     0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+#endif
 
 }  // namespace testsupport
