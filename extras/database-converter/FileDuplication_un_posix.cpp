@@ -178,9 +178,9 @@ bool TFileDuplication::Duplicate(const std::string& source, const std::string& p
         inKernel = false;
         continue;
       }
-      if (n == 0 && done < total) {
-        // Some file systems (pseudo files among them) report nothing copied instead of
-        // refusing; let read decide where the file ends.
+      if (n == 0) {
+        // The end, or a file system that reports nothing copied instead of refusing (pseudo
+        // files whose size says 0 among them): read decides where the file ends.
         inKernel = false;
         continue;
       }
