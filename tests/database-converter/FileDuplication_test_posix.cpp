@@ -86,9 +86,9 @@ TEST(FileDuplicationPosix, SizesBeyondFourGibibytesAndTemporaryFolderRules) {
   EXPECT_EQ(TFileDuplication::GetTempFolder(), fits + "/");
 }
 
-TEST(FileDuplicationPosix, FilesTheKernelWillNotCopyAreReadAndWritten) {
-  // A pseudo file claims size 0 and copy_file_range moves nothing from it; its text must
-  // still arrive whole.
+TEST(FileDuplicationPosix, CopiesUntilTheFileEndsNotToItsStatedSize) {
+  // A pseudo file claims size 0 (and older kernels copy nothing from it in the kernel); its
+  // text must still arrive whole.
   std::string text;
   {
     std::ifstream in("/proc/self/mountinfo");
