@@ -437,7 +437,8 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
   // before them; it stops when `reader` goes out of scope, whatever ends the copy. Moving to
   // the next record fails where it stood; a row that cannot be decoded fails after its
   // progress report, as if it were decoded here.
-  std::int64_t recordNo = 0;  // reader thread only
+  const std::int64_t recordCount = table.RecordCount();  // before the reader owns the table
+  std::int64_t recordNo = 0;                             // reader thread only
   TRowReadAhead reader([&](TTransferRow& row) {
     if (recordNo > 0) table.Next();
     if (table.Eof()) return false;
@@ -451,7 +452,6 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
     return true;
   });
 
-  const std::int64_t recordCount = table.RecordCount();
   for (;;) {
     TTransferRow* row = reader.Next();
     if (!row || !info_.IsOk()) break;
