@@ -82,9 +82,9 @@ class SqliteStatement final : public BackendStatement {
     } else {
       switch (spec.Type) {
         case adDate: {
-          std::string text = FormatIsoDateTime(v.AsDateTime());
-          rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                                 SQLITE_TRANSIENT);
+          char text[IsoDateTimeCapacity];
+          const std::size_t size = FormatIsoDateTime(v.AsDateTime(), text);
+          rc = sqlite3_bind_text(stmt_, index, text, static_cast<int>(size), SQLITE_TRANSIENT);
           break;
         }
         case adInteger:

@@ -100,12 +100,39 @@ double EncodeDateTime(const DateTimeParts& p) {
   return day >= 0 ? static_cast<double>(day) + frac : static_cast<double>(day) - frac;
 }
 
+std::size_t FormatIsoDateTime(double serial, char (&out)[IsoDateTimeCapacity]) {
+  const DateTimeParts p = DecodeDateTime(serial);
+  char* d = out;
+  // Fixed-width fields written digit by digit (DecodeDateTime keeps the year within four
+  // digits): this runs for every date-time a target binds.
+  const auto put = [&d](int value, int width) {
+    unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+    for (int i = width - 1; i >= 0; --i) {
+      d[i] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    }
+    d += width;
+  };
+  put(p.Year, 4);
+  *d++ = '-';
+  put(p.Month, 2);
+  *d++ = '-';
+  put(p.Day, 2);
+  *d++ = ' ';
+  put(p.Hour, 2);
+  *d++ = ':';
+  put(p.Minute, 2);
+  *d++ = ':';
+  put(p.Second, 2);
+  *d++ = '.';
+  put(p.Millisecond, 3);
+  *d = '\0';
+  return static_cast<std::size_t>(d - out);
+}
+
 std::string FormatIsoDateTime(double serial) {
-  DateTimeParts p = DecodeDateTime(serial);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.Year, p.Month, p.Day,
-                p.Hour, p.Minute, p.Second, p.Millisecond);
-  return buf;
+  char buf[IsoDateTimeCapacity];
+  return std::string(buf, FormatIsoDateTime(serial, buf));
 }
 
 bool ParseIsoDateTime(const std::string& s, double& serial) {

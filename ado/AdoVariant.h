@@ -3,6 +3,7 @@
 // day as fraction (the automation date), converted exactly at the backend edges.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -22,6 +23,9 @@ double EncodeDateTime(const DateTimeParts& parts);
 
 // "YYYY-MM-DD HH:MM:SS.mmm"
 std::string FormatIsoDateTime(double serial);
+// The same text into `out`, zero-terminated, without allocating; returns its length (23).
+inline constexpr std::size_t IsoDateTimeCapacity = 24;
+std::size_t FormatIsoDateTime(double serial, char (&out)[IsoDateTimeCapacity]);
 // Accepts "YYYY-MM-DD", "YYYY-MM-DD HH:MM", "...:SS", "...:SS.f" (1..9 fraction digits) and a
 // 'T' instead of the blank. Returns false for anything else.
 bool ParseIsoDateTime(const std::string& text, double& serial);

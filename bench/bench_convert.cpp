@@ -63,7 +63,7 @@ std::string StampText(int32_t day, int32_t ms) {
   const int64_t d = doy - (153 * mp + 2) / 5 + 1;
   const int64_t m = mp < 10 ? mp + 3 : mp - 9;
   if (m <= 2) ++y;
-  char buf[40];
+  char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", int(y), int(m), int(d),
                 ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
   return buf;

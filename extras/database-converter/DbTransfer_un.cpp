@@ -8,6 +8,7 @@
 #include "AdoConnectionString.h"
 #include "BaseScopeGuard.h"
 #include "BaseText.h"
+#include "DbTransferReadAhead_un.h"
 #include "EdbMain.h"
 
 namespace mrv {
@@ -432,38 +433,61 @@ void TDbTransfer::CopyTable(edb::TEdbTable& table, const TTransferTableDef& def)
         base::Format("Source field count must match target field count. Table: %s.", def.Name));
   }
 
-  const std::int64_t recordCount = table.RecordCount();
-  std::int64_t recordNo = 0;
-  while (!table.Eof() && info_.IsOk()) {
+  // A reader thread decodes the source rows, in order, while this thread inserts the rows
+  // before them; it stops when `reader` goes out of scope, whatever ends the copy. Moving to
+  // the next record fails where it stood; a row that cannot be decoded fails after its
+  // progress report, as if it were decoded here.
+  const std::int64_t recordCount = table.RecordCount();  // before the reader owns the table
+  std::int64_t recordNo = 0;                             // reader thread only
+  TRowReadAhead reader([&](TTransferRow& row) {
+    if (recordNo > 0) table.Next();
+    if (table.Eof()) return false;
     ++recordNo;
+    try {
+      DecodeRow(fields, signatureIndex, {ipIndex, senderIndex, recipientIndex}, def, recordNo,
+                row.Values);
+    } catch (...) {
+      row.Failure = std::current_exception();
+    }
+    return true;
+  });
+
+  for (;;) {
+    TTransferRow* row = reader.Next();
+    if (!row || !info_.IsOk()) break;
     info_.ReportProgress(insertedCount_, recordCount);
-    for (size_t i = 0; i < fields.size(); ++i) {
-      if (fields[i]) CheckDecodable(*fields[i], def, recordNo);
-      if (static_cast<int>(i) == signatureIndex) continue;
-      params[i]->SetValue(ToAdoVariant(fields[i]->AsVariant()));
-    }
-    if (signatureIndex >= 0) {
-      edb::TEdbVariant stored;
-      if (fields[signatureIndex]) stored = fields[signatureIndex]->AsVariant();
-      if (!stored.IsNull() &&
-          !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
-        params[signatureIndex]->SetValue(ToAdoVariant(std::move(stored)));
-      } else {
-        // Recipient first, then sender, then IP, as the file's own bytes; a null cannot be
-        // converted and ends the copy.
-        const std::string recipient = SignatureText(*fields[recipientIndex]);
-        const std::string sender = SignatureText(*fields[senderIndex]);
-        const std::string ip = SignatureText(*fields[ipIndex]);
-        params[signatureIndex]->SetValue(ado::Variant(ComputeSignature24(ip, sender, recipient)));
-      }
-    }
+    if (row->Failure) std::rethrow_exception(row->Failure);
+    for (size_t i = 0; i < params.size(); ++i) params[i]->SetValue(std::move(row->Values[i]));
     BeginBatch();
     command_->Execute();
     RecordInserted();
-    table.Next();
   }
   SendQueuedRows();
   info_.ReportProgress(insertedCount_, recordCount);
+}
+
+void TDbTransfer::DecodeRow(const std::vector<edb::TEdbField*>& fields, int signatureIndex,
+                            const std::array<int, 3>& signatureInputs, const TTransferTableDef& def,
+                            std::int64_t recordNo, std::vector<ado::Variant>& values) const {
+  values.resize(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i]) CheckDecodable(*fields[i], def, recordNo);
+    if (static_cast<int>(i) == signatureIndex) continue;
+    values[i] = ToAdoVariant(fields[i]->AsVariant());
+  }
+  if (signatureIndex < 0) return;
+  edb::TEdbVariant stored;
+  if (fields[signatureIndex]) stored = fields[signatureIndex]->AsVariant();
+  if (!stored.IsNull() && !(stored.Type() == edb::TEdbVarType::Text && stored.AsText().empty())) {
+    values[signatureIndex] = ToAdoVariant(std::move(stored));
+    return;
+  }
+  // Recipient first, then sender, then IP, as the file's own bytes; a null cannot be converted
+  // and ends the copy.
+  const std::string recipient = SignatureText(*fields[signatureInputs[2]]);
+  const std::string sender = SignatureText(*fields[signatureInputs[1]]);
+  const std::string ip = SignatureText(*fields[signatureInputs[0]]);
+  values[signatureIndex] = ado::Variant(ComputeSignature24(ip, sender, recipient));
 }
 
 std::string TDbTransfer::SignatureText(const edb::TEdbField& field) const {

@@ -6,6 +6,7 @@
 // prepared parameterised inserts, committed every 1000 rows). Everything is reported through
 // the run's settings record.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -130,6 +131,11 @@ class TDbTransfer : public IDbTransfer {
   void CheckSourceTable(edb::TEdbTable& table, const std::vector<const char*>& required);
   void TransferTables(edb::TEdbTable& table);
   void CopyTable(edb::TEdbTable& table, const TTransferTableDef& def);
+  // The parameter values of the current source record (the reader thread's part of CopyTable).
+  // signatureInputs: the IP, sender and recipient parameters' indexes.
+  void DecodeRow(const std::vector<edb::TEdbField*>& fields, int signatureIndex,
+                 const std::array<int, 3>& signatureInputs, const TTransferTableDef& def,
+                 std::int64_t recordNo, std::vector<ado::Variant>& values) const;
   std::string SignatureText(const edb::TEdbField& field) const;
   void CheckDecodable(const edb::TEdbField& field, const TTransferTableDef& def,
                       std::int64_t recordNo) const;

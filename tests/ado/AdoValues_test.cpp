@@ -23,6 +23,11 @@ TEST(AdoDateTime, WorkedSerialNumbers) {
   EXPECT_EQ(p.Day, 29);
   EXPECT_EQ(p.Hour, 6);
   EXPECT_EQ(ado::FormatIsoDateTime(2958465.0 + 86399999.0 / 86400000.0), "9999-12-31 23:59:59.999");
+  // Every field zero-padded to its width, into a caller's buffer.
+  char text[ado::IsoDateTimeCapacity];
+  EXPECT_EQ(ado::FormatIsoDateTime(ado::EncodeDateTime({12, 3, 4, 5, 6, 7, 8}), text), 23u);
+  EXPECT_STREQ(text, "0012-03-04 05:06:07.008");
+  EXPECT_EQ(ado::FormatIsoDateTime(-1.25), "1899-12-29 06:00:00.000");
 }
 
 TEST(AdoDateTime, MillisecondsSurviveTheRoundTrip) {
