@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 
 #include "Ado.h"
 #include "DbTransferTestFiles.h"
@@ -243,19 +244,22 @@ TEST_P(PostgresTransferTest, SessionKilledMidBatchKeepsOnlyCommittedBatches) {
     honeypot.Rows.push_back(
         {{"10.5." + std::to_string(i / 256) + "." + std::to_string(i % 256)}, {{720000 + i, i}}});
   WriteSource(dir_ / "h.abs", {honeypot});
-  // The transfer's session is told apart from every other one by its application name.
+  // The transfer's session is told apart from every other one, the other provider's run of this
+  // test included, by an application name made from its schema's (short: the server cuts names
+  // after 63 bytes).
+  const std::string victim = "mrv_victim_" + std::to_string(std::hash<std::string>{}(schema_));
   info_.Task(dkHoneypot).Selected = true;
   info_.Task(dkHoneypot).TargetConnectionString = base_ + ";ConnSettings={SET search_path TO " +
-                                                  schema_ +
-                                                  ";SET application_name TO mrv_transfer_victim}";
-  info_.OnProgress = [&](int64_t done, int64_t) {
+                                                  schema_ + ";SET application_name TO " + victim +
+                                                  "}";
+  info_.OnProgress = [&, victim](int64_t done, int64_t) {
     if (done != 1500) return;
     ado::Connection killer;
     killer.SetConnectionString(base_);
     killer.Open();
     killer.Execute(
-        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-        "application_name = 'mrv_transfer_victim'");
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
+        victim + "'");
   };
   TDbTransfer t(info_, dkHoneypot);
   t.ConnectTarget();
