@@ -64,7 +64,8 @@ bool ParseDigits(const std::string& s, std::size_t& i, std::size_t count, int& o
 }  // namespace
 
 DateTimeParts DecodeDateTime(double serial) {
-  if (!std::isfinite(serial) || serial < -693593.0 || serial >= 2958466.0)
+  // The first day, 0001-01-01, is -693593; its times of day lie between it and -693594.
+  if (!std::isfinite(serial) || serial <= -693594.0 || serial >= 2958466.0)
     throw EAdoError("The date-time value is out of range.", kErrInvalidArgument,
                     kSourceAccessLayer);
   double whole = std::trunc(serial);

@@ -28,6 +28,11 @@ TEST(AdoDateTime, WorkedSerialNumbers) {
   EXPECT_EQ(ado::FormatIsoDateTime(ado::EncodeDateTime({12, 3, 4, 5, 6, 7, 8}), text), 23u);
   EXPECT_STREQ(text, "0012-03-04 05:06:07.008");
   EXPECT_EQ(ado::FormatIsoDateTime(-1.25), "1899-12-29 06:00:00.000");
+  // The first day keeps its time of day both ways; the day before it does not exist.
+  const double firstNoon = ado::EncodeDateTime({1, 1, 1, 12, 0, 0, 0});
+  EXPECT_EQ(firstNoon, -693593.5);
+  EXPECT_EQ(ado::FormatIsoDateTime(firstNoon), "0001-01-01 12:00:00.000");
+  EXPECT_THROW(ado::DecodeDateTime(-693594.0), ado::EAdoError);
 }
 
 TEST(AdoDateTime, MillisecondsSurviveTheRoundTrip) {
