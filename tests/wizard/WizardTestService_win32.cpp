@@ -6,34 +6,13 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
+
+#include "TestServiceBase_win32.h"
 
 namespace {
 
-SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
-HANDLE gStopRequested = nullptr;
-
-void Report(DWORD state, DWORD checkPoint, DWORD waitHint) {
-  SERVICE_STATUS status{};
-  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-  status.dwWin32ExitCode = NO_ERROR;
-  status.dwCheckPoint = checkPoint;
-  status.dwWaitHint = waitHint;
-  SetServiceStatus(gStatusHandle, &status);
-}
-
-DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
-  if (control == SERVICE_CONTROL_STOP) {
-    Report(SERVICE_STOP_PENDING, 1, 2000);
-    SetEvent(gStopRequested);
-    return NO_ERROR;
-  }
-  if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
-  return ERROR_CALL_NOT_IMPLEMENTED;
-}
+using namespace testservice;
 
 std::wstring HoldFile() {
   wchar_t path[MAX_PATH] = {};
@@ -46,9 +25,7 @@ std::wstring HoldFile() {
 }
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
-  gStatusHandle = RegisterServiceCtrlHandlerExW(argc > 0 ? argv[0] : L"", Handler, nullptr);
-  if (!gStatusHandle) return;
-  gStopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!Begin(argc, argv)) return;
   Report(SERVICE_START_PENDING, 1, 2000);
   Sleep(50);
   Report(SERVICE_RUNNING, 0, 0);
@@ -61,18 +38,9 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     Report(SERVICE_STOP_PENDING, ++checkPoint, 2000);
   }
   Sleep(50);
-  CloseHandle(gStopRequested);
-  Report(SERVICE_STOPPED, 0, 0);
+  End();
 }
 
 }  // namespace
 
-int wmain() {
-  wchar_t empty[] = L"";
-  SERVICE_TABLE_ENTRYW table[] = {{empty, ServiceMain}, {nullptr, nullptr}};
-  if (!StartServiceCtrlDispatcherW(table)) {
-    std::fwprintf(stderr, L"This program runs as a service only (error %lu).\n", GetLastError());
-    return 1;
-  }
-  return 0;
-}
+int wmain() { return testservice::RunService(ServiceMain); }

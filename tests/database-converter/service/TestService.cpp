@@ -11,36 +11,14 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
+#include "TestServiceBase_win32.h"
+
 namespace {
 
-SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
-HANDLE gStopRequested = nullptr;
-SERVICE_STATUS gStatus{};
-
-void Report(DWORD state, DWORD checkPoint, DWORD waitHint, DWORD exitCode = NO_ERROR) {
-  gStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  gStatus.dwCurrentState = state;
-  gStatus.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-  gStatus.dwWin32ExitCode = exitCode;
-  gStatus.dwServiceSpecificExitCode = 0;
-  gStatus.dwCheckPoint = checkPoint;
-  gStatus.dwWaitHint = waitHint;
-  SetServiceStatus(gStatusHandle, &gStatus);
-}
-
-DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
-  if (control == SERVICE_CONTROL_STOP) {
-    Report(SERVICE_STOP_PENDING, 1, 2000);
-    SetEvent(gStopRequested);
-    return NO_ERROR;
-  }
-  if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
-  return ERROR_CALL_NOT_IMPLEMENTED;
-}
+using namespace testservice;
 
 DWORD Option(DWORD argc, LPWSTR* argv, const wchar_t* key, DWORD fallback) {
   const std::size_t length = std::wcslen(key);
@@ -51,15 +29,13 @@ DWORD Option(DWORD argc, LPWSTR* argv, const wchar_t* key, DWORD fallback) {
 }
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
-  gStatusHandle = RegisterServiceCtrlHandlerExW(argc > 0 ? argv[0] : L"", Handler, nullptr);
-  if (!gStatusHandle) return;
+  if (!Begin(argc, argv)) return;
   const DWORD steps = Option(argc, argv, L"steps", 3);
   const DWORD stopSteps = Option(argc, argv, L"stopsteps", 3);
   const DWORD stepMs = Option(argc, argv, L"stepms", 100);
   const DWORD hangMs = Option(argc, argv, L"hangms", 0);
   const bool fail = Option(argc, argv, L"fail", 0) != 0;
 
-  gStopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD checkPoint = 1;
   Report(SERVICE_START_PENDING, checkPoint, 2000);
   if (hangMs) Sleep(hangMs);
@@ -80,18 +56,9 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     Sleep(stepMs);
     Report(SERVICE_STOP_PENDING, ++checkPoint, 2000);
   }
-  CloseHandle(gStopRequested);
-  Report(SERVICE_STOPPED, 0, 0);
+  End();
 }
 
 }  // namespace
 
-int wmain() {
-  wchar_t empty[] = L"";
-  SERVICE_TABLE_ENTRYW table[] = {{empty, ServiceMain}, {nullptr, nullptr}};
-  if (!StartServiceCtrlDispatcherW(table)) {
-    std::fwprintf(stderr, L"This program runs as a service only (error %lu).\n", GetLastError());
-    return 1;
-  }
-  return 0;
-}
+int wmain() { return testservice::RunService(ServiceMain); }
