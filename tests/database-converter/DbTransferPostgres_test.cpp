@@ -93,14 +93,7 @@ TEST_P(PostgresTransferTest, GreylistingAndDhaArriveWithSignaturesAndMillisecond
     EXPECT_EQ(CreateTargetTables(conn_, k).size(), k == dkDha ? 2u : 1u);
   EXPECT_TRUE(CreateTargetTables(conn_, dkGrey).empty()) << "existing tables are left alone";
 
-  SourceTable grey{"GREY",
-                   {{"GREY_SIGNATURE", false, 32},
-                    {"GREY_IP", false, 45},
-                    {"GREY_SENDER"},
-                    {"GREY_RECIPIENT"},
-                    {"GREY_CREATED", true},
-                    {"GREY_LASTHIT", true}},
-                   {}};
+  SourceTable grey = GreySourceTable();
   for (int i = 0; i < 2345; ++i) {
     SourceRow r;
     r.Texts = {"s" + std::to_string(i),

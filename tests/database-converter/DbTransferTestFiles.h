@@ -44,6 +44,19 @@ struct SourceTable {
   std::vector<SourceRow> Rows;
 };
 
+// The Greylisting table as the mail filter lays it out (the fields the transfer reads), with
+// `rows`.
+inline SourceTable GreySourceTable(std::vector<SourceRow> rows = {}) {
+  return {"GREY",
+          {{"GREY_SIGNATURE", false, 32},
+           {"GREY_IP", false, 45},
+           {"GREY_SENDER"},
+           {"GREY_RECIPIENT"},
+           {"GREY_CREATED", true},
+           {"GREY_LASTHIT", true}},
+          std::move(rows)};
+}
+
 // Writes one database with the given tables (encrypted when `password` is not empty). Every
 // table gets an autoinc ID first.
 inline void WriteSource(const std::filesystem::path& file, const std::vector<SourceTable>& tables,

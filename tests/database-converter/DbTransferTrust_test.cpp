@@ -163,14 +163,8 @@ TEST_F(TransferTrustTest, PasswordsEchoedByTheTargetAreMasked) {
 TEST_F(TransferTrustTest, SignatureIsComputedFromTheFilesOwnBytes) {
   // In code page 932 two byte pairs stand for the same character; decoding and encoding again
   // would hash the other pair.
-  SourceTable grey{"GREY",
-                   {{"GREY_SIGNATURE", false, 32},
-                    {"GREY_IP", false, 45},
-                    {"GREY_SENDER"},
-                    {"GREY_RECIPIENT"},
-                    {"GREY_CREATED", true},
-                    {"GREY_LASTHIT", true}},
-                   {{{"sig", "10.0.0.1", "\xED\x40@x", "r"}, {{730120, 0}, {730121, 0}}}}};
+  SourceTable grey =
+      GreySourceTable({{{"sig", "10.0.0.1", "\xED\x40@x", "r"}, {{730120, 0}, {730121, 0}}}});
   WriteSource(dir_ / "g.abs", {grey});
   Select(dkGrey);
   TDbTransfer t(info_, dkGrey, 932);
