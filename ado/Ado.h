@@ -18,6 +18,9 @@
 //
 // Every failure is an EAdoError. Objects are used on one thread only; on Windows that thread
 // must have initialised COM (see ComInitializer).
+//
+// This is the library's one published header: it also brings connection-string parsing and
+// masking and the versions of the database libraries in use.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +28,10 @@
 #include <string>
 #include <vector>
 
+#include "AdoConnectionString.h"
 #include "AdoDialect.h"
 #include "AdoError.h"
+#include "AdoLibraryVersions.h"
 #include "AdoVariant.h"
 #include "BaseCom.h"
 

@@ -46,9 +46,38 @@ if(MRV_BUILD_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
-# mrv_library(<name> <dir>): a static library of the folder's platform sources.
+# mrv_publish_headers(<target> <dir> [<header>...])
+# Users of a library see only the headers it names here, its facade. Each named header gets a
+# one-line forwarding header in <build>/public/<target>, the only include folder the library
+# publishes; what a facade header includes in turn is found beside it, so users reach the rest
+# of the folder only through the facade. The folder itself is private to the library. The
+# library's own tests, fuzzers and benchmarks look inside through <target>_internals.
+function(mrv_publish_headers target dir)
+  set(_pub ${CMAKE_BINARY_DIR}/public/${target})
+  file(GLOB _old "${_pub}/*.h")
+  foreach(h IN LISTS ARGN)
+    if(NOT EXISTS ${dir}/${h})
+      message(FATAL_ERROR "${target}: the published header ${h} is not in ${dir}")
+    endif()
+    file(CONFIGURE OUTPUT ${_pub}/${h}
+         CONTENT "#pragma once\n// Published by ${target}; the header itself is in its library's folder.\n#include \"${dir}/${h}\"\n")
+    list(REMOVE_ITEM _old ${_pub}/${h})
+  endforeach()
+  if(_old)
+    file(REMOVE ${_old})  # headers no longer published
+  endif()
+  file(MAKE_DIRECTORY ${_pub})
+  target_include_directories(${target} PUBLIC ${_pub} PRIVATE ${dir})
+  add_library(${target}_internals INTERFACE)
+  target_include_directories(${target}_internals INTERFACE ${dir})
+  target_link_libraries(${target}_internals INTERFACE ${target})
+endfunction()
+
+# mrv_library(<name> <dir> [PUBLIC_HEADERS <header>...]): a static library of the folder's
+# platform sources that publishes the headers named.
 function(mrv_library name dir)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "PUBLIC_HEADERS")
   mrv_platform_sources(_src ${dir})
   add_library(${name} STATIC ${_src})
-  target_include_directories(${name} PUBLIC ${dir})
+  mrv_publish_headers(${name} ${dir} ${arg_PUBLIC_HEADERS})
 endfunction()

@@ -20,6 +20,10 @@
 //
 // Engine failures raise EEdbException (with native code); component-level failures raise
 // EEdbComponentError (no code). Objects are used from one thread at a time.
+//
+// This is the reader's published header: it also brings the code pages, the field values
+// (TEdbVariant) and the named error codes. The format writer publishes EdbFormatWriter.h and
+// EdbBlobWriter.h.
 
 #include <cstdint>
 #include <functional>

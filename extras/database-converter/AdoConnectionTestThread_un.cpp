@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "Ado.h"
-#include "AdoConnectionString.h"
 
 namespace mrv {
 

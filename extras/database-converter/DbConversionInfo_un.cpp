@@ -1,7 +1,7 @@
 // The settings record of a run: error recording, reporting and validation.
 #include "DbConversionInfo_un.h"
 
-#include "AdoError.h"
+#include "Ado.h"
 #include "BaseText.h"
 
 #include <cstdarg>

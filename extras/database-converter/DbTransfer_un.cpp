@@ -5,7 +5,7 @@
 #include <cassert>
 #include <chrono>
 
-#include "AdoConnectionString.h"
+#include "Ado.h"
 #include "BaseScopeGuard.h"
 #include "BaseText.h"
 #include "DbTransferReadAhead_un.h"

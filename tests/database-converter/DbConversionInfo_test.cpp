@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "AdoError.h"
+#include "Ado.h"
 #include "DbConversionInfo_un.h"
 #include "RunTestSupport.h"
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "AdoDialect.h"
+#include "Ado.h"
 #include "DbTransfer_un.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "EdbErrorCodes.h"
+#include "EdbMain.h"
 #include "ToolBrowse.h"
 #include "ToolSample.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "CmdConvertConsole.h"
-#include "EdbCodePage.h"
+#include "EdbMain.h"
 #include "ToolCommands.h"
 #include "ToolBrowse.h"
 #include "ToolOutputFile.h"

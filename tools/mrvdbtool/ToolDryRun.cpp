@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "Ado.h"
-#include "AdoConnectionString.h"
 #include "BaseText.h"
 #include "DbTransfer_un.h"
 #include "FileDuplication_un.h"

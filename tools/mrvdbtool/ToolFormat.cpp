@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "AdoConnectionString.h"
+#include "Ado.h"
 
 namespace mrvtool {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "EdbVariant.h"
+#include "EdbMain.h"
 
 namespace mrvtool {
 

@@ -6,9 +6,8 @@
 #include <filesystem>
 
 #include "EdbBlobWriter.h"
-#include "EdbCodePage.h"
 #include "EdbFormatWriter.h"
-#include "EdbVariant.h"
+#include "EdbMain.h"
 
 namespace mrvtool {
 

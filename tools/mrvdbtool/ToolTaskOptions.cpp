@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "EdbCodePage.h"
+#include "EdbMain.h"
 #include "MrvConfigPeek_un.h"
 #include "ToolArgs.h"
 

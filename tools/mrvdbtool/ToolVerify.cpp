@@ -3,8 +3,6 @@
 #include <cryptopp/sha.h>
 
 #include "Ado.h"
-#include "AdoConnectionString.h"
-#include "EdbCodePage.h"
 #include "EdbMain.h"
 #include "ToolSource.h"
 

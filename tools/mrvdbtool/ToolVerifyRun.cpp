@@ -1,7 +1,6 @@
 #include "ToolVerifyRun.h"
 
 #include "Ado.h"
-#include "AdoConnectionString.h"
 #include "ToolFormat.h"
 #include "ToolSource.h"
 

@@ -1,7 +1,7 @@
 // The --version text: the program and its version, then the database libraries it uses.
 #include <string>
 
-#include "AdoLibraryVersions.h"
+#include "Ado.h"
 
 namespace mrvtool {
 
