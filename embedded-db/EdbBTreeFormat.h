@@ -8,10 +8,11 @@
 //   2           4      previous page on the same level, int32; -1 none
 //   6           4      next page on the same level, int32; -1 none
 //   10          1      set to 1 on a new root; not used when reading
-//   11          1      non-zero: every item carries a 6-byte record ID at its end (0 in page
-//   indexes) 12          2      key size K, uint16 (4 in page indexes) 14          2      item
-//   count, uint16 16          2      extra header bytes E, uint16 (0 in page indexes) 18 + E items
-//   item i at 18 + E + i * (K + V + X)
+//   11          1      non-zero: every item ends in a 6-byte record ID (0 in page indexes)
+//   12          2      key size K, uint16 (4 in page indexes)
+//   14          2      item count, uint16
+//   16          2      extra header bytes E, uint16 (0 in page indexes)
+//   18 + E      items  item i at 18 + E + i * (K + V + X)
 //
 // An item is a key of K bytes and a value of V bytes (plus X = 6 record-ID bytes when offset 11
 // is non-zero). Node values are the int32 child page (V = 4); leaf values of a page index are a

@@ -1,74 +1,17 @@
 #include "EdbFormatWriter.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "EdbBTreeFormat.h"
+#include "EdbCodePage.h"
 #include "EdbEndian.h"
 #include "EdbException.h"
 #include "EdbInternalFile.h"
+#include "EdbValueConvert.h"
+#include "EdbValueFormat.h"
 
 namespace edb {
-
-namespace {
-
-// Bytes of an integer storage type; 0 for the others.
-int IntegerWidth(uint8_t baseType) {
-  switch (baseType) {
-    case bftInt8:
-    case bftUInt8: return 1;
-    case bftInt16:
-    case bftUInt16: return 2;
-    case bftInt32:
-    case bftUInt32: return 4;
-    case bftInt64: return 8;
-    default: return 0;
-  }
-}
-
-void PutInteger(uint8_t* p, int width, int64_t v) {
-  switch (width) {
-    case 1: p[0] = uint8_t(v); break;
-    case 2: PutU16(p, uint16_t(v)); break;
-    case 4: PutU32(p, uint32_t(v)); break;
-    case 8: PutI64(p, v); break;
-  }
-}
-
-// Double to the x87 80-bit extended form (64-bit mantissa with explicit integer bit).
-void DoubleToExtended(double v, uint8_t* p) {
-  std::memset(p, 0, 10);
-  uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  const uint16_t sign = uint16_t((bits >> 63) << 15);
-  int exp = int((bits >> 52) & 0x7FF);
-  uint64_t frac = bits & ((uint64_t(1) << 52) - 1);
-  uint64_t mant;
-  uint16_t e;
-  if (exp == 0 && frac == 0) {
-    mant = 0;
-    e = 0;
-  } else if (exp == 0x7FF) {
-    mant = (uint64_t(1) << 63) | (frac << 11);
-    e = 0x7FFF;
-  } else if (exp == 0) {  // subnormal double: normalise
-    int shift = 0;
-    while (!(frac & (uint64_t(1) << 52))) {
-      frac <<= 1;
-      ++shift;
-    }
-    mant = frac << 11;
-    e = uint16_t(1 - 1023 - shift + 16383);
-  } else {
-    mant = (uint64_t(1) << 63) | (frac << 11);
-    e = uint16_t(exp - 1023 + 16383);
-  }
-  PutU64(p, mant);
-  PutU16(p + 8, uint16_t(sign | e));
-}
-
-}  // namespace
 
 TEdbFieldDef EdbMakeFieldDef(std::string name, uint8_t advancedType, int32_t fieldSize) {
   const TEdbAdvancedTypeInfo* info = EdbAdvancedTypeInfo(advancedType);
@@ -109,36 +52,47 @@ void TEdbRecordBuilder::SetNull(int field) {
 uint8_t* TEdbRecordBuilder::FieldBytes(int field) { return Field(field); }
 
 void TEdbRecordBuilder::SetInt(int field, int64_t v) {
-  uint8_t bt = md_->Fields.at(size_t(field)).BaseType;
-  int w = IntegerWidth(bt);
-  if (bt == bftBoolean) return SetBool(field, v != 0);
-  if (bt == bftDate || bt == bftTime) w = 4;
-  if (!w) EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
-  PutInteger(Field(field, w), w, v);
+  const TEdbFieldDef& f = md_->Fields.at(size_t(field));
+  switch (f.BaseType) {
+    case bftBoolean: return SetBool(field, v != 0);
+    case bftDate: return SetDate(field, int32_t(v));
+    case bftTime: return SetTime(field, int32_t(v));
+    case bftInt8:
+    case bftUInt8:
+    case bftInt16:
+    case bftUInt16:
+    case bftInt32:
+    case bftUInt32:
+    case bftInt64:
+      return EdbEncodeFieldValue(f, TEdbVariant::Integer(v), Field(field), kEdbDefaultCodePage);
+    default: EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
+  }
 }
 
 void TEdbRecordBuilder::SetDouble(int field, double v) {
   uint8_t bt = md_->Fields.at(size_t(field)).BaseType;
-  if (bt == bftSingle) {
-    float f = float(v);
-    std::memcpy(Field(field, 4), &f, 4);
-  } else if (bt == bftDouble || bt == bftCurrency) {
-    std::memcpy(Field(field, 8), &v, 8);
-  } else if (bt == bftExtended) {
-    DoubleToExtended(v, Field(field, 10));
+  if (bt == bftSingle || bt == bftDouble || bt == bftCurrency || bt == bftExtended) {
+    EdbEncodeFieldValue(md_->Fields.at(size_t(field)), TEdbVariant::Double(v), Field(field),
+                        kEdbDefaultCodePage);
   } else {
     EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   }
 }
 
-void TEdbRecordBuilder::SetBool(int field, bool v) { PutU16(Field(field, 2), v ? 1 : 0); }
-void TEdbRecordBuilder::SetDate(int field, int32_t day) { PutI32(Field(field, 4), day); }
-void TEdbRecordBuilder::SetTime(int field, int32_t ms) { PutI32(Field(field, 4), ms); }
+void TEdbRecordBuilder::SetBool(int field, bool v) {
+  PutU16(Field(field, valuefmt::kBooleanSize), v ? 1 : 0);
+}
+void TEdbRecordBuilder::SetDate(int field, int32_t day) {
+  PutI32(Field(field, valuefmt::kDateSize), day);
+}
+void TEdbRecordBuilder::SetTime(int field, int32_t ms) {
+  PutI32(Field(field, valuefmt::kTimeSize), ms);
+}
 
 void TEdbRecordBuilder::SetDateTime(int field, int32_t day, int32_t ms) {
-  uint8_t* p = Field(field, 8);
-  PutI32(p, day);
-  PutI32(p + 4, ms);
+  uint8_t* p = Field(field, valuefmt::kDateTimeSize);
+  PutI32(p + valuefmt::kDateTimeDay, day);
+  PutI32(p + valuefmt::kDateTimeMs, ms);
 }
 
 void TEdbRecordBuilder::SetAnsiString(int field, std::string_view bytes) {
@@ -206,15 +160,14 @@ TEdbRecordId TEdbTableWriter::Insert(const TEdbRecordBuilder& record) {
   for (size_t i = 0; i < metadata_.Fields.size(); ++i) {
     const auto& f = metadata_.Fields[i];
     if (!f.IsAutoinc()) continue;
-    int w = IntegerWidth(f.BaseType);
+    uint8_t* value = stored.data() + f.StoredOffset;
     if (EdbIsFieldNull(stored.data(), int(i))) {
-      int64_t v = state_.NextAutoinc(metadata_, int(i));
-      PutInteger(stored.data() + f.StoredOffset, w, v);
+      const int64_t v = state_.NextAutoinc(metadata_, int(i));
+      EdbEncodeFieldValue(f, TEdbVariant::Integer(v), value, kEdbDefaultCodePage);
       EdbSetFieldNull(stored.data(), int(i), false);
-    } else if (w == 8 || w == 4) {
+    } else if (f.StoredSize == valuefmt::kInt64Size || f.StoredSize == valuefmt::kInt32Size) {
       // An explicit value moves the counter on so that later values stay unique.
-      int64_t v = w == 8 ? GetI64(stored.data() + f.StoredOffset)
-                         : int64_t(GetI32(stored.data() + f.StoredOffset));
+      const int64_t v = EdbConvertFieldValue(f, value, kEdbDefaultCodePage).AsInteger();
       if (v > state_.AutoincCounters[i]) state_.AutoincCounters[i] = v;
     }
   }

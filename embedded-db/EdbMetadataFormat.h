@@ -22,17 +22,20 @@
 //   BaseType, AdvancedType    uint8, uint8   kReadBaseType, kReadAdvancedType
 //   FieldSize                 int32          kReadFieldSize
 //   BLOB compression, mode    uint8, uint8   kReadBlobCompression, kReadBlobCompressionMode
-//   BlobBlockSize             int32          kReadBlobBlockSize     (these three: BaseType 18..20
-//   only) autoinc increment, initial, min, max   4 x int64   kReadAutoincIncrement ..
-//   kReadAutoincMaxValue autoinc cycled            uint8          kReadAutoincCycled DefaultValue
-//   typed value
+//   BlobBlockSize             int32          kReadBlobBlockSize
+//                             (the BLOB compression, mode and block size: BaseType 18..20 only)
+//   autoinc increment, initial, min, max
+//                             4 x int64      kReadAutoincIncrement .. kReadAutoincMaxValue
+//   autoinc cycled            uint8          kReadAutoincCycled
+//   DefaultValue              typed value
 //
 // Typed value:
 //
 //   data type                 uint8          kReadVariantType
-//   empty flag                uint8          kReadVariantEmpty       (non-zero, written 255:
-//   nothing follows) length N                  int32          kReadVariantLength data N bytes
-//   kReadVariantData
+//   empty flag                uint8          kReadVariantEmpty
+//                             (non-zero, written 255: nothing follows)
+//   length N                  int32          kReadVariantLength
+//   data                      N bytes        kReadVariantData
 //
 // Index definition:
 //

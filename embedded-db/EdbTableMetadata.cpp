@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstring>
 
+#include "EdbBlobFormat.h"
 #include "EdbEndian.h"
 #include "EdbException.h"
+#include "EdbValueFormat.h"
 
 namespace edb {
 
@@ -344,31 +346,32 @@ uint32_t EdbStoredFieldSize(uint8_t baseType, int32_t fieldSize) {
       EdbRaise(errc::kInvalidDatabaseFormat, "Invalid database format");
     return mult * (uint32_t(fieldSize) + 1);
   };
+  using namespace valuefmt;
   switch (baseType) {
-    case 1:
-    case 3:
-    case 23:
-    case 24: return sized(1);
-    case 2:
-    case 4: return sized(2);
-    case 5:
-    case 9: return 1;
-    case 6:
-    case 10:
-    case 21: return 2;
-    case 7:
-    case 11:
-    case 12:
-    case 15:
-    case 16: return 4;
-    case 8:
-    case 13:
-    case 17:
-    case 22: return 8;
-    case 14: return 10;
-    case 18:
-    case 19:
-    case 20: return 6;
+    case bftFixedChar:
+    case bftString:
+    case bftBytes:
+    case bftVarBytes: return sized(1);
+    case bftFixedWideChar:
+    case bftWideString: return sized(2);
+    case bftInt8:
+    case bftUInt8: return kInt8Size;
+    case bftInt16:
+    case bftUInt16: return kInt16Size;
+    case bftBoolean: return kBooleanSize;
+    case bftInt32:
+    case bftUInt32: return kInt32Size;
+    case bftSingle: return kSingleSize;
+    case bftDate: return kDateSize;
+    case bftTime: return kTimeSize;
+    case bftInt64: return kInt64Size;
+    case bftDouble:
+    case bftCurrency: return kDoubleSize;
+    case bftDateTime: return kDateTimeSize;
+    case bftExtended: return kExtendedSize;
+    case bftBlob:
+    case bftMemo:
+    case bftWideMemo: return uint32_t(kEdbBlobRefSize);
     default: EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   }
 }
@@ -377,41 +380,41 @@ TEdbValueKind TEdbFieldDef::Kind() const {
   if (const auto* info = EdbAdvancedTypeInfo(AdvancedType)) return info->Kind;
   // Not a declared type of the table: fall back to what the storage type holds.
   switch (BaseType) {
-    case 1: return K::FixedAnsiString;
-    case 2:
-    case 4: return K::WideString;
-    case 3: return K::AnsiString;
-    case 5:
-    case 6: return K::Int16;
-    case 9:
-    case 10: return K::UInt16;
-    case 7: return K::Int32;
-    case 8:
-    case 11: return K::Int64;
-    case 12:
-    case 13:
-    case 14: return K::Float;
-    case 15: return K::Date;
-    case 16: return K::Time;
-    case 17: return K::DateTime;
-    case 19: return K::Memo;
-    case 21: return K::Boolean;
-    case 22: return K::Currency;
-    case 23: return K::FixedBytes;
-    case 24: return K::VarBytes;
+    case bftFixedChar: return K::FixedAnsiString;
+    case bftFixedWideChar:
+    case bftWideString: return K::WideString;
+    case bftString: return K::AnsiString;
+    case bftInt8:
+    case bftInt16: return K::Int16;
+    case bftUInt8:
+    case bftUInt16: return K::UInt16;
+    case bftInt32: return K::Int32;
+    case bftInt64:
+    case bftUInt32: return K::Int64;
+    case bftSingle:
+    case bftDouble:
+    case bftExtended: return K::Float;
+    case bftDate: return K::Date;
+    case bftTime: return K::Time;
+    case bftDateTime: return K::DateTime;
+    case bftMemo: return K::Memo;
+    case bftBoolean: return K::Boolean;
+    case bftCurrency: return K::Currency;
+    case bftBytes: return K::FixedBytes;
+    case bftVarBytes: return K::VarBytes;
     default: return K::Blob;
   }
 }
 
 int32_t TEdbFieldDef::CallerSize() const {
   switch (AdvancedType) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 29:
-    case 30: return FieldSize;
-    case 36: return 38;
+    case aftChar:
+    case aftString:
+    case aftWideChar:
+    case aftWideString:
+    case aftBytes:
+    case aftVarBytes: return FieldSize;
+    case aftGuid: return 38;  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
     default: return 0;
   }
 }

@@ -9,6 +9,7 @@
 #include "EdbCodePage.h"
 #include "EdbEndian.h"
 #include "EdbException.h"
+#include "EdbValueFormat.h"
 
 namespace edb {
 
@@ -41,12 +42,13 @@ TEdbDateKind DateKindOf(const TEdbFieldDef& fd) {
 }  // namespace
 
 double EdbExtendedToDouble(const uint8_t* p) {
-  const uint64_t mant = GetU64(p);
-  const uint16_t se = GetU16(p + 8);
-  const bool neg = (se & 0x8000) != 0;
-  const int exp = se & 0x7FFF;
+  using namespace valuefmt;
+  const uint64_t mant = GetU64(p + kExtendedMantissa);
+  const uint16_t se = GetU16(p + kExtendedSignExponent);
+  const bool neg = (se & kExtendedSignBit) != 0;
+  const int exp = se & kExtendedExponentMask;
   double v;
-  if (exp == 0x7FFF) {
+  if (exp == kExtendedExponentMask) {
     v = (mant << 1) == 0 ? std::numeric_limits<double>::infinity()
                          : std::numeric_limits<double>::quiet_NaN();
   } else if (mant == 0) {
@@ -55,7 +57,7 @@ double EdbExtendedToDouble(const uint8_t* p) {
     // Value = mantissa * 2^(exp - 16383 - 63); denormals use exponent 1. The mantissa is
     // rounded once, half to even, to the bits a double keeps at this magnitude (53, fewer
     // below the normal range), so that tiny values are not rounded twice.
-    int e = (exp == 0 ? 1 : exp) - 16383 - 63;
+    int e = (exp == 0 ? 1 : exp) - kExtendedExponentBias - 63;
     const int lz = std::countl_zero(mant);
     uint64_t m = mant << lz;
     e -= lz;
@@ -75,27 +77,27 @@ double EdbExtendedToDouble(const uint8_t* p) {
 }
 
 void EdbDoubleToExtended(double v, uint8_t* p) {
-  std::memset(p, 0, 10);
-  uint16_t se = std::signbit(v) ? 0x8000 : 0;
-  if (std::isnan(v)) {
-    PutU64(p, 0xC000000000000000ull);
-    PutU16(p + 8, uint16_t(se | 0x7FFF));
-    return;
+  using namespace valuefmt;
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const uint16_t sign = (bits >> 63) ? kExtendedSignBit : 0;
+  const int exp = int((bits >> 52) & 0x7FF);
+  const uint64_t frac = bits & ((uint64_t(1) << 52) - 1);
+  uint64_t mant = 0;
+  int e = 0;           // biased extended exponent
+  if (exp == 0x7FF) {  // infinity, or NaN with its payload and quiet bit kept
+    mant = (uint64_t(1) << 63) | (frac << 11);
+    e = kExtendedExponentMask;
+  } else if (exp != 0) {
+    mant = (uint64_t(1) << 63) | (frac << 11);
+    e = exp - 1023 + kExtendedExponentBias;
+  } else if (frac != 0) {  // a subnormal double is a normal extended value
+    const int shift = std::countl_zero(frac);
+    mant = frac << shift;
+    e = kExtendedExponentBias + 63 - 1074 - shift;  // frac * 2^-1074 = mant * 2^(e - bias - 63)
   }
-  if (std::isinf(v)) {
-    PutU64(p, 0x8000000000000000ull);
-    PutU16(p + 8, uint16_t(se | 0x7FFF));
-    return;
-  }
-  if (v == 0) {
-    PutU16(p + 8, se);
-    return;
-  }
-  int e = 0;
-  double m = std::frexp(std::fabs(v), &e);  // m in [0.5, 1)
-  const uint64_t mant = uint64_t(std::ldexp(m, 64));
-  PutU64(p, mant);
-  PutU16(p + 8, uint16_t(se | uint16_t(e - 1 + 16383)));
+  PutU64(p + kExtendedMantissa, mant);
+  PutU16(p + kExtendedSignExponent, uint16_t(sign | e));
 }
 
 TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint32_t codePage) {
@@ -136,7 +138,9 @@ TEdbVariant EdbConvertFieldValue(const TEdbFieldDef& fd, const uint8_t* d, uint3
     case bftDate: return TEdbVariant::FromStored(GetI32(d), 0, TEdbDateKind::Date);
     case bftTime:
       return TEdbVariant::FromStored(kEdbSerialDateOriginDay, GetI32(d), TEdbDateKind::Time);
-    case bftDateTime: return TEdbVariant::FromStored(GetI32(d), GetI32(d + 4), DateKindOf(fd));
+    case bftDateTime:
+      return TEdbVariant::FromStored(GetI32(d + valuefmt::kDateTimeDay),
+                                     GetI32(d + valuefmt::kDateTimeMs), DateKindOf(fd));
     case bftBoolean: return TEdbVariant::Boolean(GetU16(d) != 0);
     case bftBytes:
     case bftVarBytes: {
@@ -203,8 +207,8 @@ void EdbEncodeFieldValue(const TEdbFieldDef& fd, const TEdbVariant& v, uint8_t* 
     case bftDate: PutI32(out, v.StoredDay()); return;
     case bftTime: PutI32(out, v.StoredMs()); return;
     case bftDateTime:
-      PutI32(out, v.StoredDay());
-      PutI32(out + 4, v.StoredMs());
+      PutI32(out + valuefmt::kDateTimeDay, v.StoredDay());
+      PutI32(out + valuefmt::kDateTimeMs, v.StoredMs());
       return;
     case bftBoolean: PutU16(out, v.AsBoolean() ? 1 : 0); return;
     case bftBytes:

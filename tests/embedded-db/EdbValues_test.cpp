@@ -1,7 +1,10 @@
 // Field value conversion: date-time maths, stored bytes to values, code pages.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "EdbCodePage.h"
 #include "EdbException.h"
@@ -187,6 +190,55 @@ TEST(EdbValueConvert, EncodeRoundTripsEveryKind) {
   std::vector<uint8_t> buf(64, 0);
   EdbEncodeFieldValue(Def(bftString, aftString, 3), TEdbVariant::Text("abcdef"), buf.data(), 1252);
   EXPECT_EQ(EdbConvertFieldValue(Def(bftString, aftString, 3), buf.data(), 1252).AsText(), "abc");
+}
+
+// The extended form keeps every double exactly: subnormals become normal extended values,
+// infinities and NaNs keep their sign, and a NaN keeps its payload and quiet bit (reading
+// gives any NaN back as the quiet NaN of its sign).
+TEST(EdbValueConvert, ExtendedEncodingIsExactForEveryDouble) {
+  auto bitsOf = [](double d) {
+    uint64_t u;
+    std::memcpy(&u, &d, 8);
+    return u;
+  };
+  auto nanWithPayload = [](uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, 8);
+    return d;
+  };
+  const double values[] = {1.0,
+                           -2.5,
+                           -0.0,
+                           0x1p-1022,
+                           0x1p-1074,
+                           3 * 0x1p-1074,
+                           0x1.fffffffffffffp-1023,
+                           std::numeric_limits<double>::max(),
+                           -std::numeric_limits<double>::infinity(),
+                           nanWithPayload(0x7FF8000000000123ull),
+                           nanWithPayload(0xFFF0000000000001ull)};
+  for (double v : values) {
+    uint8_t ext[10];
+    EdbDoubleToExtended(v, ext);
+    const double back = EdbExtendedToDouble(ext);
+    if (std::isnan(v)) {
+      EXPECT_TRUE(std::isnan(back));
+      EXPECT_EQ(std::signbit(back), std::signbit(v));
+    } else {
+      EXPECT_EQ(bitsOf(back), bitsOf(v)) << v;
+    }
+  }
+  // The smallest subnormal: mantissa 2^63, exponent 16383 - 1074.
+  uint8_t ext[10];
+  EdbDoubleToExtended(0x1p-1074, ext);
+  EXPECT_EQ(std::vector<uint8_t>(ext, ext + 10),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0x80, 0xCD, 0x3B}));
+  EdbDoubleToExtended(nanWithPayload(0x7FF8000000000123ull), ext);
+  EXPECT_EQ(std::vector<uint8_t>(ext, ext + 10),
+            (std::vector<uint8_t>{0, 0x18, 0x09, 0, 0, 0, 0, 0xC0, 0xFF, 0x7F}));
+  EdbDoubleToExtended(-1.0, ext);
+  EXPECT_EQ(std::vector<uint8_t>(ext, ext + 10),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xBF}));
 }
 
 TEST(EdbCodePage, ReverseConversionForHashing) {
