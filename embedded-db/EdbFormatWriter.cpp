@@ -70,10 +70,10 @@ void TEdbRecordBuilder::SetInt(int field, int64_t v) {
 }
 
 void TEdbRecordBuilder::SetDouble(int field, double v) {
-  uint8_t bt = md_->Fields.at(size_t(field)).BaseType;
-  if (bt == bftSingle || bt == bftDouble || bt == bftCurrency || bt == bftExtended) {
-    EdbEncodeFieldValue(md_->Fields.at(size_t(field)), TEdbVariant::Double(v), Field(field),
-                        kEdbDefaultCodePage);
+  const TEdbFieldDef& f = md_->Fields.at(size_t(field));
+  if (f.BaseType == bftSingle || f.BaseType == bftDouble || f.BaseType == bftCurrency ||
+      f.BaseType == bftExtended) {
+    EdbEncodeFieldValue(f, TEdbVariant::Double(v), Field(field), kEdbDefaultCodePage);
   } else {
     EdbRaise(errc::kUnknownDataType, "Unknown DataType: '%s'", "Unknown");
   }
