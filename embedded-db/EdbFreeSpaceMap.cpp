@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "EdbException.h"
+#include "EdbFreeSpaceFormat.h"
 #include "EdbPageManager.h"
 
 namespace edb {
@@ -24,9 +25,9 @@ TEdbDatabaseFreeSpaceManager::TEdbDatabaseFreeSpaceManager(TEdbDiskPageManager& 
     : pm_(pm),
       pagesPerExtent_(std::max<uint16_t>(1, pagesPerExtent)),
       dataSize_(std::max<uint16_t>(1, pageDataSize)),
-      pfsSpan_(8 * int64_t(dataSize_)),
-      extentsPerEam_(4 * int64_t(dataSize_)),
-      eamSpan_(4 * int64_t(dataSize_) * pagesPerExtent_),
+      pfsSpan_(fsmfmt::kPagesPerPfsByte * int64_t(dataSize_)),
+      extentsPerEam_(fsmfmt::kExtentsPerEamByte * int64_t(dataSize_)),
+      eamSpan_(extentsPerEam_ * pagesPerExtent_),
       lastAllocated_(lastAllocatedPage),
       totalPages_(totalPageCount),
       pfs_(std::make_unique<TMapPage>()),
@@ -128,8 +129,8 @@ void TEdbDatabaseFreeSpaceManager::SetPfsBit(int32_t pageNo, bool used, bool tol
   const int64_t pfsNo = pageNo / pfsSpan_ * pfsSpan_;
   LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForMarking);
   const int64_t off = pageNo - pfsNo;
-  uint8_t& b = pfs_->page->Data()[off / 8];
-  const uint8_t mask = uint8_t(1u << (off % 8));
+  uint8_t& b = fsmfmt::PfsByte(pfs_->page->Data(), off);
+  const uint8_t mask = fsmfmt::PfsMask(off);
   const bool set = (b & mask) != 0;
   if (set == used) {
     if (tolerant) return;
@@ -146,7 +147,7 @@ bool TEdbDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
   const int64_t pfsNo = pageNo / pfsSpan_ * pfsSpan_;
   LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForTest);
   const int64_t off = pageNo - pfsNo;
-  return (pfs_->page->Data()[off / 8] >> (off % 8)) & 1;
+  return fsmfmt::PfsBit(pfs_->page->Data(), off);
 }
 
 void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
@@ -167,19 +168,13 @@ void TEdbDatabaseFreeSpaceManager::RecomputeEam(int32_t pageNo) {
     }
     LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForEam);
     const int64_t off = p - pfsNo;
-    if ((pfs_->page->Data()[off / 8] >> (off % 8)) & 1)
+    if (fsmfmt::PfsBit(pfs_->page->Data(), off))
       ++used;
     else
       ++free;
   }
-  const uint8_t field = (used && !free) ? 3 : 1;
-  uint8_t& b = eam_->page->Data()[local / 4];
-  const int shift = int(local % 4) * 2;
-  const uint8_t nb = uint8_t((b & ~(3u << shift)) | (unsigned(field) << shift));
-  if (nb != b) {
-    b = nb;
-    StoreMapPage(*eam_);
-  }
+  const uint8_t field = (used && !free) ? fsmfmt::kEamFull : fsmfmt::kEamHasFreePage;
+  if (fsmfmt::SetEamField(eam_->page->Data(), local, field)) StoreMapPage(*eam_);
 }
 
 bool TEdbDatabaseFreeSpaceManager::SearchEam(int64_t eamIndex, int32_t& found) {
@@ -189,10 +184,11 @@ bool TEdbDatabaseFreeSpaceManager::SearchEam(int64_t eamIndex, int32_t& found) {
   const uint8_t* d = eam_->page->Data();
   int64_t extent = -1;
   for (int64_t i = 0; i < dataSize_ && extent < 0; ++i) {
-    if (d[i] == 0xFF) continue;
-    for (int j = 0; j < 4; ++j) {
-      if (((d[i] >> (2 * j)) & 2) == 0) {
-        extent = eamIndex * extentsPerEam_ + 4 * i + j;
+    if (d[i] == fsmfmt::kByteAllSet) continue;
+    for (int64_t u = i * fsmfmt::kExtentsPerEamByte; u < (i + 1) * fsmfmt::kExtentsPerEamByte;
+         ++u) {
+      if (!fsmfmt::EamFull(d, u)) {
+        extent = eamIndex * extentsPerEam_ + u;
         break;
       }
     }
@@ -206,10 +202,11 @@ bool TEdbDatabaseFreeSpaceManager::SearchEam(int64_t eamIndex, int32_t& found) {
     LoadMapPage(*pfs_, pfsNo, ptPFS, errc::kMapPageForSearch);
     const uint8_t* b = pfs_->page->Data();
     for (int64_t i = 0; i < dataSize_; ++i) {
-      if (b[i] == 0xFF) continue;
-      for (int bit = 0; bit < 8; ++bit) {
-        if ((b[i] >> bit) & 1) continue;
-        const int64_t page = pfsNo + 8 * i + bit;
+      if (b[i] == fsmfmt::kByteAllSet) continue;
+      for (int bit = 0; bit < fsmfmt::kPagesPerPfsByte; ++bit) {
+        const int64_t unit = i * fsmfmt::kPagesPerPfsByte + bit;
+        if (fsmfmt::PfsBit(b, unit)) continue;
+        const int64_t page = pfsNo + unit;
         if (page >= totalPages_) return false;  // later bits lie further beyond the end
         found = int32_t(page);
         SetPfsBit(found, true);
@@ -301,9 +298,10 @@ int32_t TEdbDatabaseFreeSpaceManager::FindLastUsedPage() {
     const uint8_t* b = pfs_->page->Data();
     for (int64_t i = dataSize_ - 1; i >= 0; --i) {
       if (b[i] == 0) continue;
-      for (int bit = 7; bit >= 0; --bit) {
-        if (!((b[i] >> bit) & 1)) continue;
-        const int64_t page = pfsNo + 8 * i + bit;
+      for (int bit = fsmfmt::kPagesPerPfsByte - 1; bit >= 0; --bit) {
+        const int64_t unit = i * fsmfmt::kPagesPerPfsByte + bit;
+        if (!fsmfmt::PfsBit(b, unit)) continue;
+        const int64_t page = pfsNo + unit;
         if (page < totalPages_ && !IsSystemPage(page)) return int32_t(page);
       }
     }

@@ -1,8 +1,9 @@
 #pragma once
 // The free-space map: which pages of a database are in use. PFS pages (type 3) hold one bit per
-// page, EAM pages (type 2) two bits per extent. The map hands out free page numbers, grows the
-// file when none is left and shrinks it when its tail falls free. Map pages go straight to the
-// file through the disk page manager's ReadPage/WritePage, never through the cache or a session.
+// page, EAM pages (type 2) two bits per extent (EdbFreeSpaceFormat.h). The map hands out free page
+// numbers, grows the file when none is left and shrinks it when its tail falls free. Map pages go
+// straight to the file through the disk page manager's ReadPage/WritePage, never through the cache
+// or a session.
 //
 // With page data size D and pages per extent E: PFS page k is page k*8D; EAM page k is page
 // k*4DE, or k*4DE + 1 when that is a PFS page.

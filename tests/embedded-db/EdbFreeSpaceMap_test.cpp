@@ -131,3 +131,22 @@ TEST(EdbFreeSpaceMap, ReleaseMarksFreeRefusesTwiceAndShrinksTheTail) {
   EXPECT_EQ(AddCommitted(*pm), 20);
   EXPECT_EQ(pm->Header().TotalPageCount, total);
 }
+
+TEST(EdbFreeSpaceMap, ExtentFieldsOnTheEamPage) {
+  // Eight pages per extent. Pages 0..13 in use: extent 0 (pages 0..7) is full and extent 1
+  // (pages 8..15) has free pages, so the first byte of the EAM page's data holds 3 in bits 0-1
+  // and 1 in bits 2-3.
+  Bytes bytes = std::make_shared<std::vector<uint8_t>>();
+  auto pm = MemoryManager(bytes);
+  pm->CreateDatabase("e.abs", {}, 8, 4096);
+  for (int i = 0; i < 12; ++i) AddCommitted(*pm);
+  ASSERT_EQ(pm->Header().TotalPageCount, 14);
+  const size_t eamData = 380 + 4096 * 1 + 40;
+  EXPECT_EQ((*bytes)[eamData], 0x07);
+  EXPECT_EQ((*bytes)[eamData + 1], 0x00);
+  // A page freed in extent 0 turns its field back to 1; the next allocation finds that page.
+  pm->FreeSpaceMap()->ReleasePage(5);
+  EXPECT_EQ((*bytes)[eamData], 0x05);
+  EXPECT_EQ(AddCommitted(*pm), 5);
+  EXPECT_EQ((*bytes)[eamData], 0x07);
+}
