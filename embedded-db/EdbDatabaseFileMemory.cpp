@@ -7,11 +7,15 @@
 
 namespace edb {
 namespace {
+// The system error numbers the disk file reports for the same failures.
 constexpr int kErrNotFound = 2;
 constexpr int kErrAccess = 5;
 constexpr int kErrIo = 1117;
 constexpr int kErrNotLocked = 158;
 constexpr int kErrLockViolation = 33;
+constexpr int kErrInvalidHandle = 6;
+constexpr int kErrSharingViolation = 32;
+constexpr int kErrDiskFull = 112;
 // Largest size the store grows to (guards SetSize/Write against absurd sizes).
 constexpr uint64_t kMaxMemoryFile = uint64_t(1) << 31;
 }  // namespace
@@ -48,7 +52,7 @@ bool TEdbMemoryFileStore::Open(const std::string&, int access, int, int& err) {
     return false;
   }
   if (open_) {
-    err = 32;
+    err = kErrSharingViolation;
     return false;
   }  // sharing violation
   if (access == amReadWrite && readOnly_) {
@@ -63,7 +67,7 @@ bool TEdbMemoryFileStore::Open(const std::string&, int access, int, int& err) {
 
 bool TEdbMemoryFileStore::Create(const std::string&, int& err) {
   if (failing_ || open_) {
-    err = failing_ ? kErrIo : 32;
+    err = failing_ ? kErrIo : kErrSharingViolation;
     return false;
   }
   bytes_->clear();
@@ -77,7 +81,7 @@ bool TEdbMemoryFileStore::Create(const std::string&, int& err) {
 
 bool TEdbMemoryFileStore::Close(int& err) {
   if (!open_) {
-    err = 6;
+    err = kErrInvalidHandle;
     return false;
   }
   open_ = false;
@@ -87,7 +91,7 @@ bool TEdbMemoryFileStore::Close(int& err) {
 
 bool TEdbMemoryFileStore::Ready(int& err, bool writing) const {
   if (!open_ || failing_) {
-    err = open_ ? kErrIo : 6;
+    err = open_ ? kErrIo : kErrInvalidHandle;
     return false;
   }
   if (writing && !writable_) {
@@ -111,7 +115,7 @@ bool TEdbMemoryFileStore::Write(uint64_t pos, const void* buf, size_t count, siz
   done = 0;
   if (!Ready(err, true)) return false;
   if (pos + count > kMaxMemoryFile || pos + count < pos) {
-    err = 112;  // disk full
+    err = kErrDiskFull;
     return false;
   }
   if (bytes_->size() < pos + count) bytes_->resize(size_t(pos + count));
@@ -129,7 +133,7 @@ bool TEdbMemoryFileStore::GetSize(uint64_t& size, int& err) {
 bool TEdbMemoryFileStore::SetSize(uint64_t size, int& err) {
   if (!Ready(err, true)) return false;
   if (size > kMaxMemoryFile) {
-    err = 112;
+    err = kErrDiskFull;
     return false;
   }
   bytes_->resize(size_t(size));
@@ -153,7 +157,7 @@ bool TEdbMemoryFileStore::Overlaps(uint64_t pos, uint64_t len) const {
 std::optional<TEdbLockResult> TEdbMemoryFileStore::Refused(uint64_t pos, uint64_t len,
                                                            int& err) const {
   if (!open_ || failing_) {
-    err = 6;
+    err = kErrInvalidHandle;
     return TEdbLockResult::BadHandle;
   }
   if (Overlaps(pos, len)) {
@@ -171,7 +175,7 @@ TEdbLockResult TEdbMemoryFileStore::Lock(uint64_t pos, uint64_t len, int& err) {
 
 TEdbLockResult TEdbMemoryFileStore::Unlock(uint64_t pos, uint64_t len, int& err) {
   if (!open_ || failing_) {
-    err = 6;
+    err = kErrInvalidHandle;
     return TEdbLockResult::BadHandle;
   }
   auto it = locks_.find(pos);

@@ -107,9 +107,13 @@ enum : uint8_t {
   aftGuid,
 };
 
-inline bool EdbIsBlobBaseType(uint8_t baseType) { return baseType >= 18 && baseType <= 20; }
-inline bool EdbIsAutoincAdvancedType(uint8_t t) { return t >= 12 && t <= 19; }
-inline bool EdbIsBlobAdvancedType(uint8_t t) { return t >= 31 && t <= 35; }
+inline bool EdbIsBlobBaseType(uint8_t baseType) {
+  return baseType >= bftBlob && baseType <= bftWideMemo;
+}
+inline bool EdbIsAutoincAdvancedType(uint8_t t) {
+  return t >= aftAutoinc && t <= aftAutoincCardinal;
+}
+inline bool EdbIsBlobAdvancedType(uint8_t t) { return t >= aftBlob && t <= aftWideMemo; }
 inline bool EdbIsStringAdvancedType(uint8_t t) { return (t >= 1 && t <= 4) || t == 36; }
 inline bool EdbIsWideStringAdvancedType(uint8_t t) { return t == 3 || t == 4; }
 
