@@ -20,7 +20,7 @@ TEdbFieldDef EdbMakeFieldDef(std::string name, uint8_t advancedType, int32_t fie
   f.Name = std::move(name);
   f.AdvancedType = advancedType;
   f.BaseType = info->BaseType;
-  f.FieldSize = advancedType == aftGuid ? 38 : fieldSize;
+  f.FieldSize = advancedType == aftGuid ? kEdbGuidFieldSize : fieldSize;
   return f;
 }
 

@@ -414,7 +414,7 @@ int32_t TEdbFieldDef::CallerSize() const {
     case aftWideString:
     case aftBytes:
     case aftVarBytes: return FieldSize;
-    case aftGuid: return 38;  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+    case aftGuid: return kEdbGuidFieldSize;
     default: return 0;
   }
 }

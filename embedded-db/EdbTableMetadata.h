@@ -114,8 +114,15 @@ inline bool EdbIsAutoincAdvancedType(uint8_t t) {
   return t >= aftAutoinc && t <= aftAutoincCardinal;
 }
 inline bool EdbIsBlobAdvancedType(uint8_t t) { return t >= aftBlob && t <= aftWideMemo; }
-inline bool EdbIsStringAdvancedType(uint8_t t) { return (t >= 1 && t <= 4) || t == 36; }
-inline bool EdbIsWideStringAdvancedType(uint8_t t) { return t == 3 || t == 4; }
+inline bool EdbIsStringAdvancedType(uint8_t t) {
+  return (t >= aftChar && t <= aftWideString) || t == aftGuid;
+}
+inline bool EdbIsWideStringAdvancedType(uint8_t t) {
+  return t == aftWideChar || t == aftWideString;
+}
+
+// A GUID field holds its text form "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
+inline constexpr int32_t kEdbGuidFieldSize = 38;
 
 // The first row of an AdvancedType in the type table: its SQL name, storage type and value kind.
 struct TEdbAdvancedTypeInfo {

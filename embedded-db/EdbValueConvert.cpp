@@ -84,13 +84,10 @@ void EdbDoubleToExtended(double v, uint8_t* p) {
   const int exp = int((bits >> 52) & 0x7FF);
   const uint64_t frac = bits & ((uint64_t(1) << 52) - 1);
   uint64_t mant = 0;
-  int e = 0;           // biased extended exponent
-  if (exp == 0x7FF) {  // infinity, or NaN with its payload and quiet bit kept
+  int e = 0;       // biased extended exponent
+  if (exp != 0) {  // the integer bit made explicit; a NaN keeps its payload and quiet bit
     mant = (uint64_t(1) << 63) | (frac << 11);
-    e = kExtendedExponentMask;
-  } else if (exp != 0) {
-    mant = (uint64_t(1) << 63) | (frac << 11);
-    e = exp - 1023 + kExtendedExponentBias;
+    e = exp == 0x7FF ? kExtendedExponentMask : exp - 1023 + kExtendedExponentBias;
   } else if (frac != 0) {  // a subnormal double is a normal extended value
     const int shift = std::countl_zero(frac);
     mant = frac << shift;
